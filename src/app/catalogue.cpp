@@ -1,0 +1,34 @@
+#include "app/catalogue.h"
+
+#include <array>
+
+#include "res/ids.h"
+
+namespace app {
+namespace {
+
+std::array<std::array<char, kMessageBufferSize>, 2> gTextBuffers{};
+int gBufferSelector = 0;
+
+}  // namespace
+
+const char* LoadMessageText(unsigned id) {
+  gBufferSelector = (gBufferSelector + 1) % 2;
+  // Selector 1 fills the first buffer, 0 the second: the first call after
+  // start lands in the first buffer.
+  char* target = gBufferSelector == 1 ? gTextBuffers[0].data() : gTextBuffers[1].data();
+  host::LoadString(id, target, kMessageBufferSize);
+  return target;
+}
+
+int CatalogueMessageBox(unsigned captionId, unsigned textId, ButtonSet set) {
+  const char* caption = LoadMessageText(captionId);
+  const char* text = LoadMessageText(textId);
+  return host::MessageBox(text, caption, static_cast<unsigned>(set));
+}
+
+void ShowErrorMessage(unsigned textId) {
+  CatalogueMessageBox(MSG_CAPTION_ERROR, textId, ButtonSet::Notice);
+}
+
+}  // namespace app

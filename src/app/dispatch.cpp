@@ -1,0 +1,113 @@
+#include "app/dispatch.h"
+
+#include <string>
+
+#include "card/card_state.h"
+#include "card/inspect.h"
+#include "card/scan.h"
+#include "disk/boot_marks.h"
+#include "disk/partition_commands.h"
+#include "host/host.h"
+#include "res/ids.h"
+
+namespace app {
+namespace {
+
+using Handler = void (*)(unsigned notifyCode);
+
+struct CommandEntry {
+  unsigned id;
+  Handler handler;
+};
+
+void CloseProgram(unsigned) { host::SendClose(); }
+
+void ShowAbout(unsigned) { host::RunDialog("ABOUT"); }
+
+// Nothing in the program issues it; there is no "HELP" template, so the
+// request fails and nothing is shown.
+void ShowHelp(unsigned) { host::RunDialog("HELP"); }
+
+void SelectDrive(unsigned notifyCode) {
+  if (notifyCode != host::kCbnSelChange) return;
+  const int index = host::ComboGetCurSel(IDC_DRIVE_COMBO);
+  std::string root;
+  if (index == host::kCbErr || !host::ComboGetText(IDC_DRIVE_COMBO, index, root)) {
+    root.clear();
+  }
+  card::gCardState.driveRoot = root;
+  host::SendCommand(IDC_INSPECT);
+}
+
+void OpenCardFolder(unsigned) {
+  if (!card::CardIdentified()) return;
+  host::ShellOpen(card::gCardState.driveRoot.c_str());
+}
+
+void Inspect(unsigned) { card::InspectCard(); }
+void Scan(unsigned) { card::ScanDrives(); }
+void MakeBootable(unsigned) { disk::MakeBootableCommand(); }
+void SetScriptFlag(unsigned) { disk::SetScriptFlagCommand(); }
+void DumpBootSector(unsigned) { disk::DumpBootSectorCommand(); }
+void SwapPartitions(unsigned) { disk::SwapPartitionsCommand(); }
+void CreatePartitions(unsigned) { disk::CreatePartitionCommand(); }
+void WriteDual(unsigned) { disk::WriteDualPartitionCommand(); }
+
+// Commands whose operations are not part of the program yet.
+void NotBuiltYet(unsigned) {}
+
+constexpr CommandEntry kCommands[] = {
+    {IDC_EXIT, CloseProgram},
+    {IDC_CANCEL_KEY, CloseProgram},
+    {IDM_ABOUT, ShowAbout},
+    {IDM_HELP, ShowHelp},
+    {IDC_INSPECT, Inspect},
+    {IDC_DRIVE_COMBO, SelectDrive},
+    {IDC_MAKE_BOOTABLE, MakeBootable},
+    {IDC_FORMAT, NotBuiltYet},
+    {IDC_SCAN, Scan},
+    {IDC_FOLDER_OPEN, OpenCardFolder},
+    {IDC_COPY_VORN, NotBuiltYet},
+    {IDC_SWAP_PARTITIONS, SwapPartitions},
+    {IDC_WRITE_DUAL, WriteDual},
+    {IDC_NEW_INSTALL, NotBuiltYet},
+    {IDC_CREATE_PARTITION, CreatePartitions},
+    {IDC_VERSION_UP, NotBuiltYet},
+    {IDC_COPY_IMAGES, NotBuiltYet},
+    {IDC_DUMP_BOOT_SECTOR, DumpBootSector},
+    {IDC_SCRIPT_FLAG, SetScriptFlag},
+};
+
+Handler FindHandler(unsigned commandId) {
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.id == commandId) return entry.handler;
+  }
+  return nullptr;
+}
+
+void StartRefreshTimer() { host::SetTimer(kRefreshTimerId, kRefreshPeriodMs); }
+
+}  // namespace
+
+void OnCreate() {
+  card::gCardState.driveRoot.clear();
+  card::gDriveSlots.fill(0);
+  StartRefreshTimer();
+}
+
+void OnClose() {
+  host::KillTimer(kRefreshTimerId);
+  host::PostQuit(0);
+}
+
+void OnTimer() { host::SendCommand(IDC_SCAN); }
+
+bool OnCommand(unsigned commandId, unsigned notifyCode) {
+  host::KillTimer(kRefreshTimerId);
+  const Handler handler = FindHandler(commandId);
+  if (handler != nullptr) handler(notifyCode);
+  StartRefreshTimer();
+  return handler != nullptr;
+}
+
+}  // namespace app

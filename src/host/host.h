@@ -1,0 +1,151 @@
+// The one seam between the program's logic and the operating system.
+//
+// Every primitive is shaped after the Win32 call it stands for and is kept as
+// thin as that call, so that all of the program's behaviour lives in the
+// portable logic above it. There is one main window; the primitives that act
+// on a window act on it.
+//
+// Two implementations exist: src/win32 (the product) and tests/sim (a
+// simulated PC with card readers, used by the logic tests).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// ---- Constants with the values of their Win32 namesakes ----------------
+
+// Message box flags and results.
+constexpr unsigned kMbOk = 0x0;
+constexpr unsigned kMbYesNoCancel = 0x3;
+constexpr unsigned kMbYesNo = 0x4;
+constexpr unsigned kMbIconWarning = 0x30;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+// ShowWindow commands.
+constexpr int kSwHide = 0;
+constexpr int kSwShow = 5;
+constexpr int kSwShowNormal = 1;
+
+// Combo box notification and error result.
+constexpr unsigned kCbnSelChange = 1;
+constexpr int kCbErr = -1;
+
+// CreateFile access, sharing and dispositions.
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+constexpr std::uint32_t kFileShareRead = 0x1;
+constexpr std::uint32_t kFileShareWrite = 0x2;
+constexpr std::uint32_t kCreateNew = 1;
+constexpr std::uint32_t kCreateAlways = 2;
+constexpr std::uint32_t kOpenExisting = 3;
+
+// GetDriveTypeA results.
+constexpr unsigned kDriveUnknown = 0;
+constexpr unsigned kDriveNoRootDir = 1;
+constexpr unsigned kDriveRemovable = 2;
+constexpr unsigned kDriveFixed = 3;
+
+// File attributes.
+constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+constexpr std::uint32_t kFileAttributeArchive = 0x20;
+
+// STORAGE_DEVICE_NUMBER.DeviceType of a disk.
+constexpr std::uint32_t kFileDeviceDisk = 0x7;
+
+// ---- Handles ------------------------------------------------------------
+
+// A file or device handle; kInvalidHandle is INVALID_HANDLE_VALUE.
+using Handle = std::intptr_t;
+constexpr Handle kInvalidHandle = -1;
+
+// ---- Window, controls, timer, commands ----------------------------------
+
+// MessageBoxA on the main window; returns the button that closed it.
+int MessageBox(const char* text, const char* caption, unsigned flags);
+
+// LoadStringA from the program's own module; stores an empty text and
+// returns 0 for an id without an entry.
+int LoadString(unsigned id, char* buffer, int bufferSize);
+
+// ShowWindow(GetDlgItem(main window, id), command).
+void ShowControl(int controlId, int showCommand);
+// SetDlgItemTextA on the main window.
+void SetControlText(int controlId, const char* text);
+
+// The drive combo box (CB_RESETCONTENT, CB_ADDSTRING, CB_SETCURSEL,
+// CB_GETCURSEL, CB_GETLBTEXT through SendDlgItemMessageA).
+void ComboReset(int controlId);
+void ComboAddString(int controlId, const char* text);
+void ComboSetCurSel(int controlId, int index);
+int ComboGetCurSel(int controlId);                    // kCbErr when none
+bool ComboGetText(int controlId, int index, std::string& text);
+
+// SetTimer / KillTimer on the main window, no timer procedure.
+void SetTimer(unsigned timerId, unsigned milliseconds);
+void KillTimer(unsigned timerId);
+
+// SendMessageA / PostMessageA of WM_COMMAND to the main window, the first
+// parameter made of the command id and the notification code.
+void SendCommand(unsigned commandId, unsigned notifyCode = 0);
+void PostCommand(unsigned commandId, unsigned notifyCode = 0);
+
+// SendMessageA(main window, WM_CLOSE, 0, 0).
+void SendClose();
+// PostQuitMessage.
+void PostQuit(int exitCode);
+
+// DialogBoxParamA with the program's instance and the named template, owned
+// by the main window; returns the dialog's result, -1 when it could not run.
+std::intptr_t RunDialog(const char* templateName);
+
+// ShellExecuteA(no window, "open", path, no parameters, no directory,
+// SW_SHOWNORMAL); returns its result as an integer.
+std::intptr_t ShellOpen(const char* path);
+
+// ---- Files and devices ---------------------------------------------------
+
+// CreateFileA(path, access, share, no security, disposition, 0, no template).
+Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                  std::uint32_t disposition);
+void CloseHandle(Handle handle);
+
+// SetFilePointer(handle, 0, no high part, FILE_BEGIN), then ReadFile or
+// WriteFile of size bytes, not overlapped. Returns the result of ReadFile or
+// WriteFile; transferred receives the byte count it reported.
+bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size,
+                std::uint32_t& transferred);
+bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t& transferred);
+
+// STORAGE_DEVICE_NUMBER.
+struct StorageDeviceNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  std::uint32_t partitionNumber = 0;
+};
+
+// DeviceIoControl queries, no input, not overlapped. The geometry and
+// layout answers are written into the caller's buffer in the byte layout of
+// DISK_GEOMETRY, DISK_GEOMETRY_EX and DRIVE_LAYOUT_INFORMATION.
+bool QueryDeviceNumber(Handle handle, StorageDeviceNumber& number);
+bool QueryDriveGeometryEx(Handle handle, void* buffer, std::uint32_t size);
+bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size);
+bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size);
+bool EjectMedia(Handle handle);
+
+// GetDriveTypeA of a root such as "E:\".
+unsigned GetDriveType(const char* root);
+// GetDiskFreeSpaceExA: the total number of bytes of the volume.
+bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
+// GetFileAttributesA.
+std::uint32_t GetFileAttributes(const char* path);
+// GetWindowsDirectoryA; empty on failure.
+std::string GetWindowsDirectory();
+
+}  // namespace host
