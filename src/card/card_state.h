@@ -13,7 +13,7 @@ struct CardState {
   std::string driveRoot;          // "E:\" (upper-case letter), empty when none
   std::string physicalDrivePath;  // "\\.\PHYSICALDRIVEn", empty when none
   std::int32_t totalSizeMb = 0;
-  std::uint32_t totalSectors = 0;
+  std::uint64_t totalSectors = 0;  // never cut to 32 bits: layouts check it
   std::int32_t firstPartitionSizeMb = 0;
   std::int32_t partitionCount = 0;
   std::int32_t bootMarkSeen = 0;
