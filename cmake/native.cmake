@@ -5,14 +5,13 @@ target_link_options(vorn_logic PUBLIC ${VORN_SANITIZERS})
 
 find_package(GTest REQUIRED)
 
+# The simulated host goes into the test program itself: it implements host.h,
+# which the logic library needs, so it must not come before it as a library.
 file(GLOB VORN_SIM_SOURCES CONFIGURE_DEPENDS tests/sim/*.cpp)
-add_library(vorn_sim STATIC ${VORN_SIM_SOURCES})
-target_link_libraries(vorn_sim PUBLIC vorn_logic GTest::gtest)
-target_compile_options(vorn_sim PRIVATE ${VORN_SANITIZERS})
-
 file(GLOB VORN_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
-add_executable(vorn_tests ${VORN_TEST_SOURCES})
-target_link_libraries(vorn_tests PRIVATE vorn_sim GTest::gtest_main)
+add_executable(vorn_tests ${VORN_TEST_SOURCES} ${VORN_SIM_SOURCES})
+target_include_directories(vorn_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_link_libraries(vorn_tests PRIVATE vorn_logic GTest::gtest_main GTest::gtest)
 target_compile_options(vorn_tests PRIVATE ${VORN_SANITIZERS})
 
 include(GoogleTest)

@@ -127,9 +127,10 @@ bool ReadCapacity(host::Handle drive) {
 
 std::string PartitionLine(std::size_t position, const disk::PartitionInformation& entry) {
   const std::uint64_t length = static_cast<std::uint64_t>(entry.partitionLength);
-  return Format(MSG_FMT_PARTITION, static_cast<int>(position + 1)) +
-         Format(TypeLabelFormat(entry.partitionType), entry.partitionType) +
-         FormatSize(length, MSG_FMT_CAPACITY_MB, MSG_FMT_CAPACITY_DECIMAL);
+  std::string line = Format(MSG_FMT_PARTITION, static_cast<int>(position + 1));
+  line += Format(TypeLabelFormat(entry.partitionType), entry.partitionType);
+  line += FormatSize(length, MSG_FMT_CAPACITY_MB, MSG_FMT_CAPACITY_DECIMAL);
+  return line;
 }
 
 // Appends the partition lines; returns false when the layout could not be read.

@@ -1,0 +1,40 @@
+// Cards for the tests: images with a partition table and FAT volumes, put
+// into a simulated reader and brought up to date by a scan.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_host.h"
+
+namespace testing_cards {
+
+constexpr std::uint64_t kMb = 1048576;
+
+struct Partition {
+  std::uint8_t type = 0;
+  std::uint32_t firstSector = 0;
+  std::uint32_t sectorCount = 0;
+};
+
+// Writes an MBR holding these entries (in entries 1, 2, ...) and the signature.
+void WriteTable(const sim::Card& card, const std::vector<Partition>& entries);
+
+// A little-endian 32-bit value of a sector.
+std::uint32_t Le32(const std::vector<std::uint8_t>& sector, std::size_t offset);
+
+// The machine with a reader at E:, the boot file beside the program, and the
+// window created.
+void SetUpPc(sim::Machine& machine, char readerLetter = 'E');
+
+// A card of the given size whose entry 1 is a FAT16 partition at sector 63
+// to the end (formatted), inserted and scanned, so that it is identified.
+std::shared_ptr<sim::Card> InsertFat16Card(sim::Machine& machine, char letter,
+                                           std::uint64_t sizeBytes, std::uint32_t deviceNumber = 1);
+
+// `sfdisk -d` of the card's image: an independent reader of the table.
+std::string SfdiskDump(const sim::Card& card);
+
+}  // namespace testing_cards

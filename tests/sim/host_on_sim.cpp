@@ -1,0 +1,65 @@
+// host.h implemented on the simulated machine of the running test.
+#include "host/host.h"
+#include "sim_host.h"
+
+namespace host {
+namespace {
+sim::Machine& M() { return sim::Machine::Current(); }
+}  // namespace
+
+int MessageBox(const char* text, const char* caption, unsigned flags) {
+  return M().MessageBox(text, caption, flags);
+}
+int LoadString(unsigned id, char* buffer, int bufferSize) {
+  return M().LoadString(id, buffer, bufferSize);
+}
+void ShowControl(int controlId, int showCommand) { M().ShowControl(controlId, showCommand); }
+void SetControlText(int controlId, const char* text) { M().SetControlText(controlId, text); }
+void ComboReset(int controlId) { M().ComboReset(controlId); }
+void ComboAddString(int controlId, const char* text) { M().ComboAddString(controlId, text); }
+void ComboSetCurSel(int controlId, int index) { M().ComboSetCurSel(controlId, index); }
+int ComboGetCurSel(int controlId) { return M().ComboGetCurSel(controlId); }
+bool ComboGetText(int controlId, int index, std::string& text) {
+  return M().ComboGetText(controlId, index, text);
+}
+void SetTimer(unsigned timerId, unsigned milliseconds) { M().SetTimer(timerId, milliseconds); }
+void KillTimer(unsigned timerId) { M().KillTimer(timerId); }
+void SendCommand(unsigned commandId, unsigned notifyCode) { M().SendCommand(commandId, notifyCode); }
+void PostCommand(unsigned commandId, unsigned notifyCode) { M().PostCommand(commandId, notifyCode); }
+void SendClose() { M().SendClose(); }
+void PostQuit(int exitCode) { M().PostQuit(exitCode); }
+std::intptr_t RunDialog(const char* templateName) { return M().RunDialog(templateName); }
+std::intptr_t ShellOpen(const char* path) { return M().ShellOpen(path); }
+Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                  std::uint32_t disposition) {
+  return M().CreateFile(path, access, share, disposition);
+}
+void CloseHandle(Handle handle) { M().CloseHandle(handle); }
+bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred) {
+  return M().ReadAtZero(handle, buffer, size, transferred);
+}
+bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t& transferred) {
+  return M().WriteAtZero(handle, buffer, size, transferred);
+}
+bool QueryDeviceNumber(Handle handle, StorageDeviceNumber& number) {
+  return M().QueryDeviceNumber(handle, number);
+}
+bool QueryDriveGeometryEx(Handle handle, void* buffer, std::uint32_t size) {
+  return M().QueryDriveGeometryEx(handle, buffer, size);
+}
+bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size) {
+  return M().QueryDriveGeometry(handle, buffer, size);
+}
+bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size) {
+  return M().QueryDriveLayout(handle, buffer, size);
+}
+bool EjectMedia(Handle handle) { return M().EjectMedia(handle); }
+unsigned GetDriveType(const char* root) { return M().GetDriveType(root); }
+bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
+  return M().GetDiskTotalBytes(root, totalBytes);
+}
+std::uint32_t GetFileAttributes(const char* path) { return M().GetFileAttributes(path); }
+std::string GetWindowsDirectory() { return M().GetWindowsDirectory(); }
+
+}  // namespace host

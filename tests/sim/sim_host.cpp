@@ -1,0 +1,852 @@
+#include "sim_host.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "app/dispatch.h"
+#include "app/module_directory.h"
+#include "card/card_state.h"
+#include "card/scan.h"
+#include "res/ids.h"
+
+namespace sim {
+namespace fs = std::filesystem;
+
+namespace {
+
+Machine* gCurrent = nullptr;
+
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint32_t kTracksPerCylinder = 255;
+constexpr std::uint32_t kSectorsPerTrack = 63;
+constexpr std::uint32_t kRemovableMedia = 11;
+constexpr std::uint32_t kSystemDiskNumber = 0;
+constexpr char kWindowsDirectory[] = "C:\\Windows";
+constexpr char kPhysicalPrefix[] = "\\\\.\\PHYSICALDRIVE";
+
+// The controls of the main window template, all visible at creation.
+constexpr int kTemplateControls[] = {1,   200, 201, 202, 112, 207, 113, 208,
+                                     211, 206, 210, 212, 213, 223, 222};
+
+// The string table, from the same list the resource script uses.
+const std::map<unsigned, std::string>& StringTable() {
+  static const std::map<unsigned, std::string> table = {
+#define VORN_STRING(id, text) {id, text},
+#include "res/messages.h"
+#undef VORN_STRING
+  };
+  return table;
+}
+
+// Dialog templates the program's resources hold.
+const std::set<std::string>& DialogTemplates() {
+  static const std::set<std::string> names = {"ABOUT"};
+  return names;
+}
+
+void PutLe32(std::uint8_t* at, std::uint64_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+void PutLe64(std::uint8_t* at, std::uint64_t value) {
+  PutLe32(at, value & 0xFFFFFFFFu);
+  PutLe32(at + 4, value >> 32);
+}
+std::uint32_t GetLe32(const std::uint8_t* at) {
+  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+         std::uint32_t{at[3]} << 24;
+}
+std::uint16_t GetLe16(const std::uint8_t* at) {
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+// One entry of a table sector, relative to base.
+LayoutEntry EntryAt(const std::vector<std::uint8_t>& sector, int index, std::uint64_t base) {
+  const std::uint8_t* e = sector.data() + 446 + 16 * index;
+  LayoutEntry entry;
+  entry.type = e[4];
+  entry.boot = e[0] == 0x80;
+  if (entry.type == 0) return entry;
+  entry.hiddenSectors = GetLe32(e + 8);
+  entry.startingOffset = (base + GetLe32(e + 8)) * kSector;
+  entry.partitionLength = std::uint64_t{GetLe32(e + 12)} * kSector;
+  return entry;
+}
+
+bool HasSignature(const std::vector<std::uint8_t>& sector) {
+  return sector.size() == 512 && sector[510] == 0x55 && sector[511] == 0xAA;
+}
+
+// The layout as Windows reports it for an MBR disk: four entries for the
+// table in the MBR, then four for every extended boot record of the chain.
+std::vector<LayoutEntry> ReadLayout(const Card& card) {
+  std::vector<LayoutEntry> layout;
+  const std::vector<std::uint8_t> mbr = card.Sector(0);
+  if (!HasSignature(mbr)) return std::vector<LayoutEntry>(4);
+  std::uint64_t extendedStart = 0;
+  for (int i = 0; i < 4; ++i) {
+    layout.push_back(EntryAt(mbr, i, 0));
+    if (IsExtended(layout.back().type) && extendedStart == 0) {
+      extendedStart = layout.back().startingOffset / kSector;
+    }
+  }
+  std::uint64_t ebr = extendedStart;
+  for (int guard = 0; ebr != 0 && guard < 1000; ++guard) {
+    if ((ebr + 1) * kSector > card.sizeBytes) break;
+    const std::vector<std::uint8_t> sector = card.Sector(ebr);
+    if (!HasSignature(sector)) break;
+    std::uint64_t next = 0;
+    for (int i = 0; i < 4; ++i) {
+      const bool link = IsExtended(sector[446 + 16 * i + 4]);
+      LayoutEntry entry = EntryAt(sector, i, link ? extendedStart : ebr);
+      if (link && next == 0) next = entry.startingOffset / kSector;
+      layout.push_back(entry);
+    }
+    ebr = next;
+  }
+  std::uint32_t number = 0;
+  for (LayoutEntry& entry : layout) {
+    if (entry.type != 0 && !IsExtended(entry.type)) entry.partitionNumber = ++number;
+  }
+  return layout;
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
+std::string Run(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) {
+    ADD_FAILURE() << "cannot run " << command;
+    return output;
+  }
+  std::array<char, 4096> chunk{};
+  std::size_t got = 0;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), got);
+  const int status = ::pclose(pipe);
+  if (status != 0) ADD_FAILURE() << command << " failed:\n" << output;
+  return output;
+}
+
+// ---- Card ----------------------------------------------------------------
+
+std::vector<std::uint8_t> Card::Read(std::uint64_t offset, std::size_t size) const {
+  std::vector<std::uint8_t> bytes(size, 0);
+  const int fd = ::open(imagePath.c_str(), O_RDONLY);
+  if (fd < 0 || ::pread(fd, bytes.data(), size, static_cast<off_t>(offset)) < 0) {
+    ADD_FAILURE() << "cannot read " << imagePath;
+  }
+  if (fd >= 0) ::close(fd);
+  return bytes;
+}
+
+void Card::Write(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) const {
+  const int fd = ::open(imagePath.c_str(), O_WRONLY);
+  if (fd < 0 ||
+      ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
+          static_cast<ssize_t>(bytes.size())) {
+    ADD_FAILURE() << "cannot write " << imagePath;
+  }
+  if (fd >= 0) ::close(fd);
+}
+
+// ---- Machine: set-up -------------------------------------------------------
+
+Machine::Machine() {
+  char pattern[] = "/tmp/vorn-sim-XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  root_ = made;
+  fs::create_directories(root_ + "/C/Windows");
+  fs::create_directories(root_ + "/cards");
+  ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+  gCurrent = this;
+  card::gCardState = card::CardState{};
+  card::gDriveSlots.fill(0);
+  card::ResetButtonVisibilityState();
+  app::gModuleDirectory = "C:\\VORN\\";
+  for (int id : kTemplateControls) visible_[id] = true;
+  texts_[IDC_STATUS] = "Insert SD Card";
+}
+
+Machine::~Machine() {
+  for (const ScriptedBox& box : boxScript_) {
+    ADD_FAILURE() << "expected box not shown: " << box.caption << " / " << box.text;
+  }
+  for (const auto& dialog : dialogScript_) ADD_FAILURE() << "expected dialog not run: " << dialog.first;
+  for (auto& [handle, open] : handles_) {
+    if (open.fd >= 0) ::close(open.fd);
+  }
+  if (!handles_.empty()) ADD_FAILURE() << handles_.size() << " handle(s) left open";
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+  gCurrent = nullptr;
+}
+
+Machine& Machine::Current() {
+  if (gCurrent == nullptr) throw std::logic_error("no simulated machine");
+  return *gCurrent;
+}
+
+std::string Machine::PcPath(const std::string& windowsPath) const {
+  if (windowsPath.size() < 2 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != 'C' ||
+      windowsPath[1] != ':') {
+    return {};
+  }
+  std::string path = root_ + "/C";
+  for (std::size_t i = 2; i < windowsPath.size(); ++i) {
+    path += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+  }
+  return path;
+}
+
+void Machine::WritePcFile(const std::string& windowsPath, const std::string& content) const {
+  const fs::path path = PcPath(windowsPath);
+  fs::create_directories(path.parent_path());
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+}
+
+void Machine::MakePcFolder(const std::string& windowsPath) const {
+  fs::create_directories(PcPath(windowsPath));
+}
+
+void Machine::AddReader(char letter) { readers_[letter]; }
+
+std::shared_ptr<Card> Machine::NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber) {
+  auto card = std::make_shared<Card>();
+  card->imagePath = root_ + "/cards/card" + std::to_string(++cardCount_) + ".img";
+  card->sizeBytes = sizeBytes;
+  card->deviceNumber = deviceNumber;
+  const int fd = ::open(card->imagePath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  // Sparse: only the sectors written take room.
+  if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(sizeBytes)) != 0) {
+    ADD_FAILURE() << "cannot create " << card->imagePath;
+  }
+  if (fd >= 0) ::close(fd);
+  return card;
+}
+
+void Machine::Insert(char letter, std::shared_ptr<Card> card) {
+  Reader& reader = readers_[letter];
+  Insertion insertion;
+  insertion.card = std::move(card);
+  insertion.generation = nextGeneration_++;
+  insertion.layout = ReadLayout(*insertion.card);
+  insertion.volumeOffset = 0;
+  insertion.volumeLength = insertion.card->sizeBytes;
+  for (const LayoutEntry& entry : insertion.layout) {
+    if (entry.type != 0 && !IsExtended(entry.type)) {
+      insertion.volumeOffset = entry.startingOffset;
+      insertion.volumeLength = entry.partitionLength;
+      break;
+    }
+  }
+  reader.insertion = std::move(insertion);
+}
+
+void Machine::Remove(char letter) { readers_[letter].insertion = Insertion{}; }
+
+void Machine::Reinsert(char letter) {
+  std::shared_ptr<Card> card = CardIn(letter);
+  ASSERT_NE(card, nullptr) << "no card in " << letter;
+  Remove(letter);
+  Insert(letter, card);
+}
+
+bool Machine::Ejected(char letter) const {
+  const auto it = readers_.find(letter);
+  return it != readers_.end() && it->second.insertion.card && it->second.insertion.ejected;
+}
+
+std::shared_ptr<Card> Machine::CardIn(char letter) const {
+  const auto it = readers_.find(letter);
+  return it == readers_.end() ? nullptr : it->second.insertion.card;
+}
+
+std::uint64_t Machine::VolumeOffset(char letter) const {
+  const Insertion* insertion = InsertionAt(letter);
+  return insertion ? insertion->volumeOffset : 0;
+}
+
+std::uint64_t Machine::VolumeLength(char letter) const {
+  const Insertion* insertion = InsertionAt(letter);
+  return insertion ? insertion->volumeLength : 0;
+}
+
+void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
+                     int fatBits) {
+  std::ostringstream command;
+  command << "mkfs.fat -F " << fatBits << " --offset " << firstSector << " "
+          << Quote(card.imagePath) << " " << sectorCount / 2;
+  Run(command.str());
+}
+
+std::string Machine::MtoolsImage(char letter) const {
+  const Insertion* insertion = InsertionAt(letter);
+  if (insertion == nullptr) return {};
+  return Quote(insertion->card->imagePath + "@@" + std::to_string(insertion->volumeOffset));
+}
+
+bool Machine::CardFileExists(char letter, const std::string& name) const {
+  const std::string image = MtoolsImage(letter);
+  if (image.empty()) return false;
+  const std::string command = "mdir -i " + image + " " + Quote("::/" + name) + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+std::string Machine::CardFileContent(char letter, const std::string& name) const {
+  return Run("mtype -i " + MtoolsImage(letter) + " " + Quote("::/" + name));
+}
+
+void Machine::PutCardFile(char letter, const std::string& name, const std::string& content) const {
+  const std::string local = root_ + "/put.tmp";
+  FILE* file = std::fopen(local.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+  Run("mcopy -o -i " + MtoolsImage(letter) + " " + Quote(local) + " " + Quote("::/" + name));
+}
+
+// ---- Machine: window, timer, messages ------------------------------------
+
+void Machine::Create() { app::OnCreate(); }
+
+void Machine::RunPosted() {
+  while (!posted_.empty()) {
+    const auto [command, notify] = posted_.front();
+    posted_.pop_front();
+    Record("run posted " + std::to_string(command));
+    app::OnCommand(command, notify);
+  }
+}
+
+void Machine::Tick() {
+  RunPosted();
+  if (timerRunning_ && !quitPosted_) {
+    Record("tick");
+    app::OnTimer();
+  }
+}
+
+bool Machine::Visible(int controlId) const {
+  const auto it = visible_.find(controlId);
+  return it != visible_.end() && it->second;
+}
+
+std::string Machine::Text(int controlId) const {
+  const auto it = texts_.find(controlId);
+  return it == texts_.end() ? std::string() : it->second;
+}
+
+void Machine::SelectComboEntry(int index) {
+  ASSERT_LT(index, static_cast<int>(comboEntries_.size()));
+  comboSelection_ = index;
+  SendCommand(IDC_DRIVE_COMBO, host::kCbnSelChange);
+}
+
+void Machine::ExpectBox(const std::string& caption, const std::string& text, int answer,
+                        std::function<void()> beforeAnswer) {
+  boxScript_.push_back({caption, text, answer, std::move(beforeAnswer)});
+}
+
+void Machine::ExpectDialog(const std::string& name, std::intptr_t result) {
+  dialogScript_.emplace_back(name, result);
+}
+
+std::vector<std::string> Machine::LogMatching(const std::string& prefix) const {
+  std::vector<std::string> lines;
+  for (const std::string& line : log_) {
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+void Machine::ClearRecords() {
+  log_.clear();
+  boxes_.clear();
+  calls_.clear();
+}
+
+int Machine::Calls(const std::string& primitive) const {
+  const auto it = calls_.find(primitive);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+void Machine::Record(const std::string& line) { log_.push_back(line); }
+
+int Machine::MessageBox(const char* text, const char* caption, unsigned flags) {
+  Count("MessageBox");
+  boxes_.push_back({text, caption, flags});
+  Record("box " + std::string(caption) + " | " + text);
+  if (boxScript_.empty()) {
+    ADD_FAILURE() << "unexpected box: " << caption << " / " << text;
+    return host::kIdCancel;
+  }
+  ScriptedBox box = std::move(boxScript_.front());
+  boxScript_.pop_front();
+  EXPECT_EQ(box.caption, caption);
+  EXPECT_EQ(box.text, text);
+  if (box.beforeAnswer) box.beforeAnswer();
+  return box.answer;
+}
+
+int Machine::LoadString(unsigned id, char* buffer, int bufferSize) {
+  Count("LoadString");
+  Record("load " + std::to_string(id));
+  const auto it = StringTable().find(id);
+  const std::string text = it == StringTable().end() ? std::string() : it->second;
+  if (bufferSize <= 0) return 0;
+  const std::size_t length = std::min(text.size(), static_cast<std::size_t>(bufferSize - 1));
+  std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return static_cast<int>(length);
+}
+
+void Machine::ShowControl(int controlId, int showCommand) {
+  Count("ShowWindow");
+  visible_[controlId] = showCommand != host::kSwHide;
+  Record("show " + std::to_string(controlId) + " " + std::to_string(showCommand));
+}
+
+void Machine::SetControlText(int controlId, const char* text) {
+  Count("SetDlgItemText");
+  texts_[controlId] = text;
+  Record("text " + std::to_string(controlId) + " " + text);
+}
+
+void Machine::ComboReset(int) {
+  Count("CB_RESETCONTENT");
+  comboEntries_.clear();
+  comboSelection_ = host::kCbErr;
+  Record("combo reset");
+}
+
+void Machine::ComboAddString(int, const char* text) {
+  Count("CB_ADDSTRING");
+  comboEntries_.emplace_back(text);
+  Record("combo add " + std::string(text));
+}
+
+void Machine::ComboSetCurSel(int, int index) {
+  Count("CB_SETCURSEL");
+  comboSelection_ =
+      index >= 0 && index < static_cast<int>(comboEntries_.size()) ? index : host::kCbErr;
+}
+
+int Machine::ComboGetCurSel(int) {
+  Count("CB_GETCURSEL");
+  return comboSelection_;
+}
+
+bool Machine::ComboGetText(int, int index, std::string& text) {
+  Count("CB_GETLBTEXT");
+  if (index < 0 || index >= static_cast<int>(comboEntries_.size())) return false;
+  text = comboEntries_[static_cast<std::size_t>(index)];
+  return true;
+}
+
+void Machine::SetTimer(unsigned timerId, unsigned milliseconds) {
+  EXPECT_EQ(timerId, 1u);
+  EXPECT_EQ(milliseconds, 500u);
+  timerRunning_ = true;
+  Record("timer start");
+}
+
+void Machine::KillTimer(unsigned timerId) {
+  EXPECT_EQ(timerId, 1u);
+  timerRunning_ = false;
+  Record("timer stop");
+}
+
+void Machine::SendCommand(unsigned commandId, unsigned notifyCode) {
+  Record("send " + std::to_string(commandId));
+  app::OnCommand(commandId, notifyCode);
+  Record("end " + std::to_string(commandId));
+}
+
+void Machine::PostCommand(unsigned commandId, unsigned notifyCode) {
+  Record("post " + std::to_string(commandId));
+  posted_.emplace_back(commandId, notifyCode);
+}
+
+void Machine::SendClose() {
+  Record("close");
+  app::OnClose();
+}
+
+void Machine::PostQuit(int exitCode) {
+  quitPosted_ = true;
+  Record("quit " + std::to_string(exitCode));
+}
+
+std::intptr_t Machine::RunDialog(const char* templateName) {
+  Count("DialogBoxParam");
+  Record("dialog " + std::string(templateName));
+  if (DialogTemplates().count(templateName) == 0) return -1;
+  if (dialogScript_.empty() || dialogScript_.front().first != templateName) {
+    ADD_FAILURE() << "unexpected dialog " << templateName;
+    return -1;
+  }
+  const std::intptr_t result = dialogScript_.front().second;
+  dialogScript_.pop_front();
+  return result;
+}
+
+std::intptr_t Machine::ShellOpen(const char* path) {
+  Count("ShellExecute");
+  Record("shell open " + std::string(path));
+  return 42;  // above 32: success
+}
+
+// ---- Machine: devices and files -------------------------------------------
+
+const Machine::Insertion* Machine::InsertionAt(char letter) const {
+  const auto it = readers_.find(letter);
+  if (it == readers_.end() || !it->second.insertion.card) return nullptr;
+  return &it->second.insertion;
+}
+
+const Machine::Insertion* Machine::InsertionOfDevice(std::uint32_t deviceNumber) const {
+  for (const auto& [letter, reader] : readers_) {
+    const Insertion& insertion = reader.insertion;
+    if (insertion.card && !insertion.ejected && insertion.card->deviceNumber == deviceNumber) {
+      return &insertion;
+    }
+  }
+  return nullptr;
+}
+
+// The insertion a handle was opened on, while that card is still in.
+const Machine::Insertion* Machine::LiveInsertion(const OpenHandle& open) const {
+  for (const auto& [letter, reader] : readers_) {
+    const Insertion& insertion = reader.insertion;
+    if (insertion.card && insertion.generation == open.generation && !insertion.ejected) {
+      return &insertion;
+    }
+  }
+  return nullptr;
+}
+
+Machine::OpenHandle* Machine::Find(host::Handle handle) {
+  const auto it = handles_.find(handle);
+  if (it == handles_.end()) {
+    ADD_FAILURE() << "unknown handle " << handle;
+    return nullptr;
+  }
+  return &it->second;
+}
+
+host::Handle Machine::Add(OpenHandle open) {
+  const host::Handle handle = nextHandle_++;
+  handles_.emplace(handle, std::move(open));
+  return handle;
+}
+
+host::Handle Machine::OpenDevicePath(const std::string& path, bool write) {
+  OpenHandle open;
+  open.write = write;
+  if (path.rfind(kPhysicalPrefix, 0) == 0) {
+    const std::string digits = path.substr(std::strlen(kPhysicalPrefix));
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+      return host::kInvalidHandle;
+    }
+    const auto number = static_cast<std::uint32_t>(std::stoul(digits));
+    if (number == kSystemDiskNumber) {
+      open.device = Device::SystemDisk;
+      return Add(open);
+    }
+    const Insertion* insertion = InsertionOfDevice(number);
+    if (insertion == nullptr || insertion->card->faults.physicalRefused) return host::kInvalidHandle;
+    open.device = Device::Physical;
+    open.card = insertion->card;
+    open.generation = insertion->generation;
+    return Add(open);
+  }
+  // "\.\X:"
+  if (path.size() != 6 || path.compare(0, 4, "\\\\.\\") != 0 || path[5] != ':') {
+    return host::kInvalidHandle;
+  }
+  const char letter = path[4];
+  if (letter == 'C') {
+    open.device = Device::SystemVolume;
+    return Add(open);
+  }
+  const auto reader = readers_.find(letter);
+  if (reader == readers_.end()) return host::kInvalidHandle;
+  const Insertion& insertion = reader->second.insertion;
+  if (insertion.card && insertion.card->faults.volumeRefused) return host::kInvalidHandle;
+  open.device = Device::Volume;
+  open.letter = letter;
+  open.card = insertion.card;
+  open.generation = insertion.generation;  // 0 for an empty reader: every read fails
+  return Add(open);
+}
+
+host::Handle Machine::OpenFilePath(const std::string& path, bool write, std::uint32_t disposition) {
+  const std::string local = PcPath(path);
+  if (local.empty()) return host::kInvalidHandle;
+  int flags = write ? O_RDWR : O_RDONLY;
+  if (disposition == host::kCreateNew) flags |= O_CREAT | O_EXCL;
+  if (disposition == host::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  const int fd = ::open(local.c_str(), flags, 0644);
+  if (fd < 0) return host::kInvalidHandle;
+  OpenHandle open;
+  open.device = Device::PcFile;
+  open.write = write;
+  open.fd = fd;
+  return Add(open);
+}
+
+host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::uint32_t disposition) {
+  const Insertion* insertion = InsertionAt(letter);
+  if (insertion == nullptr || insertion->ejected) return host::kInvalidHandle;
+  const bool exists = CardFileExists(letter, name);
+  if (disposition == host::kCreateNew && exists) return host::kInvalidHandle;
+  if (disposition == host::kOpenExisting && !exists) return host::kInvalidHandle;
+  if (!exists || disposition == host::kCreateAlways) {
+    if (insertion->card->faults.locked) return host::kInvalidHandle;
+    PutCardFile(letter, name, "");
+  }
+  OpenHandle open;
+  open.device = Device::CardFile;
+  open.letter = letter;
+  open.card = insertion->card;
+  open.generation = insertion->generation;
+  return Add(open);
+}
+
+host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                                 std::uint32_t disposition) {
+  Count("CreateFile");
+  Record("open " + std::string(path));
+  EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
+  const std::string text = path;
+  const bool write = (access & host::kGenericWrite) != 0;
+  if (text.rfind("\\\\.\\", 0) == 0) {
+    EXPECT_EQ(disposition, host::kOpenExisting);
+    return OpenDevicePath(text, write);
+  }
+  if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && text[0] != 'C') {
+    const std::string name = text.substr(3);
+    if (name.find('\\') != std::string::npos) {
+      ADD_FAILURE() << "only files in a card's root are modelled: " << text;
+      return host::kInvalidHandle;
+    }
+    return OpenCardFile(text[0], name, disposition);
+  }
+  return OpenFilePath(text, write, disposition);
+}
+
+void Machine::CloseHandle(host::Handle handle) {
+  Count("CloseHandle");
+  const auto it = handles_.find(handle);
+  if (it == handles_.end()) {
+    ADD_FAILURE() << "closing unknown handle " << handle;
+    return;
+  }
+  if (it->second.fd >= 0) ::close(it->second.fd);
+  handles_.erase(it);
+}
+
+bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
+                       std::uint32_t& transferred, bool write) {
+  transferred = 0;
+  OpenHandle* open = Find(handle);
+  if (open == nullptr) return false;
+  if (write && !open->write) return false;
+  switch (open->device) {
+    case Device::PcFile: {
+      const ssize_t done = write ? ::pwrite(open->fd, buffer, size, 0) : ::pread(open->fd, buffer, size, 0);
+      if (done < 0) return false;
+      transferred = static_cast<std::uint32_t>(done);
+      return true;
+    }
+    case Device::SystemDisk:
+      if (write) ++systemDiskWrites;
+      return false;
+    case Device::SystemVolume:
+    case Device::CardFile:
+      return false;
+    case Device::Volume:
+    case Device::Physical:
+      break;
+  }
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr) return false;
+  const CardFaults& faults = insertion->card->faults;
+  if (write && (faults.locked || faults.writeFails)) return false;
+  if (!write && faults.readFails) return false;
+  const std::uint64_t base = open->device == Device::Volume ? insertion->volumeOffset : 0;
+  const std::uint64_t limit =
+      open->device == Device::Volume ? insertion->volumeLength : insertion->card->sizeBytes;
+  const std::uint32_t count = faults.shortTransfer ? size - 1 : size;
+  if (count > limit) return false;
+  std::vector<std::uint8_t> bytes(count);
+  if (write) {
+    std::memcpy(bytes.data(), buffer, count);
+    insertion->card->Write(base, bytes);
+  } else {
+    bytes = insertion->card->Read(base, count);
+    std::memcpy(buffer, bytes.data(), count);
+  }
+  transferred = count;
+  return true;
+}
+
+bool Machine::ReadAtZero(host::Handle handle, void* buffer, std::uint32_t size,
+                         std::uint32_t& transferred) {
+  Count("ReadFile");
+  return Transfer(handle, buffer, size, transferred, false);
+}
+
+bool Machine::WriteAtZero(host::Handle handle, const void* buffer, std::uint32_t size,
+                          std::uint32_t& transferred) {
+  Count("WriteFile");
+  Record("write " + std::to_string(handle));
+  return Transfer(handle, const_cast<void*>(buffer), size, transferred, true);
+}
+
+bool Machine::QueryDeviceNumber(host::Handle handle, host::StorageDeviceNumber& number) {
+  Count("IOCTL_STORAGE_GET_DEVICE_NUMBER");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr) return false;
+  if (open->device == Device::SystemVolume) {
+    if (systemDiskUnknown) return false;
+    number = {host::kFileDeviceDisk, kSystemDiskNumber, 1};
+    return true;
+  }
+  if (open->device != Device::Volume) return false;
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr || insertion->card->faults.deviceNumberFails) return false;
+  number = {insertion->card->deviceType, insertion->card->deviceNumber, 1};
+  return true;
+}
+
+bool Machine::QueryDriveGeometryEx(host::Handle handle, void* buffer, std::uint32_t size) {
+  Count("IOCTL_DISK_GET_DRIVE_GEOMETRY_EX");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr || open->device != Device::Physical || size < 32) return false;
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr || insertion->card->faults.geometryExFails) return false;
+  if (!QueryDriveGeometry(handle, buffer, 24)) return false;
+  PutLe64(static_cast<std::uint8_t*>(buffer) + 24, insertion->card->sizeBytes);
+  return true;
+}
+
+bool Machine::QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_t size) {
+  Count("IOCTL_DISK_GET_DRIVE_GEOMETRY");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr || open->device != Device::Physical || size < 24) return false;
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr || insertion->card->faults.geometryFails) return false;
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  const std::uint64_t cylinders =
+      insertion->card->sizeBytes / (kTracksPerCylinder * kSectorsPerTrack * kSector);
+  PutLe64(bytes, cylinders);
+  PutLe32(bytes + 8, kRemovableMedia);
+  PutLe32(bytes + 12, kTracksPerCylinder);
+  PutLe32(bytes + 16, kSectorsPerTrack);
+  PutLe32(bytes + 20, kSector);
+  return true;
+}
+
+bool Machine::QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size) {
+  Count("IOCTL_DISK_GET_DRIVE_LAYOUT");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr || open->device != Device::Physical) return false;
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr || insertion->card->faults.layoutFails) return false;
+  const std::vector<LayoutEntry>& layout = insertion->layout;
+  if (size < 8 + 32 * layout.size()) return false;  // ERROR_INSUFFICIENT_BUFFER
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  PutLe32(bytes, layout.size());
+  PutLe32(bytes + 4, GetLe32(insertion->card->Sector(0).data() + 440));
+  for (std::size_t k = 0; k < layout.size(); ++k) {
+    std::uint8_t* entry = bytes + 8 + 32 * k;
+    const LayoutEntry& e = layout[k];
+    PutLe64(entry, e.startingOffset);
+    PutLe64(entry + 8, e.partitionLength);
+    PutLe32(entry + 16, e.hiddenSectors);
+    PutLe32(entry + 20, e.partitionNumber);
+    entry[24] = e.type;
+    entry[25] = e.boot ? 1 : 0;
+    entry[26] = e.partitionNumber != 0 ? 1 : 0;
+    entry[27] = 0;
+  }
+  return true;
+}
+
+bool Machine::EjectMedia(host::Handle handle) {
+  Count("IOCTL_STORAGE_EJECT_MEDIA");
+  Record("eject");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr || open->device != Device::Physical) return false;
+  for (auto& [letter, reader] : readers_) {
+    if (reader.insertion.card && reader.insertion.generation == open->generation) {
+      reader.insertion.ejected = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+unsigned Machine::GetDriveType(const char* root) {
+  Count("GetDriveType");
+  const std::string text = root;
+  if (text.size() != 3 || text[1] != ':' || text[2] != '\\') return host::kDriveNoRootDir;
+  if (text[0] == 'C') return host::kDriveFixed;
+  return readers_.count(text[0]) != 0 ? host::kDriveRemovable : host::kDriveNoRootDir;
+}
+
+bool Machine::GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
+  Count("GetDiskFreeSpaceEx");
+  const std::string text = root;
+  if (text.empty()) return false;
+  const Insertion* insertion = InsertionAt(text[0]);
+  if (insertion == nullptr || insertion->ejected || insertion->card->faults.totalBytesFails) {
+    return false;
+  }
+  if (insertion->card->volumeTotalBytes != 0) {
+    totalBytes = insertion->card->volumeTotalBytes;
+    return true;
+  }
+  // A volume without a FAT boot sector has no file system to measure.
+  const std::vector<std::uint8_t> boot = insertion->card->Read(insertion->volumeOffset, 512);
+  if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return false;
+  const std::uint32_t small = GetLe16(boot.data() + 19);
+  totalBytes = (small != 0 ? small : GetLe32(boot.data() + 32)) * kSector;
+  return true;
+}
+
+std::uint32_t Machine::GetFileAttributes(const char* path) {
+  Count("GetFileAttributes");
+  const std::string local = PcPath(path);
+  struct stat info {};
+  if (local.empty() || ::stat(local.c_str(), &info) != 0) return host::kInvalidFileAttributes;
+  return S_ISDIR(info.st_mode) ? host::kFileAttributeDirectory : host::kFileAttributeArchive;
+}
+
+std::string Machine::GetWindowsDirectory() {
+  Count("GetWindowsDirectory");
+  return kWindowsDirectory;
+}
+
+}  // namespace sim

@@ -1,0 +1,235 @@
+// A simulated Windows PC for the logic tests: a fixed drive C: (a folder),
+// card readers at chosen letters, cards as disk image files, the main window's
+// controls, its timer and message queue, and scripted answers for every
+// message box and dialog. Every call the logic makes is recorded.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace sim {
+
+// What Windows reports for one partition of a card's layout.
+struct LayoutEntry {
+  std::uint64_t startingOffset = 0;
+  std::uint64_t partitionLength = 0;
+  std::uint32_t hiddenSectors = 0;
+  std::uint32_t partitionNumber = 0;
+  std::uint8_t type = 0;
+  bool boot = false;
+};
+
+struct CardFaults {
+  bool locked = false;             // write-protect switch: reads work, writes fail
+  bool readFails = false;          // every sector read fails
+  bool writeFails = false;         // every sector write fails
+  bool shortTransfer = false;      // reads and writes succeed but move 511 bytes
+  bool deviceNumberFails = false;  // IOCTL_STORAGE_GET_DEVICE_NUMBER
+  bool geometryExFails = false;
+  bool geometryFails = false;
+  bool layoutFails = false;
+  bool physicalRefused = false;    // no administrator rights
+  bool volumeRefused = false;      // the volume device does not open
+  bool totalBytesFails = false;    // GetDiskFreeSpaceExA
+};
+
+// A card: a sparse disk image file.
+struct Card {
+  std::string imagePath;
+  std::uint64_t sizeBytes = 0;
+  std::uint32_t deviceNumber = 1;
+  std::uint32_t deviceType = host::kFileDeviceDisk;
+  CardFaults faults;
+  // GetDiskFreeSpaceExA's total; when 0 it comes from the volume's BPB.
+  std::uint64_t volumeTotalBytes = 0;
+
+  // Byte access to the image, for tests.
+  std::vector<std::uint8_t> Read(std::uint64_t offset, std::size_t size) const;
+  void Write(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) const;
+  std::vector<std::uint8_t> Sector(std::uint64_t lba) const { return Read(lba * 512, 512); }
+  void WriteSector(std::uint64_t lba, const std::vector<std::uint8_t>& bytes) const {
+    Write(lba * 512, bytes);
+  }
+};
+
+struct MessageBoxCall {
+  std::string text;
+  std::string caption;
+  unsigned flags = 0;
+};
+
+struct ScriptedBox {
+  std::string caption;
+  std::string text;
+  int answer = host::kIdOk;
+  std::function<void()> beforeAnswer;  // what the user does while the box is up
+};
+
+class Machine {
+ public:
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  static Machine& Current();
+
+  // ---- The PC ----
+  // The host path of a Windows path on C: (C:\DUMP.BIN -> <tmp>/C/DUMP.BIN).
+  std::string PcPath(const std::string& windowsPath) const;
+  void WritePcFile(const std::string& windowsPath, const std::string& content) const;
+  void MakePcFolder(const std::string& windowsPath) const;
+  bool systemDiskUnknown = false;  // the system volume's device number cannot be read
+  int systemDiskWrites = 0;        // attempts to write the system disk: must stay 0
+
+  // ---- Readers and cards ----
+  void AddReader(char letter);
+  std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
+  // The volume and the layout are taken from the table as it stands now.
+  void Insert(char letter, std::shared_ptr<Card> card);
+  void Remove(char letter);
+  void Reinsert(char letter);  // remove, then insert the same card again
+  bool Ejected(char letter) const;
+  std::shared_ptr<Card> CardIn(char letter) const;
+  std::uint64_t VolumeOffset(char letter) const;
+  std::uint64_t VolumeLength(char letter) const;
+  // Puts a FAT file system on a byte range of a card with mkfs.fat.
+  static void Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
+                     int fatBits);
+  // Files in the root of the FAT volume of the card at this letter (mtools).
+  bool CardFileExists(char letter, const std::string& name) const;
+  std::string CardFileContent(char letter, const std::string& name) const;
+  void PutCardFile(char letter, const std::string& name, const std::string& content) const;
+
+  // ---- The main window ----
+  // WM_CREATE, as the window's creation delivers it.
+  void Create();
+  // One turn of the message loop: the posted commands first, then a timer tick
+  // when the timer runs.
+  void Tick();
+  void RunPosted();
+  bool Visible(int controlId) const;
+  std::string Text(int controlId) const;
+  const std::vector<std::string>& ComboEntries() const { return comboEntries_; }
+  int ComboSelection() const { return comboSelection_; }
+  void SelectComboEntry(int index);  // the user picks an entry: CBN_SELCHANGE follows
+  bool TimerRunning() const { return timerRunning_; }
+  bool QuitPosted() const { return quitPosted_; }
+
+  // ---- Scripts and records ----
+  void ExpectBox(const std::string& caption, const std::string& text, int answer,
+                 std::function<void()> beforeAnswer = {});
+  void ExpectDialog(const std::string& name, std::intptr_t result);
+  const std::vector<MessageBoxCall>& Boxes() const { return boxes_; }
+  // Every call in order, one line each ("send 205", "timer start", ...).
+  const std::vector<std::string>& Log() const { return log_; }
+  std::vector<std::string> LogMatching(const std::string& prefix) const;
+  void ClearRecords();
+  int Calls(const std::string& primitive) const;
+  std::size_t OpenHandles() const { return handles_.size(); }
+
+  // ---- The host primitives (called through host.h) ----
+  int MessageBox(const char* text, const char* caption, unsigned flags);
+  int LoadString(unsigned id, char* buffer, int bufferSize);
+  void ShowControl(int controlId, int showCommand);
+  void SetControlText(int controlId, const char* text);
+  void ComboReset(int controlId);
+  void ComboAddString(int controlId, const char* text);
+  void ComboSetCurSel(int controlId, int index);
+  int ComboGetCurSel(int controlId);
+  bool ComboGetText(int controlId, int index, std::string& text);
+  void SetTimer(unsigned timerId, unsigned milliseconds);
+  void KillTimer(unsigned timerId);
+  void SendCommand(unsigned commandId, unsigned notifyCode);
+  void PostCommand(unsigned commandId, unsigned notifyCode);
+  void SendClose();
+  void PostQuit(int exitCode);
+  std::intptr_t RunDialog(const char* templateName);
+  std::intptr_t ShellOpen(const char* path);
+  host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t disposition);
+  void CloseHandle(host::Handle handle);
+  bool ReadAtZero(host::Handle handle, void* buffer, std::uint32_t size,
+                  std::uint32_t& transferred);
+  bool WriteAtZero(host::Handle handle, const void* buffer, std::uint32_t size,
+                   std::uint32_t& transferred);
+  bool QueryDeviceNumber(host::Handle handle, host::StorageDeviceNumber& number);
+  bool QueryDriveGeometryEx(host::Handle handle, void* buffer, std::uint32_t size);
+  bool QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_t size);
+  bool QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size);
+  bool EjectMedia(host::Handle handle);
+  unsigned GetDriveType(const char* root);
+  bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
+  std::uint32_t GetFileAttributes(const char* path);
+  std::string GetWindowsDirectory();
+
+ private:
+  struct Insertion {
+    std::shared_ptr<Card> card;
+    std::uint64_t generation = 0;
+    std::uint64_t volumeOffset = 0;
+    std::uint64_t volumeLength = 0;
+    std::vector<LayoutEntry> layout;
+    bool ejected = false;
+  };
+  struct Reader {
+    Insertion insertion;  // card is null when the slot is empty
+  };
+  enum class Device { Volume, Physical, SystemVolume, SystemDisk, PcFile, CardFile };
+  struct OpenHandle {
+    Device device = Device::PcFile;
+    char letter = 0;
+    std::uint64_t generation = 0;
+    std::shared_ptr<Card> card;
+    bool write = false;
+    int fd = -1;
+  };
+
+  void Record(const std::string& line);
+  void Count(const std::string& primitive) { ++calls_[primitive]; }
+  const Insertion* LiveInsertion(const OpenHandle& open) const;
+  const Insertion* InsertionAt(char letter) const;
+  const Insertion* InsertionOfDevice(std::uint32_t deviceNumber) const;
+  OpenHandle* Find(host::Handle handle);
+  host::Handle Add(OpenHandle open);
+  host::Handle OpenDevicePath(const std::string& path, bool write);
+  host::Handle OpenFilePath(const std::string& path, bool write, std::uint32_t disposition);
+  host::Handle OpenCardFile(char letter, const std::string& name, std::uint32_t disposition);
+  bool Transfer(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred,
+                bool write);
+  std::string MtoolsImage(char letter) const;
+
+  std::string root_;
+  std::uint64_t nextGeneration_ = 1;
+  std::map<char, Reader> readers_;
+  std::map<host::Handle, OpenHandle> handles_;
+  host::Handle nextHandle_ = 0x100;
+  int cardCount_ = 0;
+
+  std::map<int, bool> visible_;
+  std::map<int, std::string> texts_;
+  std::vector<std::string> comboEntries_;
+  int comboSelection_ = host::kCbErr;
+  bool timerRunning_ = false;
+  bool quitPosted_ = false;
+  std::deque<std::pair<unsigned, unsigned>> posted_;
+
+  std::deque<ScriptedBox> boxScript_;
+  std::deque<std::pair<std::string, std::intptr_t>> dialogScript_;
+  std::vector<MessageBoxCall> boxes_;
+  std::vector<std::string> log_;
+  std::map<std::string, int> calls_;
+};
+
+// Runs a shell command; fails the test when it exits non-zero.
+std::string Run(const std::string& command);
+
+}  // namespace sim
