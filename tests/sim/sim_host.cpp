@@ -746,7 +746,7 @@ bool Machine::QueryDriveGeometryEx(host::Handle handle, void* buffer, std::uint3
   if (open == nullptr || open->device != Device::Physical || size < 32) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.geometryExFails) return false;
-  if (!QueryDriveGeometry(handle, buffer, 24)) return false;
+  FillGeometry(*insertion->card, buffer);
   PutLe64(static_cast<std::uint8_t*>(buffer) + 24, insertion->card->sizeBytes);
   return true;
 }
@@ -757,15 +757,20 @@ bool Machine::QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_
   if (open == nullptr || open->device != Device::Physical || size < 24) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.geometryFails) return false;
+  FillGeometry(*insertion->card, buffer);
+  return true;
+}
+
+// DISK_GEOMETRY of a card: 255 heads, 63 sectors a track, whole cylinders.
+void Machine::FillGeometry(const Card& card, void* buffer) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   const std::uint64_t cylinders =
-      insertion->card->sizeBytes / (kTracksPerCylinder * kSectorsPerTrack * kSector);
+      card.sizeBytes / (kTracksPerCylinder * kSectorsPerTrack * kSector);
   PutLe64(bytes, cylinders);
   PutLe32(bytes + 8, kRemovableMedia);
   PutLe32(bytes + 12, kTracksPerCylinder);
   PutLe32(bytes + 16, kSectorsPerTrack);
   PutLe32(bytes + 20, kSector);
-  return true;
 }
 
 bool Machine::QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size) {

@@ -206,6 +206,7 @@ class Machine {
   bool Transfer(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred,
                 bool write);
   std::string MtoolsImage(char letter) const;
+  static void FillGeometry(const Card& card, void* buffer);
 
   std::string root_;
   std::uint64_t nextGeneration_ = 1;
