@@ -112,6 +112,14 @@ TEST(BootMarks, DumpReplacesTheFileWithExactlyTheVolumeBootSector) {
   EXPECT_EQ(pc.machine.OpenHandles(), 0u);
 }
 
+TEST(BootMarks, DumpFileThatCannotBeCreatedEndsTheCommandSilently) {
+  Pc pc;
+  pc.machine.MakePcFolder(kDump);  // a folder of that name cannot be opened as a file
+  host::SendCommand(IDC_DUMP_BOOT_SECTOR);
+  EXPECT_TRUE(pc.machine.Boxes().empty());
+  EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+}
+
 // A write that fails is reported once; the command still does the rest.
 TEST(BootMarks, FailedWriteShowsTheErrorOnceAndTheCommandGoesOn) {
   struct Case {
