@@ -254,10 +254,36 @@ TEST(PartitionSwap, AOnePartitionCardMovesItToEntryTwo) {
             "Total capacity : 16 MB\nPartition2  ---  Type : 6(FAT16)  Capacity : 15 MB\n");
 }
 
+// When only the eject cannot open the drive, the swap leaves the notice out,
+// while both table writes still show it; the refresh follows in every case.
+TEST(Partition, TheNoticeAfterAFailedEjectOpen) {
+  struct Case {
+    unsigned command;
+    const char* question;
+    int answer;
+    bool notice;
+  };
+  const Case cases[] = {
+      {IDC_SWAP_PARTITIONS, kSure, host::kIdYes, false},
+      {IDC_CREATE_PARTITION, kOneOrTwo, host::kIdYes, true},
+      {IDC_CREATE_PARTITION, kOneOrTwo, host::kIdNo, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    Pc pc(32768, {{6, 63, 8000}, {1, 9000, 4000}});
+    pc.card->faults.physicalReadRefusals = 1;  // the eject's read-only open
+    const Bytes before = pc.Mbr();
+    pc.machine.ExpectBox("Confirm", c.question, c.answer);
+    if (c.notice) pc.ExpectReinsertNotice(false);
+    host::SendCommand(c.command);
+    EXPECT_NE(pc.Mbr(), before);
+    EXPECT_FALSE(pc.Logged("eject"));
+    EXPECT_TRUE(InOrder(pc.machine, {"write", "send 205", "send 111"}));
+    EXPECT_EQ(pc.card->faults.physicalReadRefusals, 0);
+  }
+}
+
 // Declined questions and failures: the table stays, no eject, no refresh.
-// Not covered: 208 leaving out the notice when only the eject cannot open the
-// drive; the simulated PC has no drive that opens for the swap and then
-// refuses the eject.
 TEST(Partition, DeclinedOrFailedCommandsWriteNothingAndStartNoScan) {
   enum class Fault { None, Locked, Refused, ReadFails, Short, NotIdentified };
   struct Case {

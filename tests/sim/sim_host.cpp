@@ -575,6 +575,10 @@ host::Handle Machine::OpenDevicePath(const std::string& path, bool write) {
     }
     const Insertion* insertion = InsertionOfDevice(number);
     if (insertion == nullptr || insertion->card->faults.physicalRefused) return host::kInvalidHandle;
+    if (!write && insertion->card->faults.physicalReadRefusals > 0) {
+      --insertion->card->faults.physicalReadRefusals;
+      return host::kInvalidHandle;
+    }
     open.device = Device::Physical;
     open.card = insertion->card;
     open.generation = insertion->generation;

@@ -37,6 +37,7 @@ struct CardFaults {
   bool geometryFails = false;
   bool layoutFails = false;
   bool physicalRefused = false;    // no administrator rights
+  int physicalReadRefusals = 0;    // so many next read-only opens of the physical drive fail
   bool volumeRefused = false;      // the volume device does not open
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
 };
