@@ -12,7 +12,7 @@ file(GLOB VORN_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
 add_executable(vorn_tests ${VORN_TEST_SOURCES} ${VORN_SIM_SOURCES})
 target_include_directories(vorn_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_link_libraries(vorn_tests PRIVATE vorn_logic GTest::gtest_main GTest::gtest)
-target_compile_options(vorn_tests PRIVATE ${VORN_SANITIZERS})
+target_compile_options(vorn_tests PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 
 include(GoogleTest)
 gtest_discover_tests(vorn_tests DISCOVERY_TIMEOUT 60)

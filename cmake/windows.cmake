@@ -1,0 +1,37 @@
+# Windows build: vorninst.exe and the tests of the Win32 host, run under Wine.
+enable_language(RC)
+set(VORN_CXX_WARNINGS $<$<COMPILE_LANGUAGE:CXX>:${VORN_WARNINGS}>)
+# Only system DLLs at run time.
+set(VORN_STATIC -static -static-libgcc -static-libstdc++)
+set(VORN_RESOURCES ${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.rc)
+set_source_files_properties(${VORN_RESOURCES} PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/ids.h;${CMAKE_CURRENT_SOURCE_DIR}/res/messages.h;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.manifest")
+
+# The window, the dialogs and host.h on Win32; objects, since the logic
+# library and they call each other.
+add_library(vorn_win32 OBJECT src/win32/main_window.cpp src/win32/host_win32.cpp)
+target_include_directories(vorn_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(vorn_win32 PRIVATE ${VORN_CXX_WARNINGS})
+
+add_executable(vorninst WIN32 src/win32/win_main.cpp $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
+target_include_directories(vorninst PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res)
+target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
+target_link_libraries(vorninst PRIVATE vorn_logic shell32)
+target_link_options(vorninst PRIVATE ${VORN_STATIC})
+
+# GoogleTest from Debian's sources, cross-built.
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB VORN_WIN32_TEST_SOURCES CONFIGURE_DEPENDS tests/win32/*.cpp)
+add_executable(vorn_win32_tests ${VORN_WIN32_TEST_SOURCES} $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
+target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
+target_link_libraries(vorn_win32_tests PRIVATE vorn_logic gtest shell32)
+target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
+
+# Listed when ctest starts, under Wine, in the prefix that scripts/test.sh sets up.
+include(GoogleTest)
+gtest_discover_tests(vorn_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
+  TEST_PREFIX "wine.")

@@ -1,0 +1,203 @@
+// The host seam on Win32: each primitive is the one call it stands for.
+#include "win32/windows_clean.h"
+
+#include <shellapi.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "host/host.h"
+#include "win32/main_window.h"
+
+namespace host {
+namespace {
+
+HANDLE ToWin(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool Control(Handle handle, DWORD code, void* buffer, std::uint32_t size) {
+  DWORD returned = 0;
+  return DeviceIoControl(ToWin(handle), code, nullptr, 0, buffer, size, &returned, nullptr) != FALSE;
+}
+
+// The dialogs the program runs, by template name.
+struct DialogEntry {
+  const char* name;
+  DLGPROC procedure;
+};
+constexpr DialogEntry kDialogs[] = {
+    {win32::kAboutTemplate, win32::AboutProc},
+    {win32::kHelpTemplate, win32::AboutProc},
+};
+
+}  // namespace
+
+int MessageBox(const char* text, const char* caption, unsigned flags) {
+  return MessageBoxA(win32::gMainWindow, text, caption, flags);
+}
+
+int LoadString(unsigned id, char* buffer, int bufferSize) {
+  return LoadStringA(GetModuleHandleA(nullptr), id, buffer, bufferSize);
+}
+
+void ShowControl(int controlId, int showCommand) {
+  ShowWindow(GetDlgItem(win32::gMainWindow, controlId), showCommand);
+}
+
+void SetControlText(int controlId, const char* text) {
+  SetDlgItemTextA(win32::gMainWindow, controlId, text);
+}
+
+void ComboReset(int controlId) {
+  SendDlgItemMessageA(win32::gMainWindow, controlId, CB_RESETCONTENT, 0, 0);
+}
+
+void ComboAddString(int controlId, const char* text) {
+  SendDlgItemMessageA(win32::gMainWindow, controlId, CB_ADDSTRING, 0,
+                      reinterpret_cast<LPARAM>(text));
+}
+
+void ComboSetCurSel(int controlId, int index) {
+  SendDlgItemMessageA(win32::gMainWindow, controlId, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int ComboGetCurSel(int controlId) {
+  return static_cast<int>(SendDlgItemMessageA(win32::gMainWindow, controlId, CB_GETCURSEL, 0, 0));
+}
+
+bool ComboGetText(int controlId, int index, std::string& text) {
+  const LRESULT length = SendDlgItemMessageA(win32::gMainWindow, controlId, CB_GETLBTEXTLEN,
+                                             static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR) return false;
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+  if (SendDlgItemMessageA(win32::gMainWindow, controlId, CB_GETLBTEXT,
+                          static_cast<WPARAM>(index),
+                          reinterpret_cast<LPARAM>(buffer.data())) == CB_ERR) {
+    return false;
+  }
+  text = buffer.data();
+  return true;
+}
+
+void SetTimer(unsigned timerId, unsigned milliseconds) {
+  ::SetTimer(win32::gMainWindow, timerId, milliseconds, nullptr);
+}
+
+void KillTimer(unsigned timerId) { ::KillTimer(win32::gMainWindow, timerId); }
+
+void SendCommand(unsigned commandId, unsigned notifyCode) {
+  SendMessageA(win32::gMainWindow, WM_COMMAND,
+               MAKEWPARAM(static_cast<WORD>(commandId), static_cast<WORD>(notifyCode)), 0);
+}
+
+void PostCommand(unsigned commandId, unsigned notifyCode) {
+  PostMessageA(win32::gMainWindow, WM_COMMAND,
+               MAKEWPARAM(static_cast<WORD>(commandId), static_cast<WORD>(notifyCode)), 0);
+}
+
+void SendClose() { SendMessageA(win32::gMainWindow, WM_CLOSE, 0, 0); }
+
+void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
+
+std::intptr_t RunDialog(const char* templateName) {
+  for (const DialogEntry& dialog : kDialogs) {
+    if (std::strcmp(dialog.name, templateName) == 0) {
+      return DialogBoxParamA(win32::gInstance, templateName, win32::gMainWindow,
+                             dialog.procedure, 0);
+    }
+  }
+  return -1;
+}
+
+std::intptr_t ShellOpen(const char* path) {
+  return reinterpret_cast<std::intptr_t>(
+      ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL));
+}
+
+Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                  std::uint32_t disposition) {
+  return reinterpret_cast<Handle>(
+      CreateFileA(path, access, share, nullptr, disposition, 0, nullptr));
+}
+
+void CloseHandle(Handle handle) { ::CloseHandle(ToWin(handle)); }
+
+bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred) {
+  DWORD done = 0;
+  SetFilePointer(ToWin(handle), 0, nullptr, FILE_BEGIN);
+  const BOOL ok = ReadFile(ToWin(handle), buffer, size, &done, nullptr);
+  transferred = done;
+  return ok != FALSE;
+}
+
+bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t& transferred) {
+  DWORD done = 0;
+  SetFilePointer(ToWin(handle), 0, nullptr, FILE_BEGIN);
+  const BOOL ok = WriteFile(ToWin(handle), buffer, size, &done, nullptr);
+  transferred = done;
+  return ok != FALSE;
+}
+
+bool QueryDeviceNumber(Handle handle, StorageDeviceNumber& number) {
+  STORAGE_DEVICE_NUMBER answer{};
+  if (!Control(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &answer, sizeof answer)) return false;
+  number.deviceType = answer.DeviceType;
+  number.deviceNumber = answer.DeviceNumber;
+  number.partitionNumber = answer.PartitionNumber;
+  return true;
+}
+
+bool QueryDriveGeometryEx(Handle handle, void* buffer, std::uint32_t size) {
+  return Control(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, buffer, size);
+}
+
+bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size) {
+  return Control(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, buffer, size);
+}
+
+bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size) {
+  return Control(handle, IOCTL_DISK_GET_DRIVE_LAYOUT, buffer, size);
+}
+
+bool EjectMedia(Handle handle) {
+  return Control(handle, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0);
+}
+
+unsigned GetDriveType(const char* root) { return GetDriveTypeA(root); }
+
+bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExA(root, nullptr, &total, nullptr)) return false;
+  totalBytes = total.QuadPart;
+  return true;
+}
+
+std::uint32_t GetFileAttributes(const char* path) { return GetFileAttributesA(path); }
+
+std::string GetWindowsDirectory() {
+  std::array<char, MAX_PATH> buffer{};
+  const UINT length = GetWindowsDirectoryA(buffer.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(buffer.data(), length);
+}
+
+}  // namespace host
+
+// The seam's constants carry the values of their Win32 namesakes.
+static_assert(host::kMbIconWarning == MB_ICONWARNING && host::kMbYesNo == MB_YESNO &&
+                  host::kMbYesNoCancel == MB_YESNOCANCEL, "message box flags");
+static_assert(host::kIdOk == IDOK && host::kIdCancel == IDCANCEL && host::kIdYes == IDYES &&
+                  host::kIdNo == IDNO, "message box results");
+static_assert(host::kSwHide == SW_HIDE && host::kSwShow == SW_SHOW, "show commands");
+static_assert(host::kCbnSelChange == CBN_SELCHANGE && host::kCbErr == CB_ERR, "combo box");
+static_assert(host::kGenericRead == GENERIC_READ && host::kGenericWrite == GENERIC_WRITE &&
+                  host::kFileShareRead == FILE_SHARE_READ &&
+                  host::kFileShareWrite == FILE_SHARE_WRITE, "access and sharing");
+static_assert(host::kCreateNew == CREATE_NEW && host::kCreateAlways == CREATE_ALWAYS &&
+                  host::kOpenExisting == OPEN_EXISTING, "dispositions");
+static_assert(host::kDriveRemovable == DRIVE_REMOVABLE && host::kDriveFixed == DRIVE_FIXED,
+              "drive types");
+static_assert(host::kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
+                  host::kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY, "attributes");
+static_assert(host::kFileDeviceDisk == FILE_DEVICE_DISK, "device type");

@@ -1,0 +1,78 @@
+#include "win32/main_window.h"
+
+#include <array>
+
+#include "app/dispatch.h"
+#include "app/module_directory.h"
+
+namespace win32 {
+
+HINSTANCE gInstance = nullptr;
+HWND gMainWindow = nullptr;
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      // The window exists for the primitives before the timer is started.
+      gMainWindow = window;
+      app::OnCreate();
+      return 0;
+    case WM_CLOSE:
+      app::OnClose();
+      return 0;
+    case WM_TIMER:
+      app::OnTimer();
+      return 0;
+    case WM_COMMAND:
+      if (app::OnCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
+      return DefWindowProcA(window, message, wParam, lParam);
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    EndDialog(dialog, 1);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+ATOM RegisterMainClass(HINSTANCE instance) {
+  WNDCLASSA windowClass{};
+  windowClass.style = 0;
+  windowClass.lpfnWndProc = MainWindowProc;
+  windowClass.cbClsExtra = 0;
+  windowClass.cbWndExtra = DLGWINDOWEXTRA;  // a window made from a dialog template
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, kIconName);
+  windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(kBackgroundBrush));
+  windowClass.lpszMenuName = kMenuName;
+  windowClass.lpszClassName = kMainClassName;
+  return RegisterClassA(&windowClass);
+}
+
+void FillModuleDirectory() {
+  std::array<char, MAX_PATH> path{};
+  GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
+  app::gModuleDirectory = app::CutToFolder(path.data());
+}
+
+HWND CreateMainWindow() {
+  return CreateDialogParamA(gInstance, kMainTemplate, nullptr, nullptr, 0);
+}
+
+int RunMessageLoop(HWND window, HACCEL accelerators) {
+  MSG message{};
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (TranslateAcceleratorA(window, accelerators, &message)) continue;
+    if (IsDialogMessageA(window, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace win32

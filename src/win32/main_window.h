@@ -1,0 +1,31 @@
+// The main window and the About box on Win32.
+#pragma once
+
+#include "win32/windows_clean.h"
+
+namespace win32 {
+
+constexpr char kMainClassName[] = "VORNINST";
+constexpr char kMainTemplate[] = "VORNINST";
+constexpr char kAboutTemplate[] = "ABOUT";
+constexpr char kHelpTemplate[] = "HELP";
+constexpr char kIconName[] = "VORNINST";
+constexpr char kMenuName[] = "VORNINST";
+constexpr char kAcceleratorName[] = "VORNINST";
+constexpr int kBackgroundBrush = COLOR_BTNFACE + 1;
+
+// The program instance and the main window, for the host primitives.
+extern HINSTANCE gInstance;
+extern HWND gMainWindow;
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Start-up in pieces, so that the tests can build the window as the program does.
+ATOM RegisterMainClass(HINSTANCE instance);
+void FillModuleDirectory();
+HWND CreateMainWindow();
+// Runs until the quit message and returns its exit code.
+int RunMessageLoop(HWND window, HACCEL accelerators);
+
+}  // namespace win32

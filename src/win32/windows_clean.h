@@ -1,0 +1,16 @@
+// <windows.h> without the A/W macros whose names the host seam uses for its
+// own primitives (MessageBox, CreateFile, ...).
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winioctl.h>
+
+#undef MessageBox
+#undef LoadString
+#undef CreateFile
+#undef GetDriveType
+#undef GetFileAttributes
+#undef GetWindowsDirectory

@@ -1,0 +1,11 @@
+// The Wine tests start like the program: the class registered, the instance kept.
+#include <gtest/gtest.h>
+
+#include "win32/main_window.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  win32::gInstance = GetModuleHandleA(nullptr);
+  win32::RegisterMainClass(win32::gInstance);
+  return RUN_ALL_TESTS();
+}
