@@ -44,7 +44,7 @@ constexpr int kTemplateControls[] = {1,   200, 201, 202, 112, 207, 113, 208,
 const std::map<unsigned, std::string>& StringTable() {
   static const std::map<unsigned, std::string> table = {
 #define VORN_STRING(id, text) {id, text},
-#include "res/messages.h"
+#include "res/messages.def"
 #undef VORN_STRING
   };
   return table;
