@@ -40,3 +40,14 @@ vorn_display() {
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
   trap 'kill $VORN_XVFB_PID 2>/dev/null || true' EXIT
 }
+
+# A Wine prefix of the project's own; no Mono or Gecko installers at start.
+vorn_wine_prefix() {
+  export WINEPREFIX="$1"
+  export WINEDEBUG="${WINEDEBUG:--all}"
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+}

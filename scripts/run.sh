@@ -7,15 +7,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 vorn_install "${VORN_WIN_PACKAGES[@]}"
 vorn_build_windows --target vorninst
 exe="$VORN_WIN_BUILD/vorninst.exe"
-export WINEPREFIX="${WINEPREFIX:-$VORN_ROOT/build/wine-run}"
-export WINEDEBUG="${WINEDEBUG:--all}"
+vorn_wine_prefix "${WINEPREFIX:-$VORN_ROOT/build/wine-run}"
 
 if [ -n "${DISPLAY:-}" ]; then
   exec wine "$exe"
 fi
 
 vorn_display
-wineboot -i >/dev/null 2>&1 || true
 # A Wine desktop of its own, so that the window gets its frame and caption.
 wine explorer /desktop=vorninst,520x560 "$exe" >/dev/null 2>&1 &
 app=$!
