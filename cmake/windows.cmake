@@ -17,7 +17,7 @@ add_executable(vorninst WIN32 src/win32/win_main.cpp $<TARGET_OBJECTS:vorn_win32
 target_include_directories(vorninst PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res)
 target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorninst PRIVATE vorn_logic shell32)
-target_link_options(vorninst PRIVATE ${VORN_STATIC})
+target_link_options(vorninst PRIVATE ${VORN_STATIC} -s)  # stripped: users get no symbols
 
 # GoogleTest from Debian's sources, cross-built.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
