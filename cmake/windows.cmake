@@ -34,4 +34,4 @@ target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
 # Listed when ctest starts, under Wine, in the prefix that scripts/test.sh sets up.
 include(GoogleTest)
 gtest_discover_tests(vorn_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
-  TEST_PREFIX "wine.")
+  TEST_PREFIX "wine." PROPERTIES TIMEOUT 120)

@@ -15,6 +15,7 @@ TEST(MessageLoop, EscAndEnterCloseTheProgram) {
     const HWND combo = GetDlgItem(main.Get(), IDC_DRIVE_COMBO);
     SetFocus(combo);
     PostMessageA(combo, WM_KEYDOWN, key, 0);
+    wintest::QuitAfter(10000);
     EXPECT_EQ(win32::RunMessageLoop(main.Get(), nullptr), 0) << key;
   }
 }
@@ -23,6 +24,40 @@ TEST(MessageLoop, MenuExitCloses) {
   wintest::MainWindow main;
   PostMessageA(main.Get(), WM_COMMAND, MAKEWPARAM(IDC_EXIT, 0), 0);
   EXPECT_EQ(win32::RunMessageLoop(main.Get(), nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+void PressCtrlA() {
+  INPUT keys[4]{};
+  const WORD codes[] = {VK_CONTROL, 'A', 'A', VK_CONTROL};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = codes[i];
+    keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+  }
+  SendInput(4, keys, sizeof(INPUT));
+}
+
+// Ctrl+A, taken by the accelerator before the dialog keyboard interface,
+// opens the About box from the main window.
+TEST(MessageLoop, CtrlAOpensTheAboutBox) {
+  wintest::MainWindow main;
+  SetForegroundWindow(main.Get());
+  SetFocus(GetDlgItem(main.Get(), IDC_DRIVE_COMBO));
+  bool aboutShown = false;
+  wintest::WhenWindowAppears("About VORN Installer", [&](HWND dialog) {
+    aboutShown = true;
+    SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    PostMessageA(main.Get(), WM_COMMAND, MAKEWPARAM(IDC_EXIT, 0), 0);
+  });
+  PressCtrlA();
+  wintest::QuitAfter(10000);
+  const HACCEL accelerators = LoadAcceleratorsA(win32::gInstance, win32::kAcceleratorName);
+  EXPECT_EQ(win32::RunMessageLoop(main.Get(), accelerators), 0);
+  EXPECT_TRUE(aboutShown);
 }
 
 }  // namespace

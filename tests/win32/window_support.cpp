@@ -60,6 +60,13 @@ void WhenWindowAppears(const std::string& title, std::function<void(HWND)> actio
   gPending.timer = SetTimer(nullptr, 0, kPollMilliseconds, Poll);
 }
 
+void QuitAfter(UINT milliseconds) {
+  SetTimer(nullptr, 0, milliseconds, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    PostQuitMessage(1);
+  });
+}
+
 std::string WindowText(HWND window) {
   std::array<char, 512> text{};
   GetWindowTextA(window, text.data(), static_cast<int>(text.size()));

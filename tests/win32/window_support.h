@@ -33,6 +33,10 @@ class MainWindow {
 // top-level window with this title exists; gives it that window.
 void WhenWindowAppears(const std::string& title, std::function<void(HWND)> action);
 
+// Ends the running message loop after a while, so that a test whose event
+// never comes fails instead of hanging.
+void QuitAfter(UINT milliseconds);
+
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
 
