@@ -2,7 +2,13 @@
 enable_language(RC)
 set(VORN_CXX_WARNINGS $<$<COMPILE_LANGUAGE:CXX>:${VORN_WARNINGS}>)
 # Only system DLLs at run time.
-set(VORN_STATIC -static -static-libgcc -static-libstdc++)
+if(MSVC)
+  set(VORN_STATIC "")
+  set(VORN_STRIP "")
+else()
+  set(VORN_STATIC -static -static-libgcc -static-libstdc++)
+  set(VORN_STRIP -s)  # users get no symbols
+endif()
 set(VORN_RESOURCES ${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.rc)
 set_source_files_properties(${VORN_RESOURCES} PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/ids.h;${CMAKE_CURRENT_SOURCE_DIR}/res/messages.def;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.manifest")
@@ -17,18 +23,30 @@ add_executable(vorninst WIN32 src/win32/win_main.cpp $<TARGET_OBJECTS:vorn_win32
 target_include_directories(vorninst PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res)
 target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorninst PRIVATE vorn_logic shell32)
-target_link_options(vorninst PRIVATE ${VORN_STATIC} -s)  # stripped: users get no symbols
+target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
-# GoogleTest from Debian's sources, cross-built.
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# GoogleTest from Debian's sources, cross-built; elsewhere an installed one,
+# or no tests at all when there is none.
+set(VORN_GTEST_SOURCES /usr/src/googletest CACHE PATH "GoogleTest sources to build the Wine tests with")
+if(EXISTS ${VORN_GTEST_SOURCES}/CMakeLists.txt)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${VORN_GTEST_SOURCES} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(VORN_GTEST gtest)
+else()
+  find_package(GTest)
+  if(NOT GTest_FOUND)
+    message(STATUS "No GoogleTest: building vorninst.exe without its tests")
+    return()
+  endif()
+  set(VORN_GTEST GTest::gtest)
+endif()
 
 file(GLOB VORN_WIN32_TEST_SOURCES CONFIGURE_DEPENDS tests/win32/*.cpp)
 add_executable(vorn_win32_tests ${VORN_WIN32_TEST_SOURCES} $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
-target_link_libraries(vorn_win32_tests PRIVATE vorn_logic gtest shell32)
+target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} shell32)
 target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
 
 # Listed when ctest starts, under Wine, in the prefix that scripts/test.sh sets up.
