@@ -3,7 +3,7 @@
 #include <string>
 
 #include "card/card_state.h"
-#include "card/inspect.h"
+#include "card/card_report.h"
 #include "card/scan.h"
 #include "disk/boot_marks.h"
 #include "disk/partition_commands.h"

@@ -1,4 +1,4 @@
-#include "card/inspect.h"
+#include "card/card_report.h"
 
 #include <cctype>
 #include <cstdio>

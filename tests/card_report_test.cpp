@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "card/card_state.h"
-#include "card/inspect.h"
+#include "card/card_report.h"
 #include "card_fixture.h"
 #include "res/ids.h"
 #include "sim/sim_host.h"
