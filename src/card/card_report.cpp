@@ -1,10 +1,12 @@
 #include "card/card_report.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 #include "app/catalogue.h"
 #include "card/card_state.h"
+#include "disk/boot_marks.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -16,9 +18,7 @@ constexpr std::uint64_t kBytesPerMb = 1048576;
 constexpr std::uint64_t kDecimalsBelowMb = 10;
 constexpr std::size_t kLineBufferSize = 512;
 
-constexpr std::size_t kBootMarkOffset = 64;
-constexpr char kBootMark[] = "BOOTDISK";
-constexpr std::size_t kBootMarkLength = sizeof(kBootMark) - 1;
+constexpr std::size_t kBootMarkLength = sizeof(disk::kBootMark) - 1;
 
 // Partition types as the report names them.
 constexpr std::uint8_t kTypeFat12 = 1;
@@ -163,7 +163,8 @@ unsigned FileSystemSuffix(std::uint8_t firstType, bool& offerBootMark) {
 }
 
 bool HasBootMark(const disk::Sector& sector) {
-  return std::equal(kBootMark, kBootMark + kBootMarkLength, sector.begin() + kBootMarkOffset);
+  return std::equal(disk::kBootMark, disk::kBootMark + kBootMarkLength,
+                    sector.begin() + disk::kBootMarkOffset);
 }
 
 void WriteStatusLine(std::uint8_t firstType) {

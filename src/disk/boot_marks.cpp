@@ -21,6 +21,18 @@ UniqueHandle ReadVolumeBootSector(Sector& sector) {
   return volume;
 }
 
+// Sets a mark in the volume boot sector and writes the sector back (an
+// error box if that fails); false when the sector could not be read.
+template <std::size_t N>
+bool MarkVolumeBootSector(std::size_t offset, const char (&mark)[N]) {
+  Sector sector{};
+  UniqueHandle volume = ReadVolumeBootSector(sector);
+  if (!volume.Valid()) return false;
+  PutMark(sector, offset, mark);
+  WriteBackBootSector(std::move(volume), sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+  return true;
+}
+
 // Creates an empty file in the card root; an existing one is left as it is.
 void CreateMarkerFile(const char* name) {
   const std::string path = card::gCardState.driveRoot + name;
@@ -30,22 +42,12 @@ void CreateMarkerFile(const char* name) {
 }  // namespace
 
 void MakeBootableCommand() {
-  if (!card::CardIdentified()) return;
-  Sector sector{};
-  UniqueHandle volume = ReadVolumeBootSector(sector);
-  if (!volume.Valid()) return;
-  PutMark(sector, kBootMarkOffset, kBootMark);
-  WriteBackBootSector(std::move(volume), sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+  if (!card::CardIdentified() || !MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return;
   host::PostCommand(IDC_INSPECT);
 }
 
 void SetScriptFlagCommand() {
-  if (!card::CardIdentified()) return;
-  Sector sector{};
-  UniqueHandle volume = ReadVolumeBootSector(sector);
-  if (!volume.Valid()) return;
-  PutMark(sector, kScriptFlagOffset, kScriptFlag);
-  WriteBackBootSector(std::move(volume), sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+  if (!card::CardIdentified() || !MarkVolumeBootSector(kScriptFlagOffset, kScriptFlag)) return;
   CreateMarkerFile(kExtendMarkerFile);
   CreateMarkerFile(kScriptMarkerFile);
   host::PostCommand(IDC_INSPECT);
