@@ -8,6 +8,7 @@
 #include "card/card_state.h"
 #include "disk/boot_marks.h"
 #include "disk/device.h"
+#include "disk/partition_table.h"
 #include "host/host.h"
 #include "res/ids.h"
 
@@ -20,26 +21,17 @@ constexpr std::size_t kLineBufferSize = 512;
 
 constexpr std::size_t kBootMarkLength = sizeof(disk::kBootMark) - 1;
 
-// Partition types as the report names them.
-constexpr std::uint8_t kTypeFat12 = 1;
-constexpr std::uint8_t kTypeFat16Small = 4;
-constexpr std::uint8_t kTypeFat16 = 6;
-constexpr std::uint8_t kTypeFat16Lba = 14;
-constexpr std::uint8_t kTypeNtfs = 7;
-constexpr std::uint8_t kTypeFat32 = 11;
-constexpr std::uint8_t kTypeFat32Lba = 12;
-
 enum class FileSystem { Fat12, Fat16, Ntfs, Fat32, Other };
 
 FileSystem FileSystemOf(std::uint8_t type) {
   switch (type) {
-    case kTypeFat12: return FileSystem::Fat12;
-    case kTypeFat16Small:
-    case kTypeFat16:
-    case kTypeFat16Lba: return FileSystem::Fat16;
-    case kTypeNtfs: return FileSystem::Ntfs;
-    case kTypeFat32:
-    case kTypeFat32Lba: return FileSystem::Fat32;
+    case disk::kPartitionTypeFat12: return FileSystem::Fat12;
+    case disk::kPartitionTypeFat16Small:
+    case disk::kPartitionTypeFat16:
+    case disk::kPartitionTypeFat16Lba: return FileSystem::Fat16;
+    case disk::kPartitionTypeNtfs: return FileSystem::Ntfs;
+    case disk::kPartitionTypeFat32:
+    case disk::kPartitionTypeFat32Lba: return FileSystem::Fat32;
     default: return FileSystem::Other;
   }
 }

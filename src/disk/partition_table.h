@@ -19,9 +19,14 @@ constexpr std::size_t kSignatureOffset = 510;
 constexpr std::uint8_t kSignatureByte0 = 0x55;
 constexpr std::uint8_t kSignatureByte1 = 0xAA;
 
+// Partition types, as the card report names them.
 constexpr std::uint8_t kPartitionTypeFat12 = 0x01;
+constexpr std::uint8_t kPartitionTypeFat16Small = 0x04;
 constexpr std::uint8_t kPartitionTypeFat16 = 0x06;
+constexpr std::uint8_t kPartitionTypeNtfs = 0x07;
 constexpr std::uint8_t kPartitionTypeFat32 = 0x0B;
+constexpr std::uint8_t kPartitionTypeFat32Lba = 0x0C;
+constexpr std::uint8_t kPartitionTypeFat16Lba = 0x0E;
 
 // Single layout: one FAT16 partition from sector 249 to the card's end.
 constexpr std::uint32_t kSingleFirstSector = 249;
