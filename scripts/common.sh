@@ -20,7 +20,7 @@ vorn_install() {
 }
 
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-                   googletest wine wine64 xvfb xdotool imagemagick)
+                   googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk)
 
 vorn_build_windows() {
@@ -50,4 +50,13 @@ vorn_wine_prefix() {
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
+  # Debian's Wine does not find its own fonts (Marlett draws the caption
+  # buttons, Tahoma the captions); the prefix's font folder offers them.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -d "$fonts" ]; then
+    for font in /usr/share/wine/fonts/*.ttf; do
+      [ -e "$font" ] && ln -sf "$font" "$fonts/"
+    done
+  fi
+  return 0
 }
