@@ -262,10 +262,14 @@ TEST(AboutBox, EndsWithOneOnOkEnterEscAndClose) {
     SCOPED_TRACE(name);
     std::string title;
     std::vector<std::string> texts;
+    LRESULT icon = 0;
     wintest::WhenWindowAppears("About VORN Installer", [&, close = close](HWND dialog) {
       title = wintest::WindowText(dialog);
       for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         texts.push_back(wintest::WindowText(child));
+        if ((GetWindowLongA(child, GWL_STYLE) & kKindMask) == SS_ICON) {
+          icon = SendMessageA(child, STM_GETICON, 0, 0);
+        }
       }
       // Other commands leave it open.
       SendMessageA(dialog, WM_COMMAND, 3, 0);
@@ -278,6 +282,14 @@ TEST(AboutBox, EndsWithOneOnOkEnterEscAndClose) {
     EXPECT_EQ(texts[0], "OK");
     EXPECT_EQ(texts[1], "VORN Installer");
     EXPECT_EQ(texts[2], "Version 0.21b");
+    // The author and year line: two lines, one break.
+    const std::size_t lineBreak = texts[3].find('\n');
+    ASSERT_NE(lineBreak, std::string::npos);
+    EXPECT_GT(lineBreak, 0u);
+    EXPECT_LT(lineBreak + 1, texts[3].size());
+    EXPECT_EQ(texts[3].find('\n', lineBreak + 1), std::string::npos);
+    // The icon static found the program's icon by name.
+    EXPECT_NE(icon, 0);
   }
 }
 
