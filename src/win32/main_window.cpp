@@ -39,6 +39,11 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
+namespace {
+// IDC_ARROW, whatever the character set of the Win32 macros.
+const LPCSTR kArrowCursor = MAKEINTRESOURCEA(32512);
+}  // namespace
+
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass{};
   windowClass.style = 0;
@@ -47,7 +52,7 @@ ATOM RegisterMainClass(HINSTANCE instance) {
   windowClass.cbWndExtra = DLGWINDOWEXTRA;  // a window made from a dialog template
   windowClass.hInstance = instance;
   windowClass.hIcon = LoadIconA(instance, kIconName);
-  windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hCursor = LoadCursorA(nullptr, kArrowCursor);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(kBackgroundBrush));
   windowClass.lpszMenuName = kMenuName;
   windowClass.lpszClassName = kMainClassName;

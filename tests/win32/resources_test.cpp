@@ -122,6 +122,15 @@ struct TemplateItem {
   WORD id;
 };
 
+// Resource types, whatever the character set of the Win32 macros.
+const LPCSTR kDialogResource = MAKEINTRESOURCEA(5);      // RT_DIALOG
+const LPCSTR kIconGroupResource = MAKEINTRESOURCEA(14);  // RT_GROUP_ICON
+
+// DLGTEMPLATE and DLGITEMTEMPLATE as stored: 18 bytes each, no padding.
+constexpr std::size_t kTemplateHeaderSize = 18;
+constexpr std::size_t kItemHeaderSize = 18;
+static_assert(sizeof(DLGTEMPLATE) == kTemplateHeaderSize && sizeof(DLGITEMTEMPLATE) == kItemHeaderSize);
+
 const WORD* SkipNameOrOrdinal(const WORD* at) {
   if (*at == 0xFFFF) return at + 2;
   while (*at != 0) ++at;
@@ -129,14 +138,14 @@ const WORD* SkipNameOrOrdinal(const WORD* at) {
 }
 
 std::vector<TemplateItem> ReadTemplate(const char* name, DWORD& dialogStyle) {
-  const HRSRC resource = FindResourceA(nullptr, name, MAKEINTRESOURCEA(5));  // RT_DIALOG
+  const HRSRC resource = FindResourceA(nullptr, name, kDialogResource);
   const auto* base = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, resource)));
   std::vector<TemplateItem> items;
   if (base == nullptr) return items;
   DLGTEMPLATE head{};
   std::memcpy(&head, base, sizeof head);
   dialogStyle = head.style;
-  const WORD* at = reinterpret_cast<const WORD*>(base + 18);
+  const WORD* at = reinterpret_cast<const WORD*>(base + kTemplateHeaderSize);
   at = SkipNameOrOrdinal(SkipNameOrOrdinal(SkipNameOrOrdinal(at)));  // menu, class, title
   if ((head.style & DS_SETFONT) != 0) at = SkipNameOrOrdinal(at + 1);  // size, face
   for (WORD i = 0; i < head.cdit; ++i) {
@@ -145,7 +154,7 @@ std::vector<TemplateItem> ReadTemplate(const char* name, DWORD& dialogStyle) {
     DLGITEMTEMPLATE fixed{};
     std::memcpy(&fixed, item, sizeof fixed);
     items.push_back({fixed.style, {fixed.x, fixed.y, fixed.cx, fixed.cy}, fixed.id});
-    at = SkipNameOrOrdinal(SkipNameOrOrdinal(reinterpret_cast<const WORD*>(item + 18)));
+    at = SkipNameOrOrdinal(SkipNameOrOrdinal(reinterpret_cast<const WORD*>(item + kItemHeaderSize)));
     at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);  // creation data
   }
   return items;
@@ -205,12 +214,15 @@ TEST(MainWindow, MenuHasTwoDirectCommands) {
   }
 }
 
+// The flag that marks a table's last entry, which CopyAcceleratorTable may pass on.
+constexpr BYTE kLastAcceleratorEntry = 0x80;
+
 TEST(Resources, AcceleratorIsCtrlAForAbout) {
   const HACCEL table = LoadAcceleratorsA(win32::gInstance, win32::kAcceleratorName);
   ASSERT_NE(table, nullptr);
   std::array<ACCEL, 4> entries{};
   ASSERT_EQ(CopyAcceleratorTableA(table, entries.data(), 4), 1);
-  EXPECT_EQ(entries[0].fVirt & ~0x80, FVIRTKEY | FCONTROL | FNOINVERT);  // 0x80: last entry
+  EXPECT_EQ(entries[0].fVirt & ~kLastAcceleratorEntry, FVIRTKEY | FCONTROL | FNOINVERT);
   EXPECT_EQ(entries[0].key, 'A');
   EXPECT_EQ(entries[0].cmd, IDM_ABOUT);
 }
@@ -234,19 +246,28 @@ TEST(Resources, StringTableHoldsEveryTextExactly) {
   EXPECT_STREQ(buffer.data(), "Total capacity : %d MB\n");
 }
 
+// GRPICONDIR: a 6-byte header, then one 14-byte GRPICONDIRENTRY per image.
+constexpr std::size_t kIconCountOffset = 4;
+constexpr std::size_t kIconHeaderSize = 6;
+constexpr std::size_t kIconEntrySize = 14;
+constexpr std::size_t kEntryWidth = 0;
+constexpr std::size_t kEntryHeight = 1;
+constexpr std::size_t kEntryColourCount = 2;
+constexpr std::size_t kEntryBitCount = 6;
+
 TEST(Resources, IconHasTwoSixteenColourImages) {
-  const HRSRC group = FindResourceA(nullptr, win32::kIconName, MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  const HRSRC group = FindResourceA(nullptr, win32::kIconName, kIconGroupResource);
   ASSERT_NE(group, nullptr);
   const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, group)));
   ASSERT_NE(bytes, nullptr);
-  ASSERT_EQ(bytes[4], 2);  // image count
+  ASSERT_EQ(bytes[kIconCountOffset], 2);
   const int sizes[] = {32, 16};
   for (int i = 0; i < 2; ++i) {
-    const BYTE* entry = bytes + 6 + 14 * i;  // GRPICONDIRENTRY
-    EXPECT_EQ(entry[0], sizes[i]);
-    EXPECT_EQ(entry[1], sizes[i]);
-    EXPECT_EQ(entry[2], 16);  // colours
-    EXPECT_EQ(entry[6], 4);   // bits per pixel
+    const BYTE* entry = bytes + kIconHeaderSize + kIconEntrySize * static_cast<std::size_t>(i);
+    EXPECT_EQ(entry[kEntryWidth], sizes[i]);
+    EXPECT_EQ(entry[kEntryHeight], sizes[i]);
+    EXPECT_EQ(entry[kEntryColourCount], 16);
+    EXPECT_EQ(entry[kEntryBitCount], 4);
   }
 }
 
