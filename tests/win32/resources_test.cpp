@@ -271,6 +271,23 @@ TEST(Resources, IconHasTwoSixteenColourImages) {
   }
 }
 
+// The manifest the loader reads (RT_MANIFEST, id 1): visual styles and the
+// administrator rights that opening disks for writing needs.
+const LPCSTR kManifestResource = MAKEINTRESOURCEA(24);  // RT_MANIFEST
+const LPCSTR kProcessManifestId = MAKEINTRESOURCEA(1);  // CREATEPROCESS_MANIFEST_RESOURCE_ID
+
+TEST(Resources, ManifestAsksForCommonControlsSixAndAdministrator) {
+  const HRSRC resource = FindResourceA(nullptr, kProcessManifestId, kManifestResource);
+  ASSERT_NE(resource, nullptr);
+  const auto* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, resource)));
+  ASSERT_NE(bytes, nullptr);
+  const std::string manifest(bytes, SizeofResource(nullptr, resource));
+  const std::size_t controls = manifest.find("name=\"Microsoft.Windows.Common-Controls\"");
+  ASSERT_NE(controls, std::string::npos);
+  EXPECT_EQ(manifest.find("version=\"6.0.0.0\"", controls), manifest.find("version=", controls));
+  EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+}
+
 // The About box ends with 1 however it is closed.
 TEST(AboutBox, EndsWithOneOnOkEnterEscAndClose) {
   const std::pair<const char*, std::function<void(HWND)>> ways[] = {
