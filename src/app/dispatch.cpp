@@ -1,7 +1,5 @@
 #include "app/dispatch.h"
 
-#include <string>
-
 #include "card/card_state.h"
 #include "card/card_report.h"
 #include "card/scan.h"
@@ -30,12 +28,7 @@ void ShowHelp(unsigned) { host::RunDialog("HELP"); }
 
 void SelectDrive(unsigned notifyCode) {
   if (notifyCode != host::kCbnSelChange) return;
-  const int index = host::ComboGetCurSel(IDC_DRIVE_COMBO);
-  std::string root;
-  if (index == host::kCbErr || !host::ComboGetText(IDC_DRIVE_COMBO, index, root)) {
-    root.clear();
-  }
-  card::gCardState.driveRoot = root;
+  card::TakeSelectedDriveRoot();
   host::SendCommand(IDC_INSPECT);
 }
 

@@ -69,13 +69,6 @@ void RefillCombo() {
   host::ComboSetCurSel(IDC_DRIVE_COMBO, 0);
 }
 
-void TakeSelectedRoot() {
-  const int index = host::ComboGetCurSel(IDC_DRIVE_COMBO);
-  std::string root;
-  if (index == host::kCbErr || !host::ComboGetText(IDC_DRIVE_COMBO, index, root)) root.clear();
-  gCardState.driveRoot = root;
-}
-
 void HideInstallControlsWithoutBootFile() {
   const std::string path = app::gModuleDirectory + kBootFileName;
   if ((host::GetFileAttributes(path.c_str()) & kBootFileRejectMask) != 0) {
@@ -84,6 +77,13 @@ void HideInstallControlsWithoutBootFile() {
 }
 
 }  // namespace
+
+void TakeSelectedDriveRoot() {
+  const int index = host::ComboGetCurSel(IDC_DRIVE_COMBO);
+  std::string root;
+  if (index == host::kCbErr || !host::ComboGetText(IDC_DRIVE_COMBO, index, root)) root.clear();
+  gCardState.driveRoot = root;
+}
 
 int ButtonVisibilityState() { return gButtonState; }
 void ResetButtonVisibilityState() { gButtonState = kButtonsShown; }
@@ -108,7 +108,7 @@ void ScanDrives() {
     gDriveSlots[slot] = 0;
   }
   if (changed) RefillCombo();
-  TakeSelectedRoot();
+  TakeSelectedDriveRoot();
   HideInstallControlsWithoutBootFile();
   if (changed) host::SendCommand(IDC_INSPECT);
 }

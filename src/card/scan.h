@@ -14,6 +14,9 @@ constexpr char kBootFileName[] = "DISKBOOT.BIN";
 // The handler of command 205.
 void ScanDrives();
 
+// The drive root becomes the combo box's selected entry (empty when none).
+void TakeSelectedDriveRoot();
+
 // The visibility state, for the tests; starts at kButtonsShown.
 int ButtonVisibilityState();
 void ResetButtonVisibilityState();
