@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card_fixture.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -60,7 +60,7 @@ TEST(BootMarks, BootMarkReplacesOnlyItsBytesAndTheInspectionFollows) {
   Pc pc;
   pc.card->Write(pc.machine.VolumeOffset('E') + 64, {'b', 'o', 'o', 't', 'd', 'i', 's', 'k'});
   host::SendCommand(IDC_INSPECT);
-  EXPECT_EQ(card::gCardState.bootMarkSeen, 0) << "lower case is no mark";
+  EXPECT_EQ(common::gCardState.bootMarkSeen, 0) << "lower case is no mark";
   ASSERT_TRUE(EndsWith(pc.machine.Text(IDC_STATUS), kNotBootable));
   const Bytes before = pc.Vbr();
 
@@ -171,7 +171,7 @@ TEST(BootMarks, UnreadableOrUnidentifiedCardIsLeftAlone) {
         case Fault::ShortTransfer: pc.card->faults.shortTransfer = true; break;
         case Fault::VolumeRefused: pc.card->faults.volumeRefused = true; break;
         // The drive root stays set: only the missing identification stops it.
-        case Fault::NotIdentified: card::gCardState.physicalDrivePath.clear(); break;
+        case Fault::NotIdentified: common::gCardState.physicalDrivePath.clear(); break;
       }
       host::SendCommand(command);
       EXPECT_EQ(pc.Vbr(), before);

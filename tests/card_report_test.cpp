@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card/card_report.h"
 #include "card_fixture.h"
 #include "res/ids.h"
@@ -38,10 +38,10 @@ class InspectTest : public ::testing::Test {
     host::SendCommand(IDC_INSPECT);
   }
   void ExpectNotIdentified() {
-    EXPECT_TRUE(card::gCardState.physicalDrivePath.empty());
+    EXPECT_TRUE(common::gCardState.physicalDrivePath.empty());
     EXPECT_EQ(machine.Text(IDC_STATUS), "");
     EXPECT_EQ(machine.Text(IDC_REPORT), "");
-    EXPECT_EQ(card::gCardState.totalSectors, 0u);
+    EXPECT_EQ(common::gCardState.totalSectors, 0u);
     for (int id : {IDC_MAKE_BOOTABLE, IDC_FORMAT, IDC_FOLDER_OPEN, IDC_SWAP_PARTITIONS}) {
       EXPECT_FALSE(machine.Visible(id)) << id;
     }
@@ -59,12 +59,12 @@ TEST_F(InspectTest, WorkedExampleOfA1910MbCard) {
   EXPECT_EQ(machine.Text(IDC_REPORT),
             "Total capacity : 1910 MB\nPartition1  ---  Type : 6(FAT16)  Capacity : 1905 MB\n");
   EXPECT_EQ(machine.Text(IDC_STATUS), "1903 MB (FAT16) (Card is probably not bootable!)");
-  EXPECT_EQ(card::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE2");
-  EXPECT_EQ(card::gCardState.totalSizeMb, 1910);
-  EXPECT_EQ(card::gCardState.totalSectors, 1910u * kMbSectors);
-  EXPECT_EQ(card::gCardState.firstPartitionSizeMb, 1905);
-  EXPECT_EQ(card::gCardState.partitionCount, 1);
-  EXPECT_EQ(card::gCardState.bootMarkSeen, 0);
+  EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE2");
+  EXPECT_EQ(common::gCardState.totalSizeMb, 1910);
+  EXPECT_EQ(common::gCardState.totalSectors, 1910u * kMbSectors);
+  EXPECT_EQ(common::gCardState.firstPartitionSizeMb, 1905);
+  EXPECT_EQ(common::gCardState.partitionCount, 1);
+  EXPECT_EQ(common::gCardState.bootMarkSeen, 0);
   for (int id : {IDC_MAKE_BOOTABLE, IDC_FORMAT, IDC_FOLDER_OPEN}) EXPECT_TRUE(machine.Visible(id));
   EXPECT_FALSE(machine.Visible(IDC_SWAP_PARTITIONS));
   EXPECT_EQ(machine.OpenHandles(), 0u);
@@ -119,8 +119,8 @@ TEST_F(InspectTest, PartitionsAreNumberedByTheirPlaceInTheLayout) {
             "Total capacity : 16 MB\nPartition2  ---  Type : 6(FAT16)  Capacity : 2.00 MB\n");
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB");  // no suffix: entry 1 is empty
   EXPECT_FALSE(machine.Visible(IDC_MAKE_BOOTABLE));
-  EXPECT_EQ(card::gCardState.partitionCount, 1);
-  EXPECT_EQ(card::gCardState.firstPartitionSizeMb, 0);
+  EXPECT_EQ(common::gCardState.partitionCount, 1);
+  EXPECT_EQ(common::gCardState.firstPartitionSizeMb, 0);
 }
 
 TEST_F(InspectTest, LogicalDrivesAreListedAfterThePrimaryEntries) {
@@ -140,7 +140,7 @@ TEST_F(InspectTest, LogicalDrivesAreListedAfterThePrimaryEntries) {
             "Partition1  ---  Type : 6(FAT16)  Capacity : 4.00 MB\n"
             "Partition2  ---  Type : 5  Capacity : 19 MB\n"
             "Partition5  ---  Type : 6(FAT16)  Capacity : 2.00 MB\n");
-  EXPECT_EQ(card::gCardState.partitionCount, 3);
+  EXPECT_EQ(common::gCardState.partitionCount, 3);
 }
 
 TEST_F(InspectTest, SwapIsOfferedForExactlyTwoPartitions) {
@@ -149,7 +149,7 @@ TEST_F(InspectTest, SwapIsOfferedForExactlyTwoPartitions) {
     machine.Remove('E');
     machine.Tick();
     Insert(16 * kMb, std::vector<Partition>(four.begin(), four.begin() + static_cast<long>(used)));
-    EXPECT_EQ(card::gCardState.partitionCount, static_cast<int>(used));
+    EXPECT_EQ(common::gCardState.partitionCount, static_cast<int>(used));
     EXPECT_EQ(machine.Visible(IDC_SWAP_PARTITIONS), used == 2) << used;
   }
 }
@@ -158,17 +158,17 @@ TEST_F(InspectTest, TheBootMarkIsComparedExactly) {
   auto card = Insert(16 * kMb, {{11, 63, 20000}});
   PutBootSectorBytes(*card, 64, "bootdisk");
   Inspect();
-  EXPECT_EQ(card::gCardState.bootMarkSeen, 0);
+  EXPECT_EQ(common::gCardState.bootMarkSeen, 0);
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT32)");
   PutBootSectorBytes(*card, 64, "BOOTDISK");
   Inspect();
-  EXPECT_EQ(card::gCardState.bootMarkSeen, 1);
+  EXPECT_EQ(common::gCardState.bootMarkSeen, 1);
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT32) (Bootable card !!!)");
   PutBootSectorBytes(*card, 0, std::string(64, 'x'));  // the mark alone counts
   machine.Remove('E');
   machine.Tick();
   Insert(16 * kMb, {{6, 63, 20000}});
-  EXPECT_EQ(card::gCardState.bootMarkSeen, 0);
+  EXPECT_EQ(common::gCardState.bootMarkSeen, 0);
   PutBootSectorBytes(*machine.CardIn('E'), 64, "BOOTDISK");
   Inspect();
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT16) (Bootable card !!!)");
@@ -179,18 +179,18 @@ TEST_F(InspectTest, FailuresOfTheQueriesLeaveTheirPartOut) {
   auto card = Insert(16 * kMb, {{6, 63, 20000}});
   card->faults.geometryExFails = true;  // falls back to cylinders x heads x sectors
   Inspect();
-  EXPECT_EQ(card::gCardState.totalSectors, 2u * 255 * 63);
-  EXPECT_EQ(card::gCardState.totalSizeMb, 15);
+  EXPECT_EQ(common::gCardState.totalSectors, 2u * 255 * 63);
+  EXPECT_EQ(common::gCardState.totalSizeMb, 15);
   card->faults.geometryFails = true;
   Inspect();
   EXPECT_EQ(machine.Text(IDC_REPORT), "Partition1  ---  Type : 6(FAT16)  Capacity : 9.76 MB\n");
-  EXPECT_EQ(card::gCardState.totalSectors, 0u);
-  EXPECT_EQ(card::gCardState.totalSizeMb, 0);
+  EXPECT_EQ(common::gCardState.totalSectors, 0u);
+  EXPECT_EQ(common::gCardState.totalSizeMb, 0);
   card->faults = {};
   card->faults.layoutFails = true;
   Inspect();
   EXPECT_EQ(machine.Text(IDC_REPORT), "");
-  EXPECT_EQ(card::gCardState.partitionCount, 0);
+  EXPECT_EQ(common::gCardState.partitionCount, 0);
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB");
   card->faults = {};
   card->faults.totalBytesFails = true;
@@ -202,7 +202,7 @@ TEST_F(InspectTest, FailuresOfTheQueriesLeaveTheirPartOut) {
   Inspect();
   EXPECT_EQ(machine.Text(IDC_STATUS), "");
   EXPECT_FALSE(machine.Visible(IDC_MAKE_BOOTABLE));
-  EXPECT_FALSE(card::gCardState.physicalDrivePath.empty());
+  EXPECT_FALSE(common::gCardState.physicalDrivePath.empty());
   card->faults = {};
   card->faults.shortTransfer = true;
   Inspect();
@@ -231,7 +231,7 @@ TEST_F(InspectTest, ARefusedPhysicalDriveAsksForAdministratorAndCloses) {
 // card as the target of the card commands.
 TEST_F(InspectTest, AVolumeThatCannotBeOpenedForgetsTheEarlierCard) {
   auto card = Insert(16 * kMb, {{6, 63, 20000}});
-  ASSERT_FALSE(card::gCardState.physicalDrivePath.empty());
+  ASSERT_FALSE(common::gCardState.physicalDrivePath.empty());
   card->faults.volumeRefused = true;
   Inspect();
   ExpectNotIdentified();
@@ -260,7 +260,7 @@ TEST_F(InspectTest, TheSystemDiskAndNonDisksAreNeverIdentified) {
   ExpectNotIdentified();
   machine.systemDiskUnknown = false;
   Inspect();
-  EXPECT_EQ(card::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE2");
+  EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE2");
 }
 
 TEST_F(InspectTest, LargeDeviceNumbersAndLongReportsFitWhole) {
@@ -285,10 +285,10 @@ TEST_F(InspectTest, LargeDeviceNumbersAndLongReportsFitWhole) {
   }
   machine.Reinsert('E');
   Inspect();
-  EXPECT_EQ(card::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE1234567");
+  EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE1234567");
   const std::string report = machine.Text(IDC_REPORT);
   EXPECT_GT(report.size(), 5120u);
-  EXPECT_EQ(card::gCardState.partitionCount, 2 + kLogicals + (kLogicals - 1));
+  EXPECT_EQ(common::gCardState.partitionCount, 2 + kLogicals + (kLogicals - 1));
   const std::string last = "Partition" + std::to_string(4 + 4 * (kLogicals - 1) + 1) +
                            "  ---  Type : 6(FAT16)  Capacity : 0.03 MB\n";
   EXPECT_EQ(report.substr(report.size() - last.size()), last);

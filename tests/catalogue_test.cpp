@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue.h"
+#include "common/catalogue.h"
 #include "res/ids.h"
 #include "sim/sim_host.h"
 
@@ -40,44 +40,44 @@ TEST(Catalogue, TextsAreExactToTheSpaceAndNewline) {
       {2045, ""},
       {2050, ""},
   };
-  for (const auto& [id, text] : texts) EXPECT_EQ(app::LoadMessageText(id), text) << id;
+  for (const auto& [id, text] : texts) EXPECT_EQ(common::LoadMessageText(id), text) << id;
   // The same sentence under two captions.
-  EXPECT_STREQ(app::LoadMessageText(2035), app::LoadMessageText(2037));
+  EXPECT_STREQ(common::LoadMessageText(2035), common::LoadMessageText(2037));
 }
 
 TEST(Catalogue, TwoBuffersAreUsedInTurn) {
   sim::Machine machine;
-  const char* first = app::LoadMessageText(MSG_CAPTION_ERROR);
-  const char* second = app::LoadMessageText(MSG_CAPTION_CONFIRM);
+  const char* first = common::LoadMessageText(MSG_CAPTION_ERROR);
+  const char* second = common::LoadMessageText(MSG_CAPTION_CONFIRM);
   EXPECT_NE(first, second);
   EXPECT_STREQ(first, "Error");
-  const char* third = app::LoadMessageText(MSG_CAPTION_FINISH);
+  const char* third = common::LoadMessageText(MSG_CAPTION_FINISH);
   EXPECT_EQ(third, first);            // the first buffer again...
   EXPECT_STREQ(first, "Finish");      // ...so the first text is gone
   EXPECT_STREQ(second, "Confirm");    // while the second still stands
-  EXPECT_EQ(app::LoadMessageText(MSG_CAPTION_REMOVE), second);
+  EXPECT_EQ(common::LoadMessageText(MSG_CAPTION_REMOVE), second);
 }
 
 TEST(Catalogue, BoxesLoadTheCaptionFirstAndUseTheSetsFlags) {
   sim::Machine machine;
   struct Case {
     unsigned caption, text;
-    app::ButtonSet set;
+    common::ButtonSet set;
     unsigned flags;
     int answer;
   };
   const Case cases[] = {
-      {MSG_CAPTION_ERROR, MSG_CANNOT_WRITE_BOOT_SECTOR, app::ButtonSet::Notice, 0x30, host::kIdOk},
-      {MSG_CAPTION_CONFIRM, MSG_SURE, app::ButtonSet::Question, 0x4, host::kIdNo},
-      {MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS, app::ButtonSet::Choice, 0x3, host::kIdCancel},
-      {MSG_CAPTION_REINSERT_CARD, MSG_REMOVE_AND_REINSERT, app::ButtonSet::Notice, 0x30, host::kIdOk},
+      {MSG_CAPTION_ERROR, MSG_CANNOT_WRITE_BOOT_SECTOR, common::ButtonSet::Notice, 0x30, host::kIdOk},
+      {MSG_CAPTION_CONFIRM, MSG_SURE, common::ButtonSet::Question, 0x4, host::kIdNo},
+      {MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS, common::ButtonSet::Choice, 0x3, host::kIdCancel},
+      {MSG_CAPTION_REINSERT_CARD, MSG_REMOVE_AND_REINSERT, common::ButtonSet::Notice, 0x30, host::kIdOk},
   };
   for (const Case& c : cases) {
-    const std::string caption = app::LoadMessageText(c.caption);
-    const std::string text = app::LoadMessageText(c.text);
+    const std::string caption = common::LoadMessageText(c.caption);
+    const std::string text = common::LoadMessageText(c.text);
     machine.ExpectBox(caption, text, c.answer);
     machine.ClearRecords();
-    EXPECT_EQ(app::CatalogueMessageBox(c.caption, c.text, c.set), c.answer);
+    EXPECT_EQ(common::CatalogueMessageBox(c.caption, c.text, c.set), c.answer);
     ASSERT_EQ(machine.Boxes().size(), 1u);
     EXPECT_EQ(machine.Boxes()[0].flags, c.flags);
     EXPECT_EQ(machine.LogMatching("load"),

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/dispatch.h"
-#include "app/module_directory.h"
-#include "card/card_state.h"
+#include "common/module_directory.h"
+#include "common/card_state.h"
 #include "card_fixture.h"
 #include "res/ids.h"
 #include "sim/sim_host.h"
@@ -40,11 +40,11 @@ class DispatchTest : public ::testing::Test {
 };
 
 TEST_F(DispatchTest, CreationClearsStateAndStartsTheTimer) {
-  card::gCardState.driveRoot = "E:\\";
-  card::gDriveSlots[0] = 5;
+  common::gCardState.driveRoot = "E:\\";
+  common::gDriveSlots[0] = 5;
   machine.Create();
-  EXPECT_TRUE(card::gCardState.driveRoot.empty());
-  EXPECT_EQ(card::gDriveSlots, card::DriveSlotTable{});
+  EXPECT_TRUE(common::gCardState.driveRoot.empty());
+  EXPECT_EQ(common::gDriveSlots, common::DriveSlotTable{});
   EXPECT_TRUE(machine.TimerRunning());
 }
 
@@ -104,9 +104,9 @@ TEST_F(DispatchTest, SelectingAnEntryTakesItsRootBeforeTheInspection) {
   ASSERT_EQ(machine.ComboEntries(), (Lines{"F:\\", "H:\\"}));
   machine.ClearRecords();
   machine.SelectComboEntry(1);
-  EXPECT_EQ(card::gCardState.driveRoot, "H:\\");
+  EXPECT_EQ(common::gCardState.driveRoot, "H:\\");
   EXPECT_EQ(machine.LogMatching("send"), (Lines{"send 200", "send 111"}));
-  EXPECT_EQ(card::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE3");
+  EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE3");
 }
 
 TEST_F(DispatchTest, CloseCommandsQuitAndStillRestartTheTimer) {
@@ -163,12 +163,12 @@ TEST_F(DispatchTest, SendsRunNestedInTheirOrder) {
 }
 
 TEST(ModuleDirectory, CutsBackToTheLastBackslash) {
-  EXPECT_EQ(app::CutToFolder("C:\\A\\B\\prog.exe"), "C:\\A\\B\\");
-  EXPECT_EQ(app::CutToFolder("D:\\prog.exe"), "D:\\");
-  EXPECT_EQ(app::CutToFolder("C:\\A\\B\\"), "C:\\A\\B\\");
-  EXPECT_EQ(app::CutToFolder("prog.exe"), "p");
-  EXPECT_EQ(app::CutToFolder("\\prog.exe"), "\\");
-  EXPECT_EQ(app::CutToFolder(""), "");
+  EXPECT_EQ(common::CutToFolder("C:\\A\\B\\prog.exe"), "C:\\A\\B\\");
+  EXPECT_EQ(common::CutToFolder("D:\\prog.exe"), "D:\\");
+  EXPECT_EQ(common::CutToFolder("C:\\A\\B\\"), "C:\\A\\B\\");
+  EXPECT_EQ(common::CutToFolder("prog.exe"), "p");
+  EXPECT_EQ(common::CutToFolder("\\prog.exe"), "\\");
+  EXPECT_EQ(common::CutToFolder(""), "");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card_fixture.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -122,7 +122,7 @@ TEST(PartitionCreate, WorkedExampleForBothLayouts) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer == host::kIdYes ? "single" : "dual");
     Pc pc(kExampleSectors);
-    ASSERT_EQ(card::gCardState.totalSectors, kExampleSectors);
+    ASSERT_EQ(common::gCardState.totalSectors, kExampleSectors);
     pc.machine.ExpectBox("Confirm", kOneOrTwo, c.answer);
     pc.ExpectReinsertNotice(true);
     host::SendCommand(IDC_CREATE_PARTITION);
@@ -164,7 +164,7 @@ TEST(PartitionCreate, LayoutsThatDoNotFitTheCardAreRefused) {
     const bool single = c.answer == host::kIdYes;
     SCOPED_TRACE(std::to_string(c.sectors) + (single ? " single" : " dual"));
     Pc pc(c.sectors);
-    ASSERT_EQ(card::gCardState.totalSectors, c.sectors);
+    ASSERT_EQ(common::gCardState.totalSectors, c.sectors);
     const Bytes before = pc.Mbr();
     pc.machine.ExpectBox("Confirm", kOneOrTwo, c.answer);
     if (c.fits) {
@@ -322,7 +322,7 @@ TEST(Partition, DeclinedOrFailedCommandsWriteNothingAndStartNoScan) {
       case Fault::Refused: faults.physicalRefused = true; break;
       case Fault::ReadFails: faults.readFails = true; break;
       case Fault::Short: faults.shortTransfer = true; break;
-      case Fault::NotIdentified: card::gCardState.physicalDrivePath.clear(); break;
+      case Fault::NotIdentified: common::gCardState.physicalDrivePath.clear(); break;
     }
     if (c.answer != 0) {
       pc.machine.ExpectBox("Confirm", c.command == IDC_SWAP_PARTITIONS ? kSure : kOneOrTwo, c.answer);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card/scan.h"
 #include "card_fixture.h"
 #include "res/ids.h"
@@ -48,7 +48,7 @@ TEST_F(ScanTest, NoCardAtStartHidesTheCardControlsOnEveryTick) {
   EXPECT_TRUE(machine.ComboEntries().empty());
   EXPECT_EQ(machine.Text(IDC_STATUS), "Insert SD Card");
   EXPECT_EQ(Inspections(), 0);
-  EXPECT_TRUE(card::gCardState.driveRoot.empty());
+  EXPECT_TRUE(common::gCardState.driveRoot.empty());
   EXPECT_TRUE(machine.Visible(IDC_SCRIPT_FLAG));  // never hidden by the scan
   EXPECT_TRUE(machine.Visible(IDC_DUMP_BOOT_SECTOR));
 }
@@ -63,8 +63,8 @@ TEST_F(ScanTest, InsertAndRemoveFollowTheStateTable) {
   for (int id : kCardControls) EXPECT_EQ(ShowsOf(id).front(), "show " + std::to_string(id) + " 5");
   EXPECT_EQ(machine.ComboEntries(), (Lines{"E:\\"}));
   EXPECT_EQ(machine.ComboSelection(), 0);
-  EXPECT_EQ(card::gCardState.driveRoot, "E:\\");
-  EXPECT_EQ(card::gDriveSlots[0], 5);
+  EXPECT_EQ(common::gCardState.driveRoot, "E:\\");
+  EXPECT_EQ(common::gDriveSlots[0], 5);
   EXPECT_EQ(Inspections(), 1);
 
   machine.ClearRecords();
@@ -78,9 +78,9 @@ TEST_F(ScanTest, InsertAndRemoveFollowTheStateTable) {
   machine.Tick();
   EXPECT_EQ(card::ButtonVisibilityState(), card::kButtonsHidden);
   EXPECT_TRUE(machine.ComboEntries().empty());
-  EXPECT_TRUE(card::gCardState.driveRoot.empty());
-  EXPECT_TRUE(card::gCardState.physicalDrivePath.empty());
-  EXPECT_EQ(card::gDriveSlots, card::DriveSlotTable{});
+  EXPECT_TRUE(common::gCardState.driveRoot.empty());
+  EXPECT_TRUE(common::gCardState.physicalDrivePath.empty());
+  EXPECT_EQ(common::gDriveSlots, common::DriveSlotTable{});
   EXPECT_EQ(Inspections(), 1);
   EXPECT_EQ(machine.Text(IDC_STATUS), "");
   EXPECT_EQ(machine.Text(IDC_REPORT), "");
@@ -95,12 +95,12 @@ TEST_F(ScanTest, ANewDriveBeforeTheSelectedOneRefillsAndSelectsTheFirst) {
   machine.Insert('H', Card(3));
   machine.Tick();
   machine.SelectComboEntry(1);
-  ASSERT_EQ(card::gCardState.driveRoot, "H:\\");
+  ASSERT_EQ(common::gCardState.driveRoot, "H:\\");
 
   // Nothing changes for many ticks: the user's choice stays, no inspection.
   machine.ClearRecords();
   for (int tick = 0; tick < 20; ++tick) machine.Tick();
-  EXPECT_EQ(card::gCardState.driveRoot, "H:\\");
+  EXPECT_EQ(common::gCardState.driveRoot, "H:\\");
   EXPECT_EQ(machine.ComboSelection(), 1);
   EXPECT_EQ(Inspections(), 0);
   EXPECT_TRUE(machine.LogMatching("combo").empty());
@@ -109,12 +109,12 @@ TEST_F(ScanTest, ANewDriveBeforeTheSelectedOneRefillsAndSelectsTheFirst) {
   machine.Tick();
   EXPECT_EQ(machine.ComboEntries(), (Lines{"E:\\", "F:\\", "H:\\"}));
   EXPECT_EQ(machine.ComboSelection(), 0);
-  EXPECT_EQ(card::gCardState.driveRoot, "E:\\");
-  EXPECT_EQ(card::gDriveSlots[0], 5);
-  EXPECT_EQ(card::gDriveSlots[1], 6);
-  EXPECT_EQ(card::gDriveSlots[2], 8);
-  EXPECT_EQ(card::gDriveSlots[3], 0);
-  EXPECT_EQ(card::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE4");
+  EXPECT_EQ(common::gCardState.driveRoot, "E:\\");
+  EXPECT_EQ(common::gDriveSlots[0], 5);
+  EXPECT_EQ(common::gDriveSlots[1], 6);
+  EXPECT_EQ(common::gDriveSlots[2], 8);
+  EXPECT_EQ(common::gDriveSlots[3], 0);
+  EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE4");
 
   // The last drive going away shortens the list: a change too.
   machine.Remove('H');

@@ -1,6 +1,6 @@
 #include "app/dispatch.h"
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card/card_report.h"
 #include "card/scan.h"
 #include "disk/boot_marks.h"
@@ -33,8 +33,8 @@ void SelectDrive(unsigned notifyCode) {
 }
 
 void OpenCardFolder(unsigned) {
-  if (!card::CardIdentified()) return;
-  host::ShellOpen(card::gCardState.driveRoot.c_str());
+  if (!common::CardIdentified()) return;
+  host::ShellOpen(common::gCardState.driveRoot.c_str());
 }
 
 void Inspect(unsigned) { card::InspectCard(); }
@@ -83,8 +83,8 @@ void StartRefreshTimer() { host::SetTimer(kRefreshTimerId, kRefreshPeriodMs); }
 }  // namespace
 
 void OnCreate() {
-  card::gCardState.driveRoot.clear();
-  card::gDriveSlots.fill(0);
+  common::gCardState.driveRoot.clear();
+  common::gDriveSlots.fill(0);
   StartRefreshTimer();
 }
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/catalogue.h"
-#include "card/card_state.h"
+#include "common/catalogue.h"
+#include "common/card_state.h"
 #include "disk/boot_marks.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
@@ -13,6 +13,10 @@
 #include "res/ids.h"
 
 namespace card {
+
+using common::gCardState;
+using common::gDriveSlots;
+
 namespace {
 
 constexpr std::uint64_t kBytesPerMb = 1048576;
@@ -51,7 +55,7 @@ unsigned TypeLabelFormat(std::uint8_t type) {
 // %d conversions.
 std::string Format(unsigned formatId, int first, int second = 0) {
   char line[kLineBufferSize];
-  std::snprintf(line, sizeof line, app::LoadMessageText(formatId), first, second);
+  std::snprintf(line, sizeof line, common::LoadMessageText(formatId), first, second);
   return line;
 }
 
@@ -168,7 +172,7 @@ void WriteStatusLine(std::uint8_t firstType) {
   }
   bool offerBootMark = false;
   const unsigned suffix = FileSystemSuffix(firstType, offerBootMark);
-  if (suffix != 0) line += app::LoadMessageText(suffix);
+  if (suffix != 0) line += common::LoadMessageText(suffix);
   if (offerBootMark) host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwShow);
 
   disk::UniqueHandle volume = disk::OpenVolume(disk::Access::ReadWrite);
@@ -179,13 +183,13 @@ void WriteStatusLine(std::uint8_t firstType) {
   }
   if (HasBootMark(sector)) {
     gCardState.bootMarkSeen = 1;
-    line += app::LoadMessageText(MSG_SUFFIX_BOOTABLE);
+    line += common::LoadMessageText(MSG_SUFFIX_BOOTABLE);
     host::SetControlText(IDC_STATUS, line.c_str());
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
     return;
   }
   if (FileSystemOf(firstType) == FileSystem::Fat12 || FileSystemOf(firstType) == FileSystem::Fat16) {
-    line += app::LoadMessageText(MSG_SUFFIX_NOT_BOOTABLE);
+    line += common::LoadMessageText(MSG_SUFFIX_NOT_BOOTABLE);
   }
   host::SetControlText(IDC_STATUS, line.c_str());
 }
@@ -220,7 +224,7 @@ void InspectCard() {
 
   disk::UniqueHandle drive = disk::OpenPhysicalDrive(disk::Access::Read);
   if (!drive.Valid()) {
-    app::ShowErrorMessage(MSG_RUN_AS_ADMINISTRATOR);
+    common::ShowErrorMessage(MSG_RUN_AS_ADMINISTRATOR);
     host::SendClose();
     return;
   }

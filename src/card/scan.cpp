@@ -3,13 +3,17 @@
 #include <cstdint>
 #include <string>
 
-#include "app/module_directory.h"
-#include "card/card_state.h"
+#include "common/module_directory.h"
+#include "common/card_state.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "res/ids.h"
 
 namespace card {
+
+using common::gCardState;
+using common::gDriveSlots;
+
 namespace {
 
 // Letters A:, B: and C: are never probed.
@@ -70,7 +74,7 @@ void RefillCombo() {
 }
 
 void HideInstallControlsWithoutBootFile() {
-  const std::string path = app::gModuleDirectory + kBootFileName;
+  const std::string path = common::gModuleDirectory + kBootFileName;
   if ((host::GetFileAttributes(path.c_str()) & kBootFileRejectMask) != 0) {
     for (int id : kInstallControls) host::ShowControl(id, host::kSwHide);
   }
@@ -103,7 +107,7 @@ void ScanDrives() {
     ++found;
   }
   UpdateCardControls(found);
-  if (found < kDriveSlotCount && gDriveSlots[static_cast<std::size_t>(found)] != 0) changed = true;
+  if (found < common::kDriveSlotCount && gDriveSlots[static_cast<std::size_t>(found)] != 0) changed = true;
   for (std::size_t slot = static_cast<std::size_t>(found); slot < gDriveSlots.size(); ++slot) {
     gDriveSlots[slot] = 0;
   }

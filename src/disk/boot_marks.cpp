@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "host/host.h"
 #include "res/ids.h"
 
@@ -35,26 +35,26 @@ bool MarkVolumeBootSector(std::size_t offset, const char (&mark)[N]) {
 
 // Creates an empty file in the card root; an existing one is left as it is.
 void CreateMarkerFile(const char* name) {
-  const std::string path = card::gCardState.driveRoot + name;
+  const std::string path = common::gCardState.driveRoot + name;
   UniqueHandle file(host::CreateFile(path.c_str(), kFileAccess, kFileShare, host::kCreateNew));
 }
 
 }  // namespace
 
 void MakeBootableCommand() {
-  if (!card::CardIdentified() || !MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return;
+  if (!common::CardIdentified() || !MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return;
   host::PostCommand(IDC_INSPECT);
 }
 
 void SetScriptFlagCommand() {
-  if (!card::CardIdentified() || !MarkVolumeBootSector(kScriptFlagOffset, kScriptFlag)) return;
+  if (!common::CardIdentified() || !MarkVolumeBootSector(kScriptFlagOffset, kScriptFlag)) return;
   CreateMarkerFile(kExtendMarkerFile);
   CreateMarkerFile(kScriptMarkerFile);
   host::PostCommand(IDC_INSPECT);
 }
 
 void DumpBootSectorCommand() {
-  if (!card::CardIdentified()) return;
+  if (!common::CardIdentified()) return;
   Sector sector{};
   UniqueHandle volume = ReadVolumeBootSector(sector);
   if (!volume.Valid()) return;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/catalogue.h"
-#include "card/card_state.h"
+#include "common/catalogue.h"
+#include "common/card_state.h"
 #include "res/ids.h"
 
 namespace disk {
@@ -107,13 +107,13 @@ UniqueHandle OpenDevice(const std::string& path, Access access) {
 }
 
 UniqueHandle OpenVolume(Access access) {
-  const std::string& root = card::gCardState.driveRoot;
+  const std::string& root = common::gCardState.driveRoot;
   if (root.empty()) return UniqueHandle();
   return OpenDevice(VolumePath(root[0]), access);
 }
 
 UniqueHandle OpenPhysicalDrive(Access access) {
-  return OpenDevice(card::gCardState.physicalDrivePath, access);
+  return OpenDevice(common::gCardState.physicalDrivePath, access);
 }
 
 bool ReadSector0(host::Handle handle, Sector& sector) {
@@ -129,7 +129,7 @@ bool WriteSector0(host::Handle handle, const Sector& sector) {
 }
 
 void WriteBackBootSector(UniqueHandle handle, const Sector& sector, unsigned messageId) {
-  if (!WriteSector0(handle.Get(), sector)) app::ShowErrorMessage(messageId);
+  if (!WriteSector0(handle.Get(), sector)) common::ShowErrorMessage(messageId);
   handle.Close();
 }
 

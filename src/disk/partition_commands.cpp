@@ -1,7 +1,7 @@
 #include "disk/partition_commands.h"
 
-#include "app/catalogue.h"
-#include "card/card_state.h"
+#include "common/catalogue.h"
+#include "common/card_state.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
 #include "host/host.h"
@@ -11,8 +11,8 @@ namespace disk {
 namespace {
 
 void AskToReinsert() {
-  app::CatalogueMessageBox(MSG_CAPTION_REINSERT_CARD, MSG_REMOVE_AND_REINSERT,
-                           app::ButtonSet::Notice);
+  common::CatalogueMessageBox(MSG_CAPTION_REINSERT_CARD, MSG_REMOVE_AND_REINSERT,
+                           common::ButtonSet::Notice);
 }
 
 // The card's table changed: rescan and inspect it afresh.
@@ -30,9 +30,9 @@ void EjectAndRefresh() {
 }  // namespace
 
 void SwapPartitionsCommand() {
-  if (!card::CardIdentified()) return;
+  if (!common::CardIdentified()) return;
   // Only an explicit Yes goes on: a box that could not be shown is no consent.
-  if (app::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_SURE, app::ButtonSet::Question) !=
+  if (common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_SURE, common::ButtonSet::Question) !=
       host::kIdYes) {
     return;
   }
@@ -42,9 +42,9 @@ void SwapPartitionsCommand() {
 }
 
 void CreatePartitionCommand() {
-  if (!card::CardIdentified()) return;
-  const int answer = app::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,
-                                              app::ButtonSet::Choice);
+  if (!common::CardIdentified()) return;
+  const int answer = common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,
+                                              common::ButtonSet::Choice);
   if (answer == host::kIdNo) {
     host::SendCommand(IDC_WRITE_DUAL);
     return;
@@ -55,7 +55,7 @@ void CreatePartitionCommand() {
 }
 
 void WriteDualPartitionCommand() {
-  if (!card::CardIdentified() || WriteDualPartitionTable() != 0) return;
+  if (!common::CardIdentified() || WriteDualPartitionTable() != 0) return;
   EjectAndRefresh();
 }
 

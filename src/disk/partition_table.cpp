@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/catalogue.h"
-#include "card/card_state.h"
+#include "common/catalogue.h"
+#include "common/card_state.h"
 #include "res/ids.h"
 
 namespace disk {
@@ -23,15 +23,15 @@ void PutEntry(Sector& sector, std::size_t entry, std::uint8_t type, std::uint32_
 }
 
 int WritePartitionTable(Layout layout) {
-  const std::uint64_t total = card::gCardState.totalSectors;
+  const std::uint64_t total = common::gCardState.totalSectors;
   if (!LayoutFits(layout, total)) {
-    app::ShowErrorMessage(MSG_CARD_SIZE_NOT_SUPPORTED);
+    common::ShowErrorMessage(MSG_CARD_SIZE_NOT_SUPPORTED);
     return 1;
   }
   UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
   if (!drive.Valid()) return 1;
   if (!WriteSector0(drive.Get(), BuildLayout(layout, total))) {
-    app::ShowErrorMessage(MSG_CANNOT_WRITE_BOOT_SECTOR);
+    common::ShowErrorMessage(MSG_CANNOT_WRITE_BOOT_SECTOR);
     return 1;
   }
   return 0;
@@ -74,13 +74,13 @@ int SwapPartitionEntries(bool quiet) {
   if (!ReadSector0(drive.Get(), sector)) return 1;
   SwapFirstTwoEntries(sector);
   if (!WriteSector0(drive.Get(), sector)) {
-    app::ShowErrorMessage(MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+    common::ShowErrorMessage(MSG_CANNOT_WRITE_MAYBE_PROTECTED);
     return 1;
   }
   drive.Close();
   if (!quiet) {
-    app::CatalogueMessageBox(MSG_CAPTION_REMOVE, MSG_REMOVE_CARD, app::ButtonSet::Notice);
-    app::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, app::ButtonSet::Notice);
+    common::CatalogueMessageBox(MSG_CAPTION_REMOVE, MSG_REMOVE_CARD, common::ButtonSet::Notice);
+    common::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, common::ButtonSet::Notice);
   }
   return 0;
 }

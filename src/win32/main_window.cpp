@@ -3,7 +3,7 @@
 #include <array>
 
 #include "app/dispatch.h"
-#include "app/module_directory.h"
+#include "common/module_directory.h"
 
 namespace win32 {
 
@@ -62,7 +62,7 @@ ATOM RegisterMainClass(HINSTANCE instance) {
 void FillModuleDirectory() {
   std::array<char, MAX_PATH> path{};
   GetModuleFileNameA(nullptr, path.data(), MAX_PATH);
-  app::gModuleDirectory = app::CutToFolder(path.data());
+  common::gModuleDirectory = common::CutToFolder(path.data());
 }
 
 HWND CreateMainWindow() {

@@ -16,8 +16,8 @@
 #include <sstream>
 
 #include "app/dispatch.h"
-#include "app/module_directory.h"
-#include "card/card_state.h"
+#include "common/module_directory.h"
+#include "common/card_state.h"
 #include "card/scan.h"
 #include "res/ids.h"
 
@@ -176,10 +176,10 @@ Machine::Machine() {
   fs::create_directories(root_ + "/cards");
   ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
   gCurrent = this;
-  card::gCardState = card::CardState{};
-  card::gDriveSlots.fill(0);
+  common::gCardState = common::CardState{};
+  common::gDriveSlots.fill(0);
   card::ResetButtonVisibilityState();
-  app::gModuleDirectory = "C:\\VORN\\";
+  common::gModuleDirectory = "C:\\VORN\\";
   for (int id : kTemplateControls) visible_[id] = true;
   texts_[IDC_STATUS] = "Insert SD Card";
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "card/card_state.h"
+#include "common/card_state.h"
 #include "card/scan.h"
 #include "disk/device.h"
 #include "host/host.h"
@@ -62,8 +62,8 @@ class RemovableDrive : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(image.Present()) << "run through scripts/test.sh, which maps E: to an image";
     image.Write(Pattern(1));
-    card::gCardState = card::CardState{};
-    card::gCardState.driveRoot = kCardRoot;
+    common::gCardState = common::CardState{};
+    common::gCardState.driveRoot = kCardRoot;
   }
   CardImage image;
 };
@@ -98,7 +98,7 @@ TEST_F(RemovableDrive, WritesGoToTheImageAndTheProbeChangesNothing) {
 }
 
 TEST_F(RemovableDrive, AnEmptyDriveRootOpensNothing) {
-  card::gCardState.driveRoot.clear();
+  common::gCardState.driveRoot.clear();
   EXPECT_FALSE(disk::OpenVolume(disk::Access::Read).Valid());
   EXPECT_EQ(disk::ProbeVolumeWritable(), 1);
   EXPECT_FALSE(disk::EjectCard());  // no physical drive path
@@ -109,14 +109,14 @@ TEST_F(RemovableDrive, AnEmptyDriveRootOpensNothing) {
 TEST_F(RemovableDrive, TheScanListsItAndAsksForTheInspection) {
   wintest::MainWindow main;
   main.RecordCommands();
-  card::gDriveSlots.fill(0);
+  common::gDriveSlots.fill(0);
   card::ScanDrives();
   const HWND combo = GetDlgItem(main.Get(), IDC_DRIVE_COMBO);
   ASSERT_GE(SendMessageA(combo, CB_GETCOUNT, 0, 0), 1);
   std::array<char, 16> first{};
   SendMessageA(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first.data()));
   EXPECT_STREQ(first.data(), kCardRoot);
-  EXPECT_EQ(card::gCardState.driveRoot, kCardRoot);
+  EXPECT_EQ(common::gCardState.driveRoot, kCardRoot);
   EXPECT_EQ(main.Commands(), std::vector<unsigned>{IDC_INSPECT});
   // Nothing changed: no second inspection.
   card::ScanDrives();

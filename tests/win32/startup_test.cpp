@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/module_directory.h"
+#include "common/module_directory.h"
 #include "win32/main_window.h"
 
 namespace {
@@ -13,9 +13,9 @@ constexpr char kTestProgram[] = "vorn_win32_tests.exe";
 // The folder comes from the real module file name, backslash kept, so that
 // the add-on's files are looked for beside the program.
 TEST(Startup, ModuleDirectoryIsTheProgramsOwnFolder) {
-  app::gModuleDirectory.clear();
+  common::gModuleDirectory.clear();
   win32::FillModuleDirectory();
-  const std::string folder = app::gModuleDirectory;
+  const std::string folder = common::gModuleDirectory;
   ASSERT_GE(folder.size(), 3u);
   EXPECT_EQ(folder.back(), '\\');
   EXPECT_EQ(folder.find(kTestProgram), std::string::npos);

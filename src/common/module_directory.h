@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace app {
+namespace common {
 
 extern std::string gModuleDirectory;
 
@@ -12,4 +12,4 @@ extern std::string gModuleDirectory;
 // a name without any backslash is cut to that character.
 std::string CutToFolder(const std::string& moduleFileName);
 
-}  // namespace app
+}  // namespace common

@@ -1,10 +1,10 @@
-#include "app/catalogue.h"
+#include "common/catalogue.h"
 
 #include <array>
 
 #include "res/ids.h"
 
-namespace app {
+namespace common {
 namespace {
 
 std::array<std::array<char, kMessageBufferSize>, 2> gTextBuffers{};
@@ -31,4 +31,4 @@ void ShowErrorMessage(unsigned textId) {
   CatalogueMessageBox(MSG_CAPTION_ERROR, textId, ButtonSet::Notice);
 }
 
-}  // namespace app
+}  // namespace common

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace card {
+namespace common {
 
 // The selected card. A card is identified when physicalDrivePath is not
 // empty; every card command tests that first.
@@ -30,4 +30,4 @@ extern DriveSlotTable gDriveSlots;
 // True when a card is identified.
 bool CardIdentified();
 
-}  // namespace card
+}  // namespace common

@@ -4,7 +4,7 @@
 
 #include "host/host.h"
 
-namespace app {
+namespace common {
 
 constexpr int kMessageBufferSize = 256;
 
@@ -25,4 +25,4 @@ int CatalogueMessageBox(unsigned captionId, unsigned textId, ButtonSet set);
 // The common error box: caption "Error", the Notice set.
 void ShowErrorMessage(unsigned textId);
 
-}  // namespace app
+}  // namespace common

@@ -1,10 +1,10 @@
-#include "card/card_state.h"
+#include "common/card_state.h"
 
-namespace card {
+namespace common {
 
 CardState gCardState;
 DriveSlotTable gDriveSlots{};
 
 bool CardIdentified() { return !gCardState.physicalDrivePath.empty(); }
 
-}  // namespace card
+}  // namespace common

@@ -1,6 +1,6 @@
-#include "app/module_directory.h"
+#include "common/module_directory.h"
 
-namespace app {
+namespace common {
 
 std::string gModuleDirectory;
 
@@ -12,4 +12,4 @@ std::string CutToFolder(const std::string& moduleFileName) {
   return moduleFileName.substr(0, 1);
 }
 
-}  // namespace app
+}  // namespace common
