@@ -28,6 +28,12 @@
 #define IDC_SCRIPT_FLAG 223       /* "Set Script Flag" */
 #define IDC_UNADDRESSED 65535     /* labels and group boxes */
 
+/* Controls of the install setting dialogs. */
+#define IDC_CAMERA_LEFT 217       /* "Left" */
+#define IDC_CAMERA_RIGHT 218      /* "Right" */
+#define IDC_ONE_PARTITION 219     /* "4GB or less (One partition)" */
+#define IDC_TWO_PARTITIONS 220    /* "Over 8GB (Two partitions)" */
+
 /* String ids that are not messages of the catalogue. */
 #define IDS_APP_NAME_1 103
 #define IDS_APP_NAME_2 110
@@ -79,5 +85,6 @@
 #define MSG_BROWSE_TITLE 2043
 #define MSG_UNUSED_BROWSE_TITLE 2044
 #define MSG_CARD_SIZE_NOT_SUPPORTED 2051
+#define MSG_CANNOT_FORMAT 2052
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "res/ids.h"
 
 namespace testing_cards {
@@ -49,6 +51,29 @@ std::shared_ptr<sim::Card> InsertFat16Card(sim::Machine& machine, char letter,
 
 std::string SfdiskDump(const sim::Card& card) {
   return sim::Run("sfdisk -d '" + card.imagePath + "'");
+}
+
+::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps) {
+  std::size_t next = 0;
+  for (const std::string& line : machine.Log()) {
+    if (next < steps.size() && line.rfind(steps[next], 0) == 0) ++next;
+  }
+  if (next == steps.size()) return ::testing::AssertionSuccess();
+  std::ostringstream log;
+  for (const std::string& line : machine.Log()) log << "\n  " << line;
+  return ::testing::AssertionFailure() << "missing \"" << steps[next] << "\" in" << log.str();
+}
+
+void PutFileSet(const sim::Machine& machine) {
+  const std::pair<const char*, const char*> files[] = {
+      {"DISKBOOT.BIN", "boot file"},         {"PS.FIR", "firmware"},
+      {"LYRE\\LYRE.BIN", "add-on"},          {"LYRE\\FONTS\\BIG.FNT", "font"},
+      {"DCIM\\100TEST\\README.TXT", "dcim"}, {"LYRE.CFG.L", "config left"},
+      {"LYRE.CFG.R", "config right"},
+  };
+  for (const auto& [name, content] : files) {
+    machine.WritePcFile(std::string("C:\\VORN\\") + name, content);
+  }
 }
 
 }  // namespace testing_cards

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sim/sim_host.h"
 
 namespace testing_cards {
@@ -36,5 +38,13 @@ std::shared_ptr<sim::Card> InsertFat16Card(sim::Machine& machine, char letter,
 
 // `sfdisk -d` of the card's image: an independent reader of the table.
 std::string SfdiskDump(const sim::Card& card);
+
+// The steps appear in the log in this order (other lines may come between).
+::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps);
+
+// The add-on's file set beside the program (C:\VORN\), each file saying
+// what it is: DISKBOOT.BIN, PS.FIR, LYRE\ (with a file and a subfolder),
+// DCIM\100TEST\, LYRE.CFG.L and LYRE.CFG.R.
+void PutFileSet(const sim::Machine& machine);
 
 }  // namespace testing_cards

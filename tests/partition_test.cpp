@@ -20,6 +20,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing_cards::Le32;
+using testing_cards::InOrder;
 using testing_cards::Partition;
 
 constexpr std::uint64_t kExampleSectors = 3842048;  // 1,967,128,576 bytes
@@ -57,18 +58,6 @@ struct Pc {
   }
   bool Logged(const std::string& prefix) const { return !machine.LogMatching(prefix).empty(); }
 };
-
-// The steps appear in the log in this order (other lines may come between).
-::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps) {
-  std::size_t next = 0;
-  for (const std::string& line : machine.Log()) {
-    if (next < steps.size() && line.rfind(steps[next], 0) == 0) ++next;
-  }
-  if (next == steps.size()) return ::testing::AssertionSuccess();
-  std::ostringstream log;
-  for (const std::string& line : machine.Log()) log << "\n  " << line;
-  return ::testing::AssertionFailure() << "missing \"" << steps[next] << "\" in" << log.str();
-}
 
 // The entries as sfdisk reads them: "start=249,size=3841799,type=6".
 std::vector<std::string> SfdiskEntries(const sim::Card& card) {

@@ -6,6 +6,8 @@
 #include "disk/boot_marks.h"
 #include "disk/partition_commands.h"
 #include "host/host.h"
+#include "install/file_set.h"
+#include "install/format.h"
 #include "res/ids.h"
 
 namespace app {
@@ -33,8 +35,7 @@ void SelectDrive(unsigned notifyCode) {
 }
 
 void OpenCardFolder(unsigned) {
-  if (!common::CardIdentified()) return;
-  host::ShellOpen(common::gCardState.driveRoot.c_str());
+  if (common::CardIdentified()) install::OpenCardFolder();
 }
 
 void Inspect(unsigned) { card::InspectCard(); }
@@ -45,6 +46,8 @@ void DumpBootSector(unsigned) { disk::DumpBootSectorCommand(); }
 void SwapPartitions(unsigned) { disk::SwapPartitionsCommand(); }
 void CreatePartitions(unsigned) { disk::CreatePartitionCommand(); }
 void WriteDual(unsigned) { disk::WriteDualPartitionCommand(); }
+void Format(unsigned) { install::FormatCard(); }
+void CopyFileSet(unsigned) { install::CopyFileSet(); }
 
 // Commands whose operations are not part of the program yet.
 void NotBuiltYet(unsigned) {}
@@ -57,10 +60,10 @@ constexpr CommandEntry kCommands[] = {
     {IDC_INSPECT, Inspect},
     {IDC_DRIVE_COMBO, SelectDrive},
     {IDC_MAKE_BOOTABLE, MakeBootable},
-    {IDC_FORMAT, NotBuiltYet},
+    {IDC_FORMAT, Format},
     {IDC_SCAN, Scan},
     {IDC_FOLDER_OPEN, OpenCardFolder},
-    {IDC_COPY_VORN, NotBuiltYet},
+    {IDC_COPY_VORN, CopyFileSet},
     {IDC_SWAP_PARTITIONS, SwapPartitions},
     {IDC_WRITE_DUAL, WriteDual},
     {IDC_NEW_INSTALL, NotBuiltYet},

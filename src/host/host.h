@@ -58,6 +58,20 @@ constexpr std::uint32_t kFileAttributeArchive = 0x20;
 // STORAGE_DEVICE_NUMBER.DeviceType of a disk.
 constexpr std::uint32_t kFileDeviceDisk = 0x7;
 
+// Shell file operations (SHFILEOPSTRUCTA.wFunc and fFlags).
+constexpr unsigned kFoMove = 0x1;
+constexpr unsigned kFoCopy = 0x2;
+constexpr unsigned kFofNoConfirmation = 0x10;
+constexpr unsigned kFofNoErrorUi = 0x400;
+
+// Dialog messages, button states and ids.
+constexpr unsigned kWmInitDialog = 0x110;
+constexpr unsigned kWmCommand = 0x111;
+constexpr unsigned kBstUnchecked = 0;
+constexpr unsigned kBstChecked = 1;
+constexpr int kIdDialogOk = 1;
+constexpr int kIdDialogCancel = 2;
+
 // ---- Handles ------------------------------------------------------------
 
 // A file or device handle; kInvalidHandle is INVALID_HANDLE_VALUE.
@@ -104,6 +118,24 @@ void PostQuit(int exitCode);
 // by the main window; returns the dialog's result, -1 when it could not run.
 std::intptr_t RunDialog(const char* templateName);
 
+// ---- Dialogs whose procedure is the program's logic ----------------------
+
+// A dialog window (HWND).
+using DialogWindow = std::intptr_t;
+// Shaped like DLGPROC: nonzero when the message was handled.
+using DialogProcedure = std::intptr_t (*)(DialogWindow dialog, unsigned message,
+                                          std::uintptr_t wParam, std::intptr_t lParam);
+
+// DialogBoxParamA as above, with this procedure; -1 when it could not run.
+std::intptr_t RunDialog(const char* templateName, DialogProcedure procedure);
+void EndDialog(DialogWindow dialog, std::intptr_t result);
+void CheckRadioButton(DialogWindow dialog, int firstId, int lastId, int checkId);
+unsigned IsDlgButtonChecked(DialogWindow dialog, int id);
+void CheckDlgButton(DialogWindow dialog, int id, unsigned check);
+void SetDlgItemText(DialogWindow dialog, int id, const char* text);
+// GetDlgItemTextA into a buffer of bufferSize bytes.
+std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize);
+
 // ShellExecuteA(no window, "open", path, no parameters, no directory,
 // SW_SHOWNORMAL); returns its result as an integer.
 std::intptr_t ShellOpen(const char* path);
@@ -147,5 +179,31 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
 std::uint32_t GetFileAttributes(const char* path);
 // GetWindowsDirectoryA; empty on failure.
 std::string GetWindowsDirectory();
+// GetSystemDirectoryA; empty on failure.
+std::string GetSystemDirectory();
+
+// ---- Processes -----------------------------------------------------------
+
+// CreateProcessA(applicationName, a copy of commandLine, no security, no
+// inheritance, no flags, own environment and folder, a STARTUPINFOA with
+// STARTF_USESHOWWINDOW and SW_SHOWNORMAL), then WaitForSingleObject(INFINITE),
+// GetExitCodeProcess and both handles closed. False when it did not start.
+bool RunProcessAndWait(const char* applicationName, const char* commandLine,
+                       std::uint32_t& exitCode);
+
+// ---- Shell file operations -----------------------------------------------
+
+// The fields of SHFILEOPSTRUCTA that the program sets; the owner is the main
+// window, the name mappings and the progress title are left zero.
+struct FileOperation {
+  unsigned function = 0;
+  const char* from = nullptr;  // a list of paths ended by two NULs
+  const char* to = nullptr;    // likewise
+  unsigned flags = 0;
+  bool anyOperationsAborted = false;  // set by the call
+};
+
+// SHFileOperationA; 0 on success.
+int ShellFileOperation(FileOperation& operation);
 
 }  // namespace host

@@ -109,6 +109,50 @@ std::intptr_t RunDialog(const char* templateName) {
   return -1;
 }
 
+namespace {
+
+// Hands the messages of a dialog to the logic's procedure, which travels in
+// the creation parameter and then in the dialog's user data.
+INT_PTR CALLBACK ForwardingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+  const auto procedure = reinterpret_cast<DialogProcedure>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (procedure == nullptr) return FALSE;
+  return procedure(reinterpret_cast<DialogWindow>(dialog), message, wParam, lParam);
+}
+
+HWND ToHwnd(DialogWindow dialog) { return reinterpret_cast<HWND>(dialog); }
+
+}  // namespace
+
+std::intptr_t RunDialog(const char* templateName, DialogProcedure procedure) {
+  return DialogBoxParamA(win32::gInstance, templateName, win32::gMainWindow, ForwardingDialogProc,
+                         reinterpret_cast<LPARAM>(procedure));
+}
+
+void EndDialog(DialogWindow dialog, std::intptr_t result) { ::EndDialog(ToHwnd(dialog), result); }
+
+void CheckRadioButton(DialogWindow dialog, int firstId, int lastId, int checkId) {
+  ::CheckRadioButton(ToHwnd(dialog), firstId, lastId, checkId);
+}
+
+unsigned IsDlgButtonChecked(DialogWindow dialog, int id) {
+  return ::IsDlgButtonChecked(ToHwnd(dialog), id);
+}
+
+void CheckDlgButton(DialogWindow dialog, int id, unsigned check) {
+  ::CheckDlgButton(ToHwnd(dialog), id, check);
+}
+
+void SetDlgItemText(DialogWindow dialog, int id, const char* text) {
+  SetDlgItemTextA(ToHwnd(dialog), id, text);
+}
+
+std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize) {
+  std::vector<char> buffer(static_cast<std::size_t>(bufferSize > 0 ? bufferSize : 1), '\0');
+  GetDlgItemTextA(ToHwnd(dialog), id, buffer.data(), bufferSize);
+  return buffer.data();
+}
+
 std::intptr_t ShellOpen(const char* path) {
   return reinterpret_cast<std::intptr_t>(
       ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL));
@@ -182,6 +226,48 @@ std::string GetWindowsDirectory() {
   return std::string(buffer.data(), length);
 }
 
+std::string GetSystemDirectory() {
+  std::array<char, MAX_PATH> buffer{};
+  const UINT length = GetSystemDirectoryA(buffer.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(buffer.data(), length);
+}
+
+bool RunProcessAndWait(const char* applicationName, const char* commandLine,
+                       std::uint32_t& exitCode) {
+  // CreateProcessA may write into its command line.
+  std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.hProcess, &code)) code = static_cast<DWORD>(-1);
+  exitCode = code;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+int ShellFileOperation(FileOperation& operation) {
+  SHFILEOPSTRUCTA shell{};
+  shell.hwnd = win32::gMainWindow;
+  shell.wFunc = operation.function;
+  shell.pFrom = operation.from;
+  shell.pTo = operation.to;
+  shell.fFlags = static_cast<FILEOP_FLAGS>(operation.flags);
+  shell.fAnyOperationsAborted = operation.anyOperationsAborted ? TRUE : FALSE;
+  const int result = SHFileOperationA(&shell);
+  operation.anyOperationsAborted = shell.fAnyOperationsAborted != FALSE;
+  return result;
+}
+
 }  // namespace host
 
 // The seam's constants carry the values of their Win32 namesakes.
@@ -201,3 +287,9 @@ static_assert(host::kDriveRemovable == DRIVE_REMOVABLE && host::kDriveFixed == D
 static_assert(host::kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
                   host::kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY, "attributes");
 static_assert(host::kFileDeviceDisk == FILE_DEVICE_DISK, "device type");
+static_assert(host::kFoMove == FO_MOVE && host::kFoCopy == FO_COPY &&
+                  host::kFofNoConfirmation == FOF_NOCONFIRMATION &&
+                  host::kFofNoErrorUi == FOF_NOERRORUI, "shell file operations");
+static_assert(host::kWmInitDialog == WM_INITDIALOG && host::kWmCommand == WM_COMMAND &&
+                  host::kBstUnchecked == BST_UNCHECKED && host::kBstChecked == BST_CHECKED &&
+                  host::kIdDialogOk == IDOK && host::kIdDialogCancel == IDCANCEL, "dialogs");

@@ -14,3 +14,6 @@
 #undef GetDriveType
 #undef GetFileAttributes
 #undef GetWindowsDirectory
+#undef GetSystemDirectory
+#undef SetDlgItemText
+#undef GetDlgItemText

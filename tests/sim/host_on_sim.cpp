@@ -61,5 +61,28 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
 }
 std::uint32_t GetFileAttributes(const char* path) { return M().GetFileAttributes(path); }
 std::string GetWindowsDirectory() { return M().GetWindowsDirectory(); }
+std::intptr_t RunDialog(const char* templateName, DialogProcedure procedure) {
+  return M().RunDialog(templateName, procedure);
+}
+void EndDialog(DialogWindow dialog, std::intptr_t result) { M().EndDialog(dialog, result); }
+void CheckRadioButton(DialogWindow dialog, int firstId, int lastId, int checkId) {
+  M().CheckRadioButton(dialog, firstId, lastId, checkId);
+}
+unsigned IsDlgButtonChecked(DialogWindow dialog, int id) { return M().IsDlgButtonChecked(dialog, id); }
+void CheckDlgButton(DialogWindow dialog, int id, unsigned check) {
+  M().CheckDlgButton(dialog, id, check);
+}
+void SetDlgItemText(DialogWindow dialog, int id, const char* text) {
+  M().SetDlgItemText(dialog, id, text);
+}
+std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize) {
+  return M().GetDlgItemText(dialog, id, bufferSize);
+}
+std::string GetSystemDirectory() { return M().GetSystemDirectory(); }
+bool RunProcessAndWait(const char* applicationName, const char* commandLine,
+                       std::uint32_t& exitCode) {
+  return M().RunProcessAndWait(applicationName, commandLine, exitCode);
+}
+int ShellFileOperation(FileOperation& operation) { return M().ShellFileOperation(operation); }
 
 }  // namespace host

@@ -19,6 +19,7 @@
 #include "common/module_directory.h"
 #include "common/card_state.h"
 #include "card/scan.h"
+#include "install/install_setting.h"
 #include "res/ids.h"
 
 namespace sim {
@@ -179,6 +180,7 @@ Machine::Machine() {
   common::gCardState = common::CardState{};
   common::gDriveSlots.fill(0);
   card::ResetButtonVisibilityState();
+  install::gInstallOptions = install::InstallOptions{};  // as at program start
   common::gModuleDirectory = "C:\\VORN\\";
   for (int id : kTemplateControls) visible_[id] = true;
   texts_[IDC_STATUS] = "Insert SD Card";
@@ -189,6 +191,9 @@ Machine::~Machine() {
     ADD_FAILURE() << "expected box not shown: " << box.caption << " / " << box.text;
   }
   for (const auto& dialog : dialogScript_) ADD_FAILURE() << "expected dialog not run: " << dialog.first;
+  for (const auto& dialog : procedureDialogs_) {
+    ADD_FAILURE() << "expected dialog not run: " << dialog.first;
+  }
   for (auto& [handle, open] : handles_) {
     if (open.fd >= 0) ::close(open.fd);
   }

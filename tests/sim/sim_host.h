@@ -61,6 +61,55 @@ struct Card {
   }
 };
 
+// A dialog the program runs with its own procedure, as the user sees it.
+class Machine;
+class SimDialog {
+ public:
+  struct Control {
+    enum class Kind { Button, Radio, Check, Edit } kind = Kind::Button;
+    int group = 0;  // radio buttons of one group share it
+    bool checked = false;
+    std::string text;
+  };
+
+  bool Exists(int id) const;
+  bool Checked(int id) const;
+  std::string Text(int id) const;
+  // The user clicks a button, radio button or check box: automatic ones
+  // change their state first, then the procedure gets the command.
+  void Click(int id);
+  // The user types into an edit box (the text replaces what was there).
+  void Type(int id, const std::string& text);
+  // Esc or the close box: the dialog manager sends IDCANCEL.
+  void Escape() { Command(2); }
+  void Command(int id);
+  bool Ended() const { return ended_; }
+
+ private:
+  friend class Machine;
+  std::string name_;
+  host::DialogWindow window_ = 0;
+  host::DialogProcedure procedure_ = nullptr;
+  std::map<int, Control> controls_;
+  bool ended_ = false;
+  std::intptr_t result_ = 0;
+};
+
+// Faults of one shell file operation, by its number in the run (1, 2, ...).
+enum class ShellFault {
+  Fails,      // the shell reports an error (a full card, say)
+  Aborted,    // the user cancels: result 0, fAnyOperationsAborted set
+  CardPulled  // the card leaves its reader during the operation
+};
+
+struct ShellCall {
+  unsigned function = 0;
+  std::string from;
+  std::string to;
+  unsigned flags = 0;
+  int result = 0;
+};
+
 struct MessageBoxCall {
   std::string text;
   std::string caption;
@@ -89,6 +138,11 @@ class Machine {
   void WritePcFile(const std::string& windowsPath, const std::string& content) const;
   void MakePcFolder(const std::string& windowsPath) const;
   bool systemDiskUnknown = false;  // the system volume's device number cannot be read
+  // format.com in the system folder: missing (does not start), or failing.
+  bool formatMissing = false;
+  std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
+  std::map<int, ShellFault> shellFaults;
+  const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int systemDiskWrites = 0;        // attempts to write the system disk: must stay 0
 
   // ---- Readers and cards ----
@@ -129,6 +183,9 @@ class Machine {
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
                  std::function<void()> beforeAnswer = {});
   void ExpectDialog(const std::string& name, std::intptr_t result);
+  // A dialog with the program's procedure: user acts on it once it is up;
+  // without a user the dialog cannot be shown (DialogBoxParamA gives -1).
+  void ExpectDialog(const std::string& name, std::function<void(SimDialog&)> user);
   const std::vector<MessageBoxCall>& Boxes() const { return boxes_; }
   // Every call in order, one line each ("send 205", "timer start", ...).
   const std::vector<std::string>& Log() const { return log_; }
@@ -154,6 +211,17 @@ class Machine {
   void SendClose();
   void PostQuit(int exitCode);
   std::intptr_t RunDialog(const char* templateName);
+  std::intptr_t RunDialog(const char* templateName, host::DialogProcedure procedure);
+  void EndDialog(host::DialogWindow dialog, std::intptr_t result);
+  void CheckRadioButton(host::DialogWindow dialog, int firstId, int lastId, int checkId);
+  unsigned IsDlgButtonChecked(host::DialogWindow dialog, int id);
+  void CheckDlgButton(host::DialogWindow dialog, int id, unsigned check);
+  void SetDlgItemText(host::DialogWindow dialog, int id, const char* text);
+  std::string GetDlgItemText(host::DialogWindow dialog, int id, int bufferSize);
+  std::string GetSystemDirectory();
+  bool RunProcessAndWait(const char* applicationName, const char* commandLine,
+                         std::uint32_t& exitCode);
+  int ShellFileOperation(host::FileOperation& operation);
   std::intptr_t ShellOpen(const char* path);
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition);
@@ -207,6 +275,11 @@ class Machine {
   bool Transfer(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred,
                 bool write);
   std::string MtoolsImage(char letter) const;
+  std::uint32_t RunFormatCommand(const std::string& commandLine);
+  SimDialog* OpenDialog(host::DialogWindow dialog);
+  int ShellOperation(const ShellCall& call, bool& aborted);
+  int CopyToCard(const std::string& from, char letter, const std::string& to, unsigned flags);
+  int MoveOnCard(char letter, const std::string& from, const std::string& to);
   static void FillGeometry(const Card& card, void* buffer);
 
   std::string root_;
@@ -226,6 +299,9 @@ class Machine {
 
   std::deque<ScriptedBox> boxScript_;
   std::deque<std::pair<std::string, std::intptr_t>> dialogScript_;
+  std::deque<std::pair<std::string, std::function<void(SimDialog&)>>> procedureDialogs_;
+  std::vector<std::unique_ptr<SimDialog>> openDialogs_;
+  std::vector<ShellCall> shellCalls_;
   std::vector<MessageBoxCall> boxes_;
   std::vector<std::string> log_;
   std::map<std::string, int> calls_;

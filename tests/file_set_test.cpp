@@ -1,0 +1,159 @@
+// The add-on's file set: command 207 onto a real FAT card, the shell steps'
+// fields, required and best-effort steps, and the configuration steps.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card_fixture.h"
+#include "common/card_state.h"
+#include "host/host.h"
+#include "install/file_set.h"
+#include "install/install_setting.h"
+#include "res/ids.h"
+#include "sim/sim_host.h"
+
+namespace {
+
+constexpr unsigned kRequired = host::kFofNoConfirmation;
+constexpr unsigned kBestEffort = host::kFofNoConfirmation | host::kFofNoErrorUi;
+
+struct Pc {
+  sim::Machine machine;
+  std::shared_ptr<sim::Card> card;
+
+  Pc() {
+    testing_cards::SetUpPc(machine);
+    testing_cards::PutFileSet(machine);
+    card = testing_cards::InsertFat16Card(machine, 'E', 64 * testing_cards::kMb);
+    // The card's own files: one the set replaces, one it must keep.
+    machine.PutCardFile('E', "DISKBOOT.BIN", "old boot file");
+    sim::Run("mmd -i '" + card->imagePath + "@@" + std::to_string(machine.VolumeOffset('E')) +
+             "' ::/LYRE");
+    machine.PutCardFile('E', "LYRE/LYRE.BIN", "old add-on");
+    machine.PutCardFile('E', "LYRE/MINE.TXT", "the user's own");
+    machine.ClearRecords();
+  }
+  std::string On(const std::string& path) const { return machine.CardFileContent('E', path); }
+};
+
+TEST(CopyFileSet, CopiesTheSetOntoARealCardAndOpensItsFolder) {
+  for (const int bootMarkSeen : {0, 1}) {
+    SCOPED_TRACE(bootMarkSeen ? "boot mark seen" : "no boot mark");
+    Pc pc;
+    common::gCardState.bootMarkSeen = bootMarkSeen;
+    host::SendCommand(IDC_COPY_VORN);
+
+    EXPECT_EQ(pc.On("DISKBOOT.BIN"), "boot file");
+    EXPECT_EQ(pc.On("LYRE/LYRE.BIN"), "add-on");
+    EXPECT_EQ(pc.On("LYRE/FONTS/BIG.FNT"), "font");
+    EXPECT_EQ(pc.On("LYRE/MINE.TXT"), "the user's own");
+    EXPECT_EQ(pc.On("DCIM/100TEST/README.TXT"), "dcim");
+    EXPECT_EQ(pc.machine.CardFileExists('E', "PS.FIR"), bootMarkSeen == 0);
+    EXPECT_FALSE(pc.machine.CardFileExists('E', "LYRE/LYRE.CFG"));
+
+    std::vector<std::string> steps = {"shell copy C:\\VORN\\DISKBOOT.BIN -> E:\\"};
+    if (bootMarkSeen == 0) steps.push_back("shell copy C:\\VORN\\PS.FIR -> E:\\");
+    steps.push_back("shell copy C:\\VORN\\LYRE -> E:\\");
+    steps.push_back("shell copy C:\\VORN\\DCIM -> E:\\");
+    steps.push_back("shell open E:\\");
+    EXPECT_TRUE(testing_cards::InOrder(pc.machine, steps));
+    ASSERT_EQ(pc.machine.ShellCalls().size(), steps.size() - 1);
+    for (const sim::ShellCall& call : pc.machine.ShellCalls()) {
+      EXPECT_EQ(call.function, host::kFoCopy);
+      EXPECT_EQ(call.flags, call.from == "C:\\VORN\\PS.FIR" ? kBestEffort : kRequired) << call.from;
+    }
+    EXPECT_TRUE(pc.machine.Boxes().empty());
+  }
+}
+
+// A required step that fails ends the command; PS.FIR's failure does not.
+TEST(CopyFileSet, RequiredStepsEndTheCommandAndTheBestEffortOneGoesOn) {
+  struct Case {
+    const char* name;
+    int faultyStep;  // 1 DISKBOOT.BIN, 2 PS.FIR, 3 LYRE, 4 DCIM
+    sim::ShellFault fault;
+    std::size_t steps;
+    bool opened;
+  };
+  const Case cases[] = {
+      {"boot file fails", 1, sim::ShellFault::Fails, 1, false},
+      {"boot file cancelled", 1, sim::ShellFault::Aborted, 1, false},
+      {"firmware fails", 2, sim::ShellFault::Fails, 4, true},
+      {"add-on folder cancelled", 3, sim::ShellFault::Aborted, 3, false},
+      {"card pulled during the image folder", 4, sim::ShellFault::CardPulled, 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.machine.shellFaults[c.faultyStep] = c.fault;
+    host::SendCommand(IDC_COPY_VORN);
+    EXPECT_EQ(pc.machine.ShellCalls().size(), c.steps);
+    EXPECT_EQ(pc.machine.Calls("ShellExecute"), c.opened ? 1 : 0);
+    EXPECT_TRUE(pc.machine.Boxes().empty());
+  }
+}
+
+TEST(CopyFileSet, MissingItemsAndLockedCards) {
+  struct Case {
+    const char* name;
+    const char* missing;  // removed from beside the program
+    bool locked;
+    std::size_t steps;
+    bool opened;
+  };
+  const Case cases[] = {
+      {"no PS.FIR", "PS.FIR", false, 4, true},
+      {"no LYRE", "LYRE", false, 3, false},
+      {"locked card", nullptr, true, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    if (c.missing != nullptr) {
+      std::filesystem::remove_all(pc.machine.PcPath(std::string("C:\\VORN\\") + c.missing));
+    }
+    pc.card->faults.locked = c.locked;
+    host::SendCommand(IDC_COPY_VORN);
+    EXPECT_EQ(pc.machine.ShellCalls().size(), c.steps);
+    EXPECT_EQ(pc.machine.Calls("ShellExecute"), c.opened ? 1 : 0);
+    if (c.locked) {
+      EXPECT_EQ(pc.On("DISKBOOT.BIN"), "old boot file");
+    }
+  }
+}
+
+// The backup moves the card's configuration aside; the configuration of the
+// chosen camera position arrives as LYRE\LYRE.CFG. Both are best-effort.
+TEST(ConfigSteps, BackUpThenInstallTheChosenCameraPosition) {
+  for (const std::int32_t camera : {install::kCameraLeft, install::kCameraRight}) {
+    SCOPED_TRACE(camera);
+    Pc pc;
+    pc.machine.PutCardFile('E', "LYRE/LYRE.CFG", "user config");
+    pc.machine.PutCardFile('E', "LYRE/LYRE.CFG.OLD", "older backup");
+    install::gInstallOptions.cameraPosition = camera;
+    install::BackUpConfig();
+    install::InstallConfig();
+    EXPECT_EQ(pc.On("LYRE/LYRE.CFG.OLD"), "user config");
+    EXPECT_EQ(pc.On("LYRE/LYRE.CFG"), camera == install::kCameraLeft ? "config left" : "config right");
+    ASSERT_EQ(pc.machine.ShellCalls().size(), 2u);
+    const sim::ShellCall& backup = pc.machine.ShellCalls()[0];
+    EXPECT_EQ(backup.function, host::kFoMove);
+    EXPECT_EQ(backup.from, "E:\\LYRE\\LYRE.CFG");
+    EXPECT_EQ(backup.to, "E:\\LYRE\\LYRE.CFG.OLD");
+    EXPECT_EQ(backup.flags, kBestEffort);
+    const sim::ShellCall& config = pc.machine.ShellCalls()[1];
+    EXPECT_EQ(config.to, "E:\\LYRE\\LYRE.CFG");
+    EXPECT_EQ(config.flags, kBestEffort);
+  }
+  // Nothing to back up: nothing moves and nothing is said.
+  Pc pc;
+  install::BackUpConfig();
+  EXPECT_NE(pc.machine.ShellCalls().at(0).result, 0);
+  EXPECT_FALSE(pc.machine.CardFileExists('E', "LYRE/LYRE.CFG.OLD"));
+  EXPECT_TRUE(pc.machine.Boxes().empty());
+}
+
+}  // namespace
