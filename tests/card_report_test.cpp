@@ -257,7 +257,9 @@ TEST_F(InspectTest, TheSystemDiskAndNonDisksAreNeverIdentified) {
   card->deviceType = host::kFileDeviceDisk;
   machine.systemDiskUnknown = true;  // no way to tell the system disk: trust nothing
   Inspect();
-  ExpectNotIdentified();
+  EXPECT_TRUE(common::gCardState.physicalDrivePath.empty());
+  EXPECT_EQ(machine.Text(IDC_STATUS), "Cannot identify the system disk: card commands are disabled.");
+  EXPECT_FALSE(machine.Visible(IDC_FORMAT));
   machine.systemDiskUnknown = false;
   Inspect();
   EXPECT_EQ(common::gCardState.physicalDrivePath, "\\\\.\\PHYSICALDRIVE2");

@@ -28,6 +28,7 @@ constexpr std::uint64_t k2To32 = std::uint64_t{1} << 32;
 
 constexpr char kOneOrTwo[] = "Create One Partition(YES) or Two Partitions(NO) ?";
 constexpr char kSure[] = "Sure?";
+constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
 constexpr char kReinsertBox[] = "box Re-insert | Remove and re-insert SD Card!";
 
 // A PC with a card of this many sectors in E:, boot code and a disk signature
@@ -260,7 +261,8 @@ TEST(Partition, TheNoticeAfterAFailedEjectOpen) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
     Pc pc(32768, {{6, 63, 8000}, {1, 9000, 4000}});
-    pc.card->faults.physicalReadRefusals = 1;  // the eject's read-only open
+    pc.card->faults.physicalReadOpensBeforeRefusal = 1;  // the same-card check's
+    pc.card->faults.physicalReadRefusals = 1;            // the eject's
     const Bytes before = pc.Mbr();
     pc.machine.ExpectBox("Confirm", c.question, c.answer);
     if (c.notice) pc.ExpectReinsertNotice(false);
@@ -291,8 +293,9 @@ TEST(Partition, DeclinedOrFailedCommandsWriteNothingAndStartNoScan) {
        "Cannot write boot sector!"},
       {"swap on a locked card", IDC_SWAP_PARTITIONS, host::kIdYes, Fault::Locked,
        "Cannot write boot sector! Maybe write protected."},
-      {"single, drive refused", IDC_CREATE_PARTITION, host::kIdYes, Fault::Refused, nullptr},
-      {"swap, drive refused", IDC_SWAP_PARTITIONS, host::kIdYes, Fault::Refused, nullptr},
+      // A drive that no longer opens is no longer known to be the card.
+      {"single, drive refused", IDC_CREATE_PARTITION, host::kIdYes, Fault::Refused, kCardChanged},
+      {"swap, drive refused", IDC_SWAP_PARTITIONS, host::kIdYes, Fault::Refused, kCardChanged},
       {"swap, read fails", IDC_SWAP_PARTITIONS, host::kIdYes, Fault::ReadFails, nullptr},
       {"swap, short read", IDC_SWAP_PARTITIONS, host::kIdYes, Fault::Short, nullptr},
       {"single, short write", IDC_CREATE_PARTITION, host::kIdYes, Fault::Short,

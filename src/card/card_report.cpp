@@ -9,6 +9,7 @@
 #include "disk/boot_marks.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
+#include "disk/system_disk.h"
 #include "host/host.h"
 #include "res/ids.h"
 
@@ -69,27 +70,7 @@ void ClearCardState() {
   gCardState.totalSectors = 0;
 }
 
-// The disk that holds the Windows folder; false when it cannot be told.
-bool SystemDiskNumber(std::uint32_t& number) {
-  const std::string windows = host::GetWindowsDirectory();
-  if (windows.empty() || !std::isalpha(static_cast<unsigned char>(windows[0]))) return false;
-  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(windows[0])));
-  disk::UniqueHandle volume = disk::OpenDevice(disk::VolumePath(letter), disk::Access::Read);
-  host::StorageDeviceNumber device;
-  if (!volume.Valid() || !disk::GetDeviceNumber(volume.Get(), device)) return false;
-  number = device.deviceNumber;
-  return true;
-}
-
-// A card is never the system disk and always a disk. When the system disk
-// cannot be told, no card is trusted.
-bool MayActOnDevice(const host::StorageDeviceNumber& device) {
-  std::uint32_t systemDisk = 0;
-  if (device.deviceType != host::kFileDeviceDisk) return false;
-  return SystemDiskNumber(systemDisk) && systemDisk != device.deviceNumber;
-}
-
-enum class Identification { Identified, NoVolume, NoDeviceNumber };
+enum class Identification { Identified, NoVolume, NoDeviceNumber, SystemDiskUnknown };
 
 Identification IdentifyPhysicalDrive() {
   disk::UniqueHandle volume = disk::OpenVolume(disk::Access::ReadWrite);
@@ -97,28 +78,21 @@ Identification IdentifyPhysicalDrive() {
   host::StorageDeviceNumber device;
   if (!disk::GetDeviceNumber(volume.Get(), device)) return Identification::NoDeviceNumber;
   volume.Close();
-  if (!MayActOnDevice(device)) return Identification::NoVolume;
-  gCardState.physicalDrivePath = kPhysicalDrivePrefix + std::to_string(device.deviceNumber);
+  switch (disk::JudgeDevice(device)) {
+    case disk::DeviceVerdict::Card: break;
+    case disk::DeviceVerdict::NotACard: return Identification::NoVolume;
+    case disk::DeviceVerdict::SystemDiskUnknown: return Identification::SystemDiskUnknown;
+  }
+  gCardState.physicalDrivePath = common::PhysicalDrivePath(device.deviceNumber);
   return Identification::Identified;
 }
 
 bool ReadCapacity(host::Handle drive) {
-  disk::DiskGeometry geometry;
-  std::uint64_t diskSize = 0;
-  if (disk::GetDriveGeometryEx(drive, geometry, diskSize) && geometry.bytesPerSector != 0) {
-    gCardState.totalSizeMb = ToMb(diskSize);
-    gCardState.totalSectors = diskSize / geometry.bytesPerSector;
-    return true;
-  }
-  if (disk::GetDriveGeometry(drive, geometry) && geometry.cylinders >= 0) {
-    const std::uint64_t cylinders = static_cast<std::uint64_t>(geometry.cylinders);
-    const std::uint64_t sectorsPerCylinder =
-        std::uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack;
-    gCardState.totalSizeMb = ToMb(cylinders * sectorsPerCylinder * geometry.bytesPerSector);
-    gCardState.totalSectors = cylinders * sectorsPerCylinder;
-    return true;
-  }
-  return false;
+  disk::DiskSize size;
+  if (!disk::ReadDiskSize(drive, size)) return false;
+  gCardState.totalSizeMb = ToMb(size.bytes);
+  gCardState.totalSectors = size.sectors;
+  return true;
 }
 
 std::string PartitionLine(std::size_t position, const disk::PartitionInformation& entry) {
@@ -216,9 +190,15 @@ void InspectCard() {
 
   // A card that is no longer reachable must not stay the target of commands.
   gCardState.physicalDrivePath.clear();
-  if (IdentifyPhysicalDrive() == Identification::NoVolume) {
+  const Identification identification = IdentifyPhysicalDrive();
+  if (identification == Identification::NoVolume ||
+      identification == Identification::SystemDiskUnknown) {
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
     host::ShowControl(IDC_FORMAT, host::kSwHide);
+    // Silence here would look like a card that is simply not there.
+    if (identification == Identification::SystemDiskUnknown) {
+      host::SetControlText(IDC_STATUS, common::LoadMessageText(MSG_SYSTEM_DISK_UNKNOWN));
+    }
     return;
   }
 

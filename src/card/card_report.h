@@ -6,8 +6,6 @@
 
 namespace card {
 
-constexpr char kPhysicalDrivePrefix[] = "\\\\.\\PHYSICALDRIVE";
-
 // The handler of command 111.
 void InspectCard();
 

@@ -7,4 +7,8 @@ DriveSlotTable gDriveSlots{};
 
 bool CardIdentified() { return !gCardState.physicalDrivePath.empty(); }
 
+std::string PhysicalDrivePath(std::uint32_t deviceNumber) {
+  return "\\\\.\\PHYSICALDRIVE" + std::to_string(deviceNumber);
+}
+
 }  // namespace common

@@ -30,4 +30,7 @@ extern DriveSlotTable gDriveSlots;
 // True when a card is identified.
 bool CardIdentified();
 
+// "\\.\PHYSICALDRIVE" and the device number.
+std::string PhysicalDrivePath(std::uint32_t deviceNumber);
+
 }  // namespace common

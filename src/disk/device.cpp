@@ -124,8 +124,12 @@ bool ReadSector0(host::Handle handle, Sector& sector) {
 
 bool WriteSector0(host::Handle handle, const Sector& sector) {
   std::uint32_t transferred = 0;
-  return host::WriteAtZero(handle, sector.data(), kSectorSize, transferred) &&
-         transferred == kSectorSize;
+  if (!host::WriteAtZero(handle, sector.data(), kSectorSize, transferred) ||
+      transferred != kSectorSize) {
+    return false;
+  }
+  Sector readBack{};
+  return ReadSector0(handle, readBack) && readBack == sector;
 }
 
 void WriteBackBootSector(UniqueHandle handle, const Sector& sector, unsigned messageId) {
@@ -141,7 +145,13 @@ int ProbeVolumeWritable() {
   return WriteSector0(volume.Get(), sector) ? 0 : 1;
 }
 
+void FlushCardVolume() {
+  UniqueHandle volume = OpenVolume(Access::ReadWrite);
+  if (volume.Valid()) host::FlushFileBuffers(volume.Get());
+}
+
 bool EjectCard() {
+  FlushCardVolume();  // nothing cached may be lost when the card comes out
   UniqueHandle drive = OpenPhysicalDrive(Access::Read);
   if (!drive.Valid()) return false;
   host::EjectMedia(drive.Get());  // the remove prompts follow whatever it answers
@@ -180,6 +190,26 @@ bool GetDriveLayout(host::Handle drive, DriveLayout& layout) {
     layout.entries.push_back(DecodeEntry(buffer.data() + kLayoutFirstEntry + k * kLayoutEntrySize));
   }
   return true;
+}
+
+
+bool ReadDiskSize(host::Handle drive, DiskSize& size) {
+  DiskGeometry geometry;
+  std::uint64_t diskSize = 0;
+  if (GetDriveGeometryEx(drive, geometry, diskSize) && geometry.bytesPerSector != 0) {
+    size.bytes = diskSize;
+    size.sectors = diskSize / geometry.bytesPerSector;
+    return true;
+  }
+  // A zero sector size answers nothing here either.
+  if (GetDriveGeometry(drive, geometry) && geometry.cylinders >= 0 && geometry.bytesPerSector != 0) {
+    const std::uint64_t sectors = static_cast<std::uint64_t>(geometry.cylinders) *
+                                  geometry.tracksPerCylinder * geometry.sectorsPerTrack;
+    size.bytes = sectors * geometry.bytesPerSector;
+    size.sectors = sectors;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace disk

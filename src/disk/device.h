@@ -16,6 +16,7 @@ constexpr std::uint32_t kSectorSize = 512;
 using Sector = std::array<std::uint8_t, kSectorSize>;
 
 enum class Access : std::uint32_t {
+  Query = 0,  // device queries only: needs no rights to the data
   Read = host::kGenericRead,
   ReadWrite = host::kGenericRead | host::kGenericWrite,
 };
@@ -50,7 +51,9 @@ UniqueHandle OpenPhysicalDrive(Access access);
 // Opens any device path with the program's sharing and OPEN_EXISTING.
 UniqueHandle OpenDevice(const std::string& path, Access access);
 
-// A transfer counts only when all 512 bytes moved.
+// A transfer counts only when all 512 bytes moved. A write counts only when
+// the sector reads back as written: some cards and readers take a write and
+// keep nothing.
 bool ReadSector0(host::Handle handle, Sector& sector);
 bool WriteSector0(host::Handle handle, const Sector& sector);
 
@@ -61,8 +64,12 @@ void WriteBackBootSector(UniqueHandle handle, const Sector& sector, unsigned mes
 // 0 when the card's volume accepts a write of its own sector 0, 1 otherwise.
 int ProbeVolumeWritable();
 
-// Asks the system to eject the card; false when the physical drive could not
-// be opened.
+// Writes the card volume's cached data through (FlushFileBuffers); a failure
+// is not reported.
+void FlushCardVolume();
+
+// Flushes the card's volume, then asks the system to eject the card; false
+// when the physical drive could not be opened.
 bool EjectCard();
 
 // Answers of the device queries, decoded from their Win32 byte layouts.
@@ -95,5 +102,13 @@ bool GetDeviceNumber(host::Handle volume, host::StorageDeviceNumber& number);
 bool GetDriveGeometryEx(host::Handle drive, DiskGeometry& geometry, std::uint64_t& diskSize);
 bool GetDriveGeometry(host::Handle drive, DiskGeometry& geometry);
 bool GetDriveLayout(host::Handle drive, DriveLayout& layout);
+
+// The disk's size from the geometry (the extended query, else the plain
+// one); false when neither answers with a sector size.
+struct DiskSize {
+  std::uint64_t bytes = 0;
+  std::uint64_t sectors = 0;
+};
+bool ReadDiskSize(host::Handle drive, DiskSize& size);
 
 }  // namespace disk

@@ -2,6 +2,7 @@
 
 #include "common/catalogue.h"
 #include "common/card_state.h"
+#include "disk/card_guards.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
 #include "host/host.h"

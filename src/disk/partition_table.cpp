@@ -4,6 +4,7 @@
 
 #include "common/catalogue.h"
 #include "common/card_state.h"
+#include "disk/card_guards.h"
 #include "res/ids.h"
 
 namespace disk {
@@ -28,6 +29,7 @@ int WritePartitionTable(Layout layout) {
     common::ShowErrorMessage(MSG_CARD_SIZE_NOT_SUPPORTED);
     return 1;
   }
+  if (!ConfirmSameCard()) return 1;
   UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
   if (!drive.Valid()) return 1;
   if (!WriteSector0(drive.Get(), BuildLayout(layout, total))) {
@@ -61,6 +63,12 @@ Sector BuildLayout(Layout layout, std::uint64_t totalSectors) {
   return sector;
 }
 
+std::uint32_t ReadLe32(const Sector& sector, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | sector[offset + i];
+  return value;
+}
+
 void SwapFirstTwoEntries(Sector& sector) {
   std::swap_ranges(sector.begin() + kPartitionEntry1,
                    sector.begin() + kPartitionEntry1 + kPartitionEntrySize,
@@ -68,6 +76,7 @@ void SwapFirstTwoEntries(Sector& sector) {
 }
 
 int SwapPartitionEntries(bool quiet) {
+  if (!ConfirmSameCard()) return 1;
   UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
   if (!drive.Valid()) return 1;
   Sector sector{};
@@ -78,10 +87,7 @@ int SwapPartitionEntries(bool quiet) {
     return 1;
   }
   drive.Close();
-  if (!quiet) {
-    common::CatalogueMessageBox(MSG_CAPTION_REMOVE, MSG_REMOVE_CARD, common::ButtonSet::Notice);
-    common::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, common::ButtonSet::Notice);
-  }
+  if (!quiet && !AskToRemoveAndReinsert()) return 1;
   return 0;
 }
 

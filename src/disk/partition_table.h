@@ -49,10 +49,15 @@ enum class Layout { Single, Dual };
 bool LayoutFits(Layout layout, std::uint64_t totalSectors);
 // The layout's sector, built from zero. The card must fit (LayoutFits).
 Sector BuildLayout(Layout layout, std::uint64_t totalSectors);
+// A little-endian 32-bit field of a sector.
+std::uint32_t ReadLe32(const Sector& sector, std::size_t offset);
 // Exchanges the 16 bytes of entry 1 with those of entry 2.
 void SwapFirstTwoEntries(Sector& sector);
 
 // The operations on the CardState physical drive: 0 success, 1 failure.
+// Each first makes sure the card is still the one the user chose; the swap,
+// unless quiet, ends by asking for the card to be removed and re-inserted
+// and checks that it was.
 int SwapPartitionEntries(bool quiet);
 int WriteSinglePartitionTable();
 int WriteDualPartitionTable();

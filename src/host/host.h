@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -171,14 +172,26 @@ bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size);
 bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size);
 bool EjectMedia(Handle handle);
 
+// PARTITION_INFORMATION_EX of a volume: where it starts on its disk.
+struct PartitionInfo {
+  std::int64_t startingOffset = 0;
+  std::int64_t partitionLength = 0;
+};
+// IOCTL_DISK_GET_PARTITION_INFO_EX.
+bool QueryPartitionInfo(Handle volume, PartitionInfo& info);
+// IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: the disk of every extent of a volume.
+bool QueryVolumeDiskNumbers(Handle volume, std::vector<std::uint32_t>& diskNumbers);
+// FlushFileBuffers.
+bool FlushFileBuffers(Handle handle);
+
 // GetDriveTypeA of a root such as "E:\".
 unsigned GetDriveType(const char* root);
 // GetDiskFreeSpaceExA: the total number of bytes of the volume.
 bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
 // GetFileAttributesA.
 std::uint32_t GetFileAttributes(const char* path);
-// GetWindowsDirectoryA; empty on failure.
-std::string GetWindowsDirectory();
+// GetSystemWindowsDirectoryA, right under Remote Desktop too; empty on failure.
+std::string GetSystemWindowsDirectory();
 // GetSystemDirectoryA; empty on failure.
 std::string GetSystemDirectory();
 

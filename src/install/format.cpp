@@ -4,6 +4,7 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
+#include "disk/card_guards.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -71,11 +72,13 @@ int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
 }
 
 void FormatCard() {
-  if (!common::CardIdentified() || disk::ProbeVolumeWritable() != 0) return;
+  if (!common::CardIdentified() || disk::RefuseProgramOnCard() || disk::ProbeVolumeWritable() != 0) {
+    return;
+  }
   FileSystem fileSystem = FileSystem::Fat;
   if (!ChooseFileSystem(common::gCardState.firstPartitionSizeMb, fileSystem)) return;
   const Answer quick = Ask(MSG_QUICK_FORMAT);
-  if (quick == Answer::Stop) return;
+  if (quick == Answer::Stop || !disk::ConfirmSameCard()) return;
   if (RunFormat(common::gCardState.driveRoot, quick == Answer::Yes, fileSystem) != 0) {
     common::ShowErrorMessage(MSG_CANNOT_FORMAT);
   }

@@ -3,7 +3,9 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -208,6 +210,37 @@ bool EjectMedia(Handle handle) {
   return Control(handle, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0);
 }
 
+bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
+  PARTITION_INFORMATION_EX answer{};
+  if (!Control(volume, IOCTL_DISK_GET_PARTITION_INFO_EX, &answer, sizeof answer)) return false;
+  info.startingOffset = answer.StartingOffset.QuadPart;
+  info.partitionLength = answer.PartitionLength.QuadPart;
+  return true;
+}
+
+bool QueryVolumeDiskNumbers(Handle volume, std::vector<std::uint32_t>& diskNumbers) {
+  // Room for a volume that spans a few disks; more is no system volume here.
+  constexpr DWORD kMaximumExtents = 16;
+  std::vector<std::uint8_t> buffer(sizeof(VOLUME_DISK_EXTENTS) + kMaximumExtents * sizeof(DISK_EXTENT));
+  if (!Control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, buffer.data(),
+               static_cast<std::uint32_t>(buffer.size()))) {
+    return false;
+  }
+  VOLUME_DISK_EXTENTS head{};
+  std::memcpy(&head, buffer.data(), sizeof head);
+  const DWORD count = std::min(head.NumberOfDiskExtents, kMaximumExtents);
+  diskNumbers.clear();
+  for (DWORD i = 0; i < count; ++i) {
+    DISK_EXTENT extent{};
+    std::memcpy(&extent, buffer.data() + offsetof(VOLUME_DISK_EXTENTS, Extents) + i * sizeof extent,
+                sizeof extent);
+    diskNumbers.push_back(extent.DiskNumber);
+  }
+  return true;
+}
+
+bool FlushFileBuffers(Handle handle) { return ::FlushFileBuffers(ToWin(handle)) != FALSE; }
+
 unsigned GetDriveType(const char* root) { return GetDriveTypeA(root); }
 
 bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
@@ -219,9 +252,9 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
 
 std::uint32_t GetFileAttributes(const char* path) { return GetFileAttributesA(path); }
 
-std::string GetWindowsDirectory() {
+std::string GetSystemWindowsDirectory() {
   std::array<char, MAX_PATH> buffer{};
-  const UINT length = GetWindowsDirectoryA(buffer.data(), MAX_PATH);
+  const UINT length = GetSystemWindowsDirectoryA(buffer.data(), MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
   return std::string(buffer.data(), length);
 }

@@ -14,6 +14,7 @@
 #undef GetDriveType
 #undef GetFileAttributes
 #undef GetWindowsDirectory
+#undef GetSystemWindowsDirectory
 #undef GetSystemDirectory
 #undef SetDlgItemText
 #undef GetDlgItemText

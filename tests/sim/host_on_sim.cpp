@@ -55,12 +55,19 @@ bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size) {
   return M().QueryDriveLayout(handle, buffer, size);
 }
 bool EjectMedia(Handle handle) { return M().EjectMedia(handle); }
+bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
+  return M().QueryPartitionInfo(volume, info);
+}
+bool QueryVolumeDiskNumbers(Handle volume, std::vector<std::uint32_t>& diskNumbers) {
+  return M().QueryVolumeDiskNumbers(volume, diskNumbers);
+}
+bool FlushFileBuffers(Handle handle) { return M().FlushFileBuffers(handle); }
 unsigned GetDriveType(const char* root) { return M().GetDriveType(root); }
 bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
   return M().GetDiskTotalBytes(root, totalBytes);
 }
 std::uint32_t GetFileAttributes(const char* path) { return M().GetFileAttributes(path); }
-std::string GetWindowsDirectory() { return M().GetWindowsDirectory(); }
+std::string GetSystemWindowsDirectory() { return M().GetSystemWindowsDirectory(); }
 std::intptr_t RunDialog(const char* templateName, DialogProcedure procedure) {
   return M().RunDialog(templateName, procedure);
 }

@@ -127,6 +127,14 @@ std::vector<LayoutEntry> ReadLayout(const Card& card) {
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
+// How an open is logged: "[0]", "[r]", "[w]" or "[rw]".
+std::string AccessName(std::uint32_t access) {
+  std::string name;
+  if ((access & host::kGenericRead) != 0) name += "r";
+  if ((access & host::kGenericWrite) != 0) name += "w";
+  return "[" + (name.empty() ? std::string("0") : name) + "]";
+}
+
 }  // namespace
 
 std::string Run(const std::string& command) {
@@ -565,7 +573,8 @@ host::Handle Machine::Add(OpenHandle open) {
   return handle;
 }
 
-host::Handle Machine::OpenDevicePath(const std::string& path, bool write) {
+host::Handle Machine::OpenDevicePath(const std::string& path, std::uint32_t access) {
+  const bool write = (access & host::kGenericWrite) != 0;
   OpenHandle open;
   open.write = write;
   if (path.rfind(kPhysicalPrefix, 0) == 0) {
@@ -580,8 +589,11 @@ host::Handle Machine::OpenDevicePath(const std::string& path, bool write) {
     }
     const Insertion* insertion = InsertionOfDevice(number);
     if (insertion == nullptr || insertion->card->faults.physicalRefused) return host::kInvalidHandle;
-    if (!write && insertion->card->faults.physicalReadRefusals > 0) {
-      --insertion->card->faults.physicalReadRefusals;
+    CardFaults& faults = insertion->card->faults;
+    if (!write && faults.physicalReadOpensBeforeRefusal > 0) {
+      --faults.physicalReadOpensBeforeRefusal;
+    } else if (!write && faults.physicalReadRefusals > 0) {
+      --faults.physicalReadRefusals;
       return host::kInvalidHandle;
     }
     open.device = Device::Physical;
@@ -595,6 +607,9 @@ host::Handle Machine::OpenDevicePath(const std::string& path, bool write) {
   }
   const char letter = path[4];
   if (letter == 'C') {
+    // The data of the system volume needs rights the program never asks
+    // for: it only queries it.
+    if (access != 0) return host::kInvalidHandle;
     open.device = Device::SystemVolume;
     return Add(open);
   }
@@ -645,13 +660,13 @@ host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::ui
 host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition) {
   Count("CreateFile");
-  Record("open " + std::string(path));
+  Record("open " + std::string(path) + " " + AccessName(access));
   EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
   const std::string text = path;
   const bool write = (access & host::kGenericWrite) != 0;
   if (text.rfind("\\\\.\\", 0) == 0) {
     EXPECT_EQ(disposition, host::kOpenExisting);
-    return OpenDevicePath(text, write);
+    return OpenDevicePath(text, access);
   }
   if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && text[0] != 'C') {
     const std::string name = text.substr(3);
@@ -702,6 +717,10 @@ bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
   if (insertion == nullptr) return false;
   const CardFaults& faults = insertion->card->faults;
   if (write && (faults.locked || faults.writeFails)) return false;
+  if (write && faults.dropsWrites) {
+    transferred = size;
+    return true;
+  }
   if (!write && faults.readFails) return false;
   const std::uint64_t base = open->device == Device::Volume ? insertion->volumeOffset : 0;
   const std::uint64_t limit =
@@ -822,6 +841,36 @@ bool Machine::EjectMedia(host::Handle handle) {
   return false;
 }
 
+bool Machine::QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info) {
+  Count("IOCTL_DISK_GET_PARTITION_INFO_EX");
+  OpenHandle* open = Find(volume);
+  if (open == nullptr || open->device != Device::Volume) return false;
+  const Insertion* insertion = LiveInsertion(*open);
+  if (insertion == nullptr) return false;
+  info.startingOffset = static_cast<std::int64_t>(insertion->volumeOffset);
+  info.partitionLength = static_cast<std::int64_t>(insertion->volumeLength);
+  return true;
+}
+
+bool Machine::QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers) {
+  Count("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
+  OpenHandle* open = Find(volume);
+  if (open == nullptr || open->device != Device::SystemVolume || systemDiskUnknown ||
+      systemDiskExtents.empty()) {
+    return false;
+  }
+  diskNumbers = systemDiskExtents;
+  return true;
+}
+
+bool Machine::FlushFileBuffers(host::Handle handle) {
+  Count("FlushFileBuffers");
+  OpenHandle* open = Find(handle);
+  if (open == nullptr) return false;
+  Record("flush " + std::string(1, open->letter));
+  return open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+}
+
 unsigned Machine::GetDriveType(const char* root) {
   Count("GetDriveType");
   const std::string text = root;
@@ -858,8 +907,8 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   return S_ISDIR(info.st_mode) ? host::kFileAttributeDirectory : host::kFileAttributeArchive;
 }
 
-std::string Machine::GetWindowsDirectory() {
-  Count("GetWindowsDirectory");
+std::string Machine::GetSystemWindowsDirectory() {
+  Count("GetSystemWindowsDirectory");
   return kWindowsDirectory;
 }
 

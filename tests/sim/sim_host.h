@@ -37,9 +37,13 @@ struct CardFaults {
   bool geometryFails = false;
   bool layoutFails = false;
   bool physicalRefused = false;    // no administrator rights
-  int physicalReadRefusals = 0;    // so many next read-only opens of the physical drive fail
+  // After so many read-only opens of the physical drive succeed, so many
+  // next ones fail.
+  int physicalReadOpensBeforeRefusal = 0;
+  int physicalReadRefusals = 0;
   bool volumeRefused = false;      // the volume device does not open
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
+  bool dropsWrites = false;        // writes report success and change nothing
 };
 
 // A card: a sparse disk image file.
@@ -137,7 +141,10 @@ class Machine {
   std::string PcPath(const std::string& windowsPath) const;
   void WritePcFile(const std::string& windowsPath, const std::string& content) const;
   void MakePcFolder(const std::string& windowsPath) const;
-  bool systemDiskUnknown = false;  // the system volume's device number cannot be read
+  bool systemDiskUnknown = false;  // the system volume answers neither query below
+  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS of the system volume; when empty it
+  // fails and the device number (disk 0) is what tells the system disk.
+  std::vector<std::uint32_t> systemDiskExtents = {0};
   // format.com in the system folder: missing (does not start), or failing.
   bool formatMissing = false;
   std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
@@ -235,10 +242,13 @@ class Machine {
   bool QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_t size);
   bool QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size);
   bool EjectMedia(host::Handle handle);
+  bool QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info);
+  bool QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers);
+  bool FlushFileBuffers(host::Handle handle);
   unsigned GetDriveType(const char* root);
   bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
   std::uint32_t GetFileAttributes(const char* path);
-  std::string GetWindowsDirectory();
+  std::string GetSystemWindowsDirectory();
 
  private:
   struct Insertion {
@@ -269,7 +279,7 @@ class Machine {
   const Insertion* InsertionOfDevice(std::uint32_t deviceNumber) const;
   OpenHandle* Find(host::Handle handle);
   host::Handle Add(OpenHandle open);
-  host::Handle OpenDevicePath(const std::string& path, bool write);
+  host::Handle OpenDevicePath(const std::string& path, std::uint32_t access);
   host::Handle OpenFilePath(const std::string& path, bool write, std::uint32_t disposition);
   host::Handle OpenCardFile(char letter, const std::string& name, std::uint32_t disposition);
   bool Transfer(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred,
