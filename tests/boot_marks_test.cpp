@@ -112,6 +112,15 @@ TEST(BootMarks, DumpReplacesTheFileWithExactlyTheVolumeBootSector) {
   EXPECT_EQ(pc.machine.OpenHandles(), 0u);
 }
 
+TEST(BootMarks, AFailedDumpWriteIsReportedAndTheFinishBoxStillComes) {
+  Pc pc;
+  pc.machine.pcWritesFail = true;
+  pc.machine.ExpectBox(kError, kCannotWrite, host::kIdOk);
+  pc.machine.ExpectBox("Finish", "Write to C:\\DUMP.BIN ", host::kIdOk);
+  host::SendCommand(IDC_DUMP_BOOT_SECTOR);
+  EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+}
+
 TEST(BootMarks, DumpFileThatCannotBeCreatedEndsTheCommandSilently) {
   Pc pc;
   pc.machine.MakePcFolder(kDump);  // a folder of that name cannot be opened as a file

@@ -2,6 +2,7 @@
 // offers, and its failure paths.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -156,15 +157,20 @@ TEST_F(InspectTest, SwapIsOfferedForExactlyTwoPartitions) {
 
 TEST_F(InspectTest, TheBootMarkIsComparedExactly) {
   auto card = Insert(16 * kMb, {{11, 63, 20000}});
-  PutBootSectorBytes(*card, 64, "bootdisk");
-  Inspect();
-  EXPECT_EQ(common::gCardState.bootMarkSeen, 0);
-  EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT32)");
+  // Every one of the eight bytes counts, and only in upper case.
+  for (std::size_t i = 0; i < 8; ++i) {
+    std::string mark = "BOOTDISK";
+    mark[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(mark[i])));
+    PutBootSectorBytes(*card, 64, mark);
+    Inspect();
+    EXPECT_EQ(common::gCardState.bootMarkSeen, 0) << mark;
+    EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT32)");
+  }
   PutBootSectorBytes(*card, 64, "BOOTDISK");
+  PutBootSectorBytes(*card, 0, std::string(64, 'x'));  // the mark alone counts
   Inspect();
   EXPECT_EQ(common::gCardState.bootMarkSeen, 1);
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT32) (Bootable card !!!)");
-  PutBootSectorBytes(*card, 0, std::string(64, 'x'));  // the mark alone counts
   machine.Remove('E');
   machine.Tick();
   Insert(16 * kMb, {{6, 63, 20000}});
@@ -181,6 +187,11 @@ TEST_F(InspectTest, FailuresOfTheQueriesLeaveTheirPartOut) {
   Inspect();
   EXPECT_EQ(common::gCardState.totalSectors, 2u * 255 * 63);
   EXPECT_EQ(common::gCardState.totalSizeMb, 15);
+  card->faults.zeroBytesPerSector = true;  // no answer from either query
+  Inspect();
+  EXPECT_EQ(common::gCardState.totalSectors, 0u);
+  EXPECT_EQ(common::gCardState.totalSizeMb, 0);
+  card->faults.zeroBytesPerSector = false;
   card->faults.geometryFails = true;
   Inspect();
   EXPECT_EQ(machine.Text(IDC_REPORT), "Partition1  ---  Type : 6(FAT16)  Capacity : 9.76 MB\n");
@@ -222,6 +233,7 @@ TEST_F(InspectTest, ARefusedPhysicalDriveAsksForAdministratorAndCloses) {
                  host::kIdOk);
     pc.Tick();
     EXPECT_EQ(pc.Boxes().at(0).flags, 0x30u);
+    EXPECT_TRUE(testing_cards::InOrder(pc, {"box Error", "close", "quit"}));
     EXPECT_TRUE(pc.QuitPosted());
     EXPECT_EQ(pc.OpenHandles(), 0u);
   }
@@ -229,6 +241,16 @@ TEST_F(InspectTest, ARefusedPhysicalDriveAsksForAdministratorAndCloses) {
 
 // The volume of the selected drive going away must not leave the earlier
 // card as the target of the card commands.
+TEST_F(InspectTest, FormatIsOfferedAgainOnceTheVolumeOpens) {
+  auto card = Insert(16 * kMb, {{6, 63, 20000}});
+  card->faults.volumeRefused = true;
+  Inspect();
+  EXPECT_FALSE(machine.Visible(IDC_FORMAT));
+  card->faults.volumeRefused = false;
+  Inspect();
+  EXPECT_TRUE(machine.Visible(IDC_FORMAT));
+}
+
 TEST_F(InspectTest, AVolumeThatCannotBeOpenedForgetsTheEarlierCard) {
   auto card = Insert(16 * kMb, {{6, 63, 20000}});
   ASSERT_FALSE(common::gCardState.physicalDrivePath.empty());

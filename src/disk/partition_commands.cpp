@@ -31,7 +31,7 @@ void EjectAndRefresh() {
 }  // namespace
 
 void SwapPartitionsCommand() {
-  if (!common::CardIdentified()) return;
+  if (!common::CardIdentified() || RefuseProgramOnCard()) return;
   // Only an explicit Yes goes on: a box that could not be shown is no consent.
   if (common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_SURE, common::ButtonSet::Question) !=
       host::kIdYes) {
@@ -43,7 +43,7 @@ void SwapPartitionsCommand() {
 }
 
 void CreatePartitionCommand() {
-  if (!common::CardIdentified()) return;
+  if (!common::CardIdentified() || RefuseProgramOnCard()) return;
   const int answer = common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,
                                               common::ButtonSet::Choice);
   if (answer == host::kIdNo) {
@@ -56,7 +56,7 @@ void CreatePartitionCommand() {
 }
 
 void WriteDualPartitionCommand() {
-  if (!common::CardIdentified() || WriteDualPartitionTable() != 0) return;
+  if (!common::CardIdentified() || RefuseProgramOnCard() || WriteDualPartitionTable() != 0) return;
   EjectAndRefresh();
 }
 

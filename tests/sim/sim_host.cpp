@@ -698,6 +698,7 @@ bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
   if (write && !open->write) return false;
   switch (open->device) {
     case Device::PcFile: {
+      if (write && pcWritesFail) return false;
       const ssize_t done = write ? ::pwrite(open->fd, buffer, size, 0) : ::pread(open->fd, buffer, size, 0);
       if (done < 0) return false;
       transferred = static_cast<std::uint32_t>(done);
@@ -798,7 +799,7 @@ void Machine::FillGeometry(const Card& card, void* buffer) {
   PutLe32(bytes + 8, kRemovableMedia);
   PutLe32(bytes + 12, kTracksPerCylinder);
   PutLe32(bytes + 16, kSectorsPerTrack);
-  PutLe32(bytes + 20, kSector);
+  PutLe32(bytes + 20, card.faults.zeroBytesPerSector ? 0 : kSector);
 }
 
 bool Machine::QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size) {

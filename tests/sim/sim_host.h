@@ -44,6 +44,7 @@ struct CardFaults {
   bool volumeRefused = false;      // the volume device does not open
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
+  bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
 };
 
 // A card: a sparse disk image file.
@@ -151,6 +152,7 @@ class Machine {
   std::map<int, ShellFault> shellFaults;
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int systemDiskWrites = 0;        // attempts to write the system disk: must stay 0
+  bool pcWritesFail = false;       // writes to files on the PC fail (a full disk)
 
   // ---- Readers and cards ----
   void AddReader(char letter);

@@ -11,6 +11,7 @@
 #include "common/card_state.h"
 #include "card/scan.h"
 #include "disk/device.h"
+#include "disk/system_disk.h"
 #include "host/host.h"
 #include "ids.h"
 #include "window_support.h"
@@ -121,6 +122,23 @@ TEST_F(RemovableDrive, TheScanListsItAndAsksForTheInspection) {
   // Nothing changed: no second inspection.
   card::ScanDrives();
   EXPECT_EQ(main.Commands().size(), 1u);
+}
+
+// The system disks are told with a query-only open of the Windows volume, so
+// the card is trusted without rights to the system volume's data; the card's
+// volume is flushed through a read/write handle.
+TEST_F(RemovableDrive, TheSystemDiskIsToldAndTheCardIsNot) {
+  disk::UniqueHandle volume = disk::OpenVolume(disk::Access::Read);
+  host::StorageDeviceNumber card;
+  ASSERT_TRUE(disk::GetDeviceNumber(volume.Get(), card));
+  EXPECT_EQ(disk::JudgeDevice(card), disk::DeviceVerdict::Card);
+  disk::UniqueHandle windows = disk::OpenDevice(
+      disk::VolumePath(host::GetSystemWindowsDirectory().at(0)), disk::Access::Query);
+  host::StorageDeviceNumber system;
+  ASSERT_TRUE(disk::GetDeviceNumber(windows.Get(), system));
+  EXPECT_EQ(disk::JudgeDevice(system), disk::DeviceVerdict::NotACard);
+  disk::UniqueHandle writable = disk::OpenVolume(disk::Access::ReadWrite);
+  EXPECT_TRUE(host::FlushFileBuffers(writable.Get()));
 }
 
 class PcFolder : public ::testing::Test {

@@ -1,0 +1,290 @@
+// The guards of every command that writes to a card: the same card after a
+// pause, the re-insert that took effect, writes read back, no repartitioning
+// of the card the program runs from, the flush before the card comes out,
+// and the system disks.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "card_fixture.h"
+#include "common/card_state.h"
+#include "common/module_directory.h"
+#include "disk/partition_table.h"
+#include "host/host.h"
+#include "res/ids.h"
+#include "sim/sim_host.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing_cards::InOrder;
+using testing_cards::kMb;
+
+constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
+constexpr char kProgramOnCard[] = "Run the installer from the PC, not from the SD Card!";
+constexpr std::uint32_t kCardDevice = 2;
+
+// A PC with a two-partition card in E: (a small FAT12 partition first, a
+// FAT16 one behind it), identified.
+struct Pc {
+  sim::Machine machine;
+  std::shared_ptr<sim::Card> card;
+
+  Pc() {
+    testing_cards::SetUpPc(machine);
+    card = NewCard(64 * kMb, kCardDevice);
+    machine.Insert('E', card);
+    machine.Tick();
+    machine.ClearRecords();
+  }
+  std::shared_ptr<sim::Card> NewCard(std::uint64_t bytes, std::uint32_t device) {
+    auto made = machine.NewCard(bytes, device);
+    testing_cards::WriteTable(*made, {{1, 1, 4096}, {6, 4097, 60000}});
+    sim::Machine::Format(*made, 1, 4096, 12);
+    return made;
+  }
+  Bytes Mbr() const { return card->Sector(0); }
+  Bytes Vbr() const { return card->Sector(1); }
+  bool Logged(const std::string& prefix) const { return !machine.LogMatching(prefix).empty(); }
+};
+
+struct Command {
+  const char* name;
+  unsigned id;
+  const char* question;
+  int answer;
+  std::function<void(sim::Machine&)> expectRest;  // the boxes after a passed guard
+};
+
+// The commands that ask before they write, each answered so that it writes.
+std::vector<Command> WritingCommands() {
+  const auto reinsertNotice = [](sim::Machine& machine) {
+    machine.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk);
+  };
+  return {
+      {"format", IDC_FORMAT, "Quick Format ?", host::kIdYes, {}},
+      {"swap", IDC_SWAP_PARTITIONS, "Sure?", host::kIdYes, reinsertNotice},
+      {"one partition", IDC_CREATE_PARTITION, "Create One Partition(YES) or Two Partitions(NO) ?",
+       host::kIdYes, reinsertNotice},
+      {"two partitions", IDC_CREATE_PARTITION, "Create One Partition(YES) or Two Partitions(NO) ?",
+       host::kIdNo, reinsertNotice},
+  };
+}
+
+TEST(SameCard, WhatHappensToTheReaderDuringTheQuestionDecidesTheWrite) {
+  enum class During { Nothing, OtherCard, OtherDrive, Removed, OtherSize };
+  for (const Command& command : WritingCommands()) {
+    for (const During during :
+         {During::Nothing, During::OtherCard, During::OtherDrive, During::Removed, During::OtherSize}) {
+      SCOPED_TRACE(std::string(command.name) + ", case " + std::to_string(static_cast<int>(during)));
+      Pc pc;
+      std::shared_ptr<sim::Card> other = pc.NewCard(64 * kMb, 3);
+      const Bytes mbr = pc.Mbr();
+      const Bytes vbr = pc.Vbr();
+      const Bytes otherMbr = other->Sector(0);
+      pc.machine.ExpectBox("Confirm", command.question, command.answer, [&] {
+        switch (during) {
+          case During::Nothing: break;
+          case During::OtherCard:
+            pc.machine.Remove('E');
+            pc.machine.Insert('E', other);
+            break;
+          case During::OtherDrive:  // the reader re-plugged: a new device number
+            pc.card->deviceNumber = 4;
+            pc.machine.Reinsert('E');
+            break;
+          case During::Removed: pc.machine.Remove('E'); break;
+          case During::OtherSize:  // another card, given the same device number
+            other->deviceNumber = kCardDevice;
+            other->sizeBytes -= kMb;
+            pc.machine.Remove('E');
+            pc.machine.Insert('E', other);
+            break;
+        }
+      });
+      const bool passes = during == During::Nothing;
+      if (passes && command.expectRest) command.expectRest(pc.machine);
+      if (!passes) pc.machine.ExpectBox("Error", kCardChanged, host::kIdOk);
+      host::SendCommand(command.id);
+      const bool changed = pc.Mbr() != mbr || pc.Vbr() != vbr;
+      EXPECT_EQ(changed, passes);
+      EXPECT_EQ(other->Sector(0), otherMbr);
+      EXPECT_EQ(pc.Logged("process"), passes && command.id == IDC_FORMAT);
+      EXPECT_EQ(pc.Logged("send 205"), passes && command.id != IDC_FORMAT);
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    }
+  }
+}
+
+// A swap with prompts wants the card back with its new first partition.
+TEST(Reinsert, TheRemovePromptIsCheckedAndAskedOnceMore) {
+  struct Case {
+    const char* name;
+    int reinsertAt;  // the re-insert prompt (1 or 2) at which the user re-inserts; 0: never
+    int result;
+  };
+  for (const Case& c : {Case{"re-inserted", 1, 0}, Case{"re-inserted at the second asking", 2, 0},
+                        Case{"never re-inserted", 0, 1}}) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    const int askings = c.reinsertAt == 1 ? 1 : 2;
+    for (int asking = 1; asking <= askings; ++asking) {
+      pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+      pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                           [&pc, &c, asking] {
+                             if (asking == c.reinsertAt) pc.machine.Reinsert('E');
+                           });
+    }
+    if (c.result != 0) pc.machine.ExpectBox("Error", kCardChanged, host::kIdOk);
+    EXPECT_EQ(disk::SwapPartitionEntries(false), c.result);
+    EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "box Remove"}));
+    EXPECT_EQ(pc.machine.LogMatching("flush E").size(), static_cast<std::size_t>(askings));
+    EXPECT_EQ(pc.machine.VolumeOffset('E'), c.result == 0 ? 4097u * 512 : 512u);
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+  }
+}
+
+// Writes the card takes and does not keep are failed writes, with the box
+// that write shows when it fails.
+TEST(ReadBack, DroppedWritesAreReportedAsFailed) {
+  struct Case {
+    const char* name;
+    unsigned command;
+    const char* question;
+    int answer;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"boot mark", IDC_MAKE_BOOTABLE, nullptr, 0, "Cannot write boot sector! Maybe write protected."},
+      {"script flag", IDC_SCRIPT_FLAG, nullptr, 0, "Cannot write boot sector! Maybe write protected."},
+      {"swap", IDC_SWAP_PARTITIONS, "Sure?", host::kIdYes, "Cannot write boot sector! Maybe write protected."},
+      {"one partition", IDC_CREATE_PARTITION, "Create One Partition(YES) or Two Partitions(NO) ?",
+       host::kIdYes, "Cannot write boot sector!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.card->faults.dropsWrites = true;
+    const Bytes mbr = pc.Mbr();
+    const Bytes vbr = pc.Vbr();
+    if (c.question != nullptr) pc.machine.ExpectBox("Confirm", c.question, c.answer);
+    pc.machine.ExpectBox("Error", c.error, host::kIdOk);
+    host::SendCommand(c.command);
+    EXPECT_EQ(pc.Mbr(), mbr);
+    EXPECT_EQ(pc.Vbr(), vbr);
+    EXPECT_FALSE(pc.Logged("eject"));
+  }
+}
+
+TEST(ProgramOnCard, CommandsThatEraseTheCardRefuseIt) {
+  struct Folder {
+    const char* path;
+    bool onCard;
+  };
+  const Folder folders[] = {{"E:\\VORN\\", true}, {"e:\\", true}, {"C:\\VORN\\", false},
+                            {"\\\\server\\share\\VORN\\", false}};
+  for (const Command& command : WritingCommands()) {
+    for (const Folder& folder : folders) {
+      SCOPED_TRACE(std::string(command.name) + " from " + folder.path);
+      Pc pc;
+      common::gModuleDirectory = folder.path;
+      const Bytes mbr = pc.Mbr();
+      if (folder.onCard) {
+        pc.machine.ExpectBox("Error", kProgramOnCard, host::kIdOk);
+      } else {
+        // The first question comes; Cancel (or No) leaves the card alone.
+        const bool choice = command.id != IDC_SWAP_PARTITIONS;
+        const char* first = command.id == IDC_FORMAT ? "Format FAT(YES) or FAT32(NO) ?" : command.question;
+        if (command.id == IDC_FORMAT) common::gCardState.firstPartitionSizeMb = 40;
+        pc.machine.ExpectBox("Confirm", first, choice ? host::kIdCancel : host::kIdNo);
+      }
+      const Bytes vbr = pc.Vbr();
+      host::SendCommand(command.id);
+      EXPECT_EQ(pc.machine.Boxes().size(), 1u);
+      EXPECT_EQ(pc.Mbr(), mbr);
+      EXPECT_EQ(pc.Vbr(), vbr);
+      EXPECT_FALSE(pc.Logged("process"));
+    }
+  }
+  // Command 209 stands guard on its own too.
+  Pc pc;
+  common::gModuleDirectory = "E:\\";
+  pc.machine.ExpectBox("Error", kProgramOnCard, host::kIdOk);
+  host::SendCommand(IDC_WRITE_DUAL);
+  EXPECT_FALSE(pc.Logged("write"));
+}
+
+TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
+  for (const Command& command : WritingCommands()) {
+    if (command.id == IDC_FORMAT) continue;
+    SCOPED_TRACE(command.name);
+    Pc pc;
+    pc.machine.ExpectBox("Confirm", command.question, command.answer);
+    command.expectRest(pc.machine);
+    host::SendCommand(command.id);
+    EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "eject", "box Re-insert"}));
+  }
+}
+
+// The system volume is only queried; every disk it spans is a system disk.
+TEST(SystemDisk, EveryDiskOfTheWindowsVolumeIsRefusedAndOnlyQueriesAreAsked) {
+  struct Case {
+    std::vector<std::uint32_t> extents;  // empty: the query fails, the device number answers
+    std::uint32_t cardDevice;
+    bool identified;
+  };
+  const Case cases[] = {{{0, 3}, 3, false}, {{0, 3}, 2, true}, {{}, 2, true}, {{}, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cardDevice);
+    sim::Machine machine;
+    testing_cards::SetUpPc(machine);
+    machine.systemDiskExtents = c.extents;
+    machine.Insert('E', machine.NewCard(16 * kMb, c.cardDevice));
+    machine.Tick();
+    EXPECT_EQ(common::CardIdentified(), c.identified);
+    for (const std::string& open : machine.LogMatching("open \\\\.\\C:")) EXPECT_EQ(open, "open \\\\.\\C: [0]");
+  }
+}
+
+// Every device is opened with the access its use needs, and no more.
+TEST(DeviceAccess, EachUseOpensItsDeviceAsTheDeviceTableSays) {
+  struct Case {
+    const char* name;
+    std::function<void(sim::Machine&)> run;
+    std::set<std::string> opens;
+  };
+  const std::string volume = "open \\\\.\\E: ";
+  const std::string drive = "open \\\\.\\PHYSICALDRIVE2 ";
+  const std::string system = "open \\\\.\\C: [0]";
+  const Case cases[] = {
+      {"scan", [](sim::Machine&) { host::SendCommand(IDC_SCAN); }, {volume + "[r]"}},
+      {"inspection", [](sim::Machine&) { host::SendCommand(IDC_INSPECT); },
+       {volume + "[rw]", drive + "[r]", system}},
+      {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); }, {volume + "[rw]"}},
+      {"swap",
+       [](sim::Machine& m) {
+         m.ExpectBox("Confirm", "Sure?", host::kIdYes);
+         m.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk);
+         host::SendCommand(IDC_SWAP_PARTITIONS);
+       },
+       {volume + "[r]", volume + "[rw]", drive + "[r]", drive + "[rw]", system}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    c.run(pc.machine);
+    // The command's own opens: those before it sends a refresh of its own.
+    std::set<std::string> opens;
+    const std::vector<std::string>& log = pc.machine.Log();
+    for (std::size_t i = 1; i < log.size() && log[i].rfind("send ", 0) != 0; ++i) {
+      if (log[i].rfind("open \\\\.\\", 0) == 0) opens.insert(log[i]);
+    }
+    EXPECT_EQ(opens, c.opens);
+  }
+}
+
+}  // namespace
