@@ -1,7 +1,9 @@
 #include "card_fixture.h"
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "res/ids.h"
@@ -74,6 +76,54 @@ void PutFileSet(const sim::Machine& machine) {
   for (const auto& [name, content] : files) {
     machine.WritePcFile(std::string("C:\\VORN\\") + name, content);
   }
+}
+
+std::string MtoolsAt(const sim::Card& card, std::uint64_t firstSector) {
+  return "'" + card.imagePath + "@@" + std::to_string(firstSector * 512) + "'";
+}
+
+std::string FileAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path) {
+  return sim::Run("mtype -i " + MtoolsAt(card, firstSector) + " '::/" + path + "'");
+}
+
+bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path) {
+  const std::string command =
+      "mdir -i " + MtoolsAt(card, firstSector) + " '::/" + path + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// Copies only the parts of the range that hold data: a 32 GB card stays cheap.
+std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors) {
+  const std::string copy = card.imagePath + ".part";
+  const int in = ::open(card.imagePath.c_str(), O_RDONLY);
+  const int out = ::open(copy.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  const auto begin = static_cast<off_t>(firstSector * 512);
+  const auto end = static_cast<off_t>((firstSector + sectors) * 512);
+  EXPECT_EQ(::ftruncate(out, end - begin), 0);
+  std::vector<char> buffer(1 << 20);
+  for (off_t data = ::lseek(in, begin, SEEK_DATA); data >= 0 && data < end;) {
+    const off_t hole = std::min<off_t>(::lseek(in, data, SEEK_HOLE), end);
+    for (off_t at = data; at < hole;) {
+      const auto chunk = static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+      const ssize_t got = ::pread(in, buffer.data(), chunk, at);
+      if (got <= 0) break;
+      EXPECT_EQ(::pwrite(out, buffer.data(), static_cast<std::size_t>(got), at - begin), got);
+      at += got;
+    }
+    data = ::lseek(in, hole, SEEK_DATA);
+  }
+  ::close(in);
+  ::close(out);
+  const std::string report = sim::Run("fsck.fat -n '" + copy + "'");
+  ::unlink(copy.c_str());
+  return report;
+}
+
+void KeepCard(const sim::Card& card, const std::string& name) {
+  const char* folder = std::getenv("VORN_KEEP_CARDS");
+  if (folder == nullptr || *folder == '\0') return;
+  sim::Run("mkdir -p '" + std::string(folder) + "' && cp --sparse=always '" + card.imagePath + "' '" +
+           folder + "/" + name + ".img'");
 }
 
 }  // namespace testing_cards

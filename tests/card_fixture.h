@@ -47,4 +47,16 @@ std::string SfdiskDump(const sim::Card& card);
 // DCIM\100TEST\, LYRE.CFG.L and LYRE.CFG.R.
 void PutFileSet(const sim::Machine& machine);
 
+// The mtools image argument of the file system at this sector of the card.
+std::string MtoolsAt(const sim::Card& card, std::uint64_t firstSector);
+// The content of a file in that file system.
+std::string FileAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path);
+bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path);
+// `fsck.fat -n` of a partition (copied out sparsely): its output.
+std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors);
+
+// When VORN_KEEP_CARDS names a folder, the card's image is copied there
+// under this name and ".img", for anyone to open by hand.
+void KeepCard(const sim::Card& card, const std::string& name);
+
 }  // namespace testing_cards

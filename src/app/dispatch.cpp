@@ -8,6 +8,8 @@
 #include "host/host.h"
 #include "install/file_set.h"
 #include "install/format.h"
+#include "install/new_install.h"
+#include "install/version_up.h"
 #include "res/ids.h"
 
 namespace app {
@@ -48,6 +50,8 @@ void CreatePartitions(unsigned) { disk::CreatePartitionCommand(); }
 void WriteDual(unsigned) { disk::WriteDualPartitionCommand(); }
 void Format(unsigned) { install::FormatCard(); }
 void CopyFileSet(unsigned) { install::CopyFileSet(); }
+void NewInstall(unsigned) { install::NewInstall(); }
+void VersionUp(unsigned) { install::VersionUp(); }
 
 // Commands whose operations are not part of the program yet.
 void NotBuiltYet(unsigned) {}
@@ -66,9 +70,9 @@ constexpr CommandEntry kCommands[] = {
     {IDC_COPY_VORN, CopyFileSet},
     {IDC_SWAP_PARTITIONS, SwapPartitions},
     {IDC_WRITE_DUAL, WriteDual},
-    {IDC_NEW_INSTALL, NotBuiltYet},
+    {IDC_NEW_INSTALL, NewInstall},
     {IDC_CREATE_PARTITION, CreatePartitions},
-    {IDC_VERSION_UP, NotBuiltYet},
+    {IDC_VERSION_UP, VersionUp},
     {IDC_COPY_IMAGES, NotBuiltYet},
     {IDC_DUMP_BOOT_SECTOR, DumpBootSector},
     {IDC_SCRIPT_FLAG, SetScriptFlag},

@@ -5,6 +5,7 @@
 
 #include "common/module_directory.h"
 #include "common/card_state.h"
+#include "common/file_tests.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -26,9 +27,6 @@ constexpr int kCardControls[] = {IDC_FOLDER_OPEN,   IDC_COPY_IMAGES, IDC_NEW_INS
                                  IDC_FORMAT,        IDC_SWAP_PARTITIONS, IDC_CREATE_PARTITION};
 // Need the add-on's boot file beside the program.
 constexpr int kInstallControls[] = {IDC_COPY_VORN, IDC_NEW_INSTALL, IDC_VERSION_UP};
-
-// A missing file answers with all bits set; a folder has the directory bit.
-constexpr std::uint32_t kBootFileRejectMask = 0xFFFF0010u;
 
 int gButtonState = kButtonsShown;
 
@@ -74,8 +72,7 @@ void RefillCombo() {
 }
 
 void HideInstallControlsWithoutBootFile() {
-  const std::string path = common::gModuleDirectory + kBootFileName;
-  if ((host::GetFileAttributes(path.c_str()) & kBootFileRejectMask) != 0) {
+  if (!common::IsFile(common::gModuleDirectory + kBootFileName)) {
     for (int id : kInstallControls) host::ShowControl(id, host::kSwHide);
   }
 }

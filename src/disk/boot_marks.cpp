@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/card_state.h"
+#include "common/catalogue.h"
 #include "host/host.h"
 #include "res/ids.h"
 
@@ -40,6 +41,12 @@ void CreateMarkerFile(const char* name) {
 }
 
 }  // namespace
+
+bool WriteInstallBootMark() {
+  if (MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return true;
+  common::ShowErrorMessage(MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+  return false;
+}
 
 void MakeBootableCommand() {
   if (!common::CardIdentified() || !MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return;

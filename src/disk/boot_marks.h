@@ -25,6 +25,11 @@ void PutMark(Sector& sector, std::size_t offset, const char (&mark)[N]) {
   for (std::size_t i = 0; i + 1 < N; ++i) sector[offset + i] = static_cast<std::uint8_t>(mark[i]);
 }
 
+// The boot mark written as a step of an installation: a write that fails is
+// reported and the installation goes on (true); a volume that cannot be
+// opened or read is reported too, and ends it (false).
+bool WriteInstallBootMark();
+
 // Command 201: "BOOTDISK" into the volume boot sector.
 void MakeBootableCommand();
 // Command 223: "SCRIPT" into the volume boot sector, and the marker files.

@@ -68,6 +68,8 @@ char UpperLetter(char letter) {
 
 }  // namespace
 
+bool StillSameCard() { return SameCard(); }
+
 bool ConfirmSameCard() {
   if (SameCard()) return true;
   common::ShowErrorMessage(MSG_CARD_CHANGED);

@@ -9,6 +9,8 @@ namespace disk {
 // opens, lies on the same physical drive, not on a system disk, and that
 // disk's size is unchanged. Otherwise shows "SD Card changed or missing!".
 bool ConfirmSameCard();
+// The same check, silent.
+bool StillSameCard();
 
 // Asks the user to remove the card (after a flush) and to re-insert it, then
 // checks that the card root shows the table's first partition; asks once

@@ -76,6 +76,12 @@ void SwapFirstTwoEntries(Sector& sector) {
 }
 
 int SwapPartitionEntries(bool quiet) {
+  bool written = false;
+  return SwapPartitionEntries(quiet, written);
+}
+
+int SwapPartitionEntries(bool quiet, bool& written) {
+  written = false;
   if (!ConfirmSameCard()) return 1;
   UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
   if (!drive.Valid()) return 1;
@@ -87,6 +93,7 @@ int SwapPartitionEntries(bool quiet) {
     return 1;
   }
   drive.Close();
+  written = true;
   if (!quiet && !AskToRemoveAndReinsert()) return 1;
   return 0;
 }

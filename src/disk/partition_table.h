@@ -59,6 +59,9 @@ void SwapFirstTwoEntries(Sector& sector);
 // unless quiet, ends by asking for the card to be removed and re-inserted
 // and checks that it was.
 int SwapPartitionEntries(bool quiet);
+// The same; written tells whether the table was rewritten, which a failed
+// re-insert check leaves behind.
+int SwapPartitionEntries(bool quiet, bool& written);
 int WriteSinglePartitionTable();
 int WriteDualPartitionTable();
 

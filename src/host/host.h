@@ -110,6 +110,9 @@ void KillTimer(unsigned timerId);
 void SendCommand(unsigned commandId, unsigned notifyCode = 0);
 void PostCommand(unsigned commandId, unsigned notifyCode = 0);
 
+// SetForegroundWindow(main window).
+void BringMainWindowToFront();
+
 // SendMessageA(main window, WM_CLOSE, 0, 0).
 void SendClose();
 // PostQuitMessage.

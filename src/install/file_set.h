@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "card/scan.h"
+
 namespace install {
 
-constexpr char kBootFile[] = "DISKBOOT.BIN";
+inline constexpr auto& kBootFile = card::kBootFileName;  // the one the scan looks for
 constexpr char kFirmwareFile[] = "PS.FIR";
 constexpr char kAddOnFolder[] = "LYRE";
 constexpr char kImageFolder[] = "DCIM";

@@ -97,6 +97,8 @@ void PostCommand(unsigned commandId, unsigned notifyCode) {
                MAKEWPARAM(static_cast<WORD>(commandId), static_cast<WORD>(notifyCode)), 0);
 }
 
+void BringMainWindowToFront() { SetForegroundWindow(win32::gMainWindow); }
+
 void SendClose() { SendMessageA(win32::gMainWindow, WM_CLOSE, 0, 0); }
 
 void PostQuit(int exitCode) { PostQuitMessage(exitCode); }

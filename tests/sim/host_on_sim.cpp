@@ -27,6 +27,7 @@ void KillTimer(unsigned timerId) { M().KillTimer(timerId); }
 void SendCommand(unsigned commandId, unsigned notifyCode) { M().SendCommand(commandId, notifyCode); }
 void PostCommand(unsigned commandId, unsigned notifyCode) { M().PostCommand(commandId, notifyCode); }
 void SendClose() { M().SendClose(); }
+void BringMainWindowToFront() { M().BringMainWindowToFront(); }
 void PostQuit(int exitCode) { M().PostQuit(exitCode); }
 std::intptr_t RunDialog(const char* templateName) { return M().RunDialog(templateName); }
 std::intptr_t ShellOpen(const char* path) { return M().ShellOpen(path); }

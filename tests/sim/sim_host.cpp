@@ -500,6 +500,8 @@ void Machine::PostCommand(unsigned commandId, unsigned notifyCode) {
   posted_.emplace_back(commandId, notifyCode);
 }
 
+void Machine::BringMainWindowToFront() { Record("foreground"); }
+
 void Machine::SendClose() {
   Record("close");
   app::OnClose();
@@ -902,6 +904,20 @@ bool Machine::GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
 
 std::uint32_t Machine::GetFileAttributes(const char* path) {
   Count("GetFileAttributes");
+  const std::string text = path;
+  // A path on a card: what the file system the card root shows now holds.
+  if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && text[0] != 'C') {
+    const Insertion* insertion = InsertionAt(text[0]);
+    if (insertion == nullptr || insertion->ejected) return host::kInvalidFileAttributes;
+    std::string inside = "::/";
+    for (std::size_t i = 3; i < text.size(); ++i) inside += text[i] == '\\' ? '/' : text[i];
+    const std::string mdir = "mdir -i " + MtoolsImage(text[0]) + " ";
+    const auto found = [&mdir](const std::string& target) {
+      return std::system((mdir + Quote(target) + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    if (found(inside + "/")) return host::kFileAttributeDirectory;
+    return found(inside) ? host::kFileAttributeArchive : host::kInvalidFileAttributes;
+  }
   const std::string local = PcPath(path);
   struct stat info {};
   if (local.empty() || ::stat(local.c_str(), &info) != 0) return host::kInvalidFileAttributes;

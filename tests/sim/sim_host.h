@@ -149,6 +149,7 @@ class Machine {
   // format.com in the system folder: missing (does not start), or failing.
   bool formatMissing = false;
   std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
+  int formatRunsBeforeExitCode = 0;   // so many runs format before it applies
   std::map<int, ShellFault> shellFaults;
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int systemDiskWrites = 0;        // attempts to write the system disk: must stay 0
@@ -218,6 +219,7 @@ class Machine {
   void SendCommand(unsigned commandId, unsigned notifyCode);
   void PostCommand(unsigned commandId, unsigned notifyCode);
   void SendClose();
+  void BringMainWindowToFront();
   void PostQuit(int exitCode);
   std::intptr_t RunDialog(const char* templateName);
   std::intptr_t RunDialog(const char* templateName, host::DialogProcedure procedure);

@@ -254,7 +254,11 @@ std::uint32_t Machine::RunFormatCommand(const std::string& commandLine) {
   if (insertion == nullptr || insertion->ejected) return kFormatRefused;
   const CardFaults& faults = insertion->card->faults;
   if (faults.locked || faults.writeFails) return kFormatRefused;
-  if (formatExitCode != 0) return formatExitCode;
+  if (formatRunsBeforeExitCode > 0) {
+    --formatRunsBeforeExitCode;
+  } else if (formatExitCode != 0) {
+    return formatExitCode;
+  }
   const std::uint64_t bytes = insertion->volumeLength;
   if (fat32 ? bytes < kFat32Minimum || bytes > kFat32Limit : bytes > kFatLimit) return kFormatRefused;
   const int bits = fat32 ? 32 : bytes < kFat12Below ? 12 : 16;

@@ -1,0 +1,506 @@
+// New Install (210) and Version Up (212), end to end on sparse card images
+// with real FAT file systems: the user answers every box and dialog, takes
+// the card out and puts it back at the prompts, and the finished card is
+// read with sfdisk, fsck.fat and mtools.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "card_fixture.h"
+#include "common/card_state.h"
+#include "common/module_directory.h"
+#include "host/host.h"
+#include "install/install_setting.h"
+#include "res/ids.h"
+#include "sim/sim_host.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing_cards::ExistsAt;
+using testing_cards::FileAt;
+using testing_cards::kMb;
+
+constexpr std::uint64_t k2GbCard = 3842048;    // sectors
+constexpr std::uint64_t k8GbCard = 15523840;
+constexpr std::uint64_t k32GbCard = 62333952;
+constexpr std::uint64_t k64MbCard = 131072;
+constexpr std::uint32_t kSmallStart = 1;
+constexpr std::uint32_t kSmallSectors = 4096;
+constexpr std::uint32_t kLargeStart = 4097;
+constexpr std::uint32_t kSingleStart = 249;
+constexpr char kBootMark[] = "BOOTDISK";
+
+constexpr char kQuick[] = "Quick Format ?";
+constexpr char kFormatFailed[] = "Cannot format SD Card!";
+constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
+constexpr char kNoOldVersion[] = "Cannot find Old version on your SD card!";
+constexpr char kFilesMissing[] = "VORN files are missing beside the installer!";
+constexpr char kOneTwo[] = "Need to re-create two partitions.\nContinue to install VORN ? ";
+constexpr char kRecreateOne[] = "Need to re-create one partition.\nContinue to install VORN ? ";
+constexpr char kNeedFormat[] = "Need to format this card.\nContinue to install VORN ? ";
+constexpr char kInstalled[] =
+    "Install finished!\nLock the card, insert into the camera and VORN will auto-boot.";
+constexpr char kVersionUpDone[] =
+    "Version Up finished!\nLock the card, insert into the camera and VORN will auto-boot.";
+
+std::string TestName() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+// The table as sfdisk reads it: "start=249,size=3841799,type=6", ...
+std::vector<std::string> Layout(const sim::Card& card) {
+  std::vector<std::string> entries;
+  std::istringstream dump(testing_cards::SfdiskDump(card));
+  for (std::string line; std::getline(dump, line);) {
+    const std::size_t at = line.find(" : start=");
+    if (at == std::string::npos) continue;
+    std::string entry = line.substr(at + 3);
+    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::string Entry(std::uint64_t start, std::uint64_t size, const char* type) {
+  return "start=" + std::to_string(start) + ",size=" + std::to_string(size) + ",type=" + type;
+}
+
+std::vector<std::string> DualLayout(std::uint64_t total) {
+  return {Entry(kSmallStart, kSmallSectors, "1"), Entry(kLargeStart, total - 4098, "b")};
+}
+
+bool HasBootMark(const sim::Card& card, std::uint64_t firstSector) {
+  const Bytes bytes = card.Read(firstSector * 512 + 64, 8);
+  return std::string(bytes.begin(), bytes.end()) == kBootMark;
+}
+
+struct Pc {
+  sim::Machine machine;
+  std::shared_ptr<sim::Card> card;
+
+  Pc() {
+    testing_cards::SetUpPc(machine);
+    testing_cards::PutFileSet(machine);
+  }
+  // Inserts the card and lets the scan identify it.
+  void Insert(std::shared_ptr<sim::Card> inserted) {
+    card = std::move(inserted);
+    machine.Insert('E', card);
+    machine.Tick();
+    ASSERT_TRUE(common::CardIdentified());
+    machine.ClearRecords();
+  }
+  // A card with one partition from sector 63 (FAT16, or FAT32 when large),
+  // holding these files.
+  void InsertOnePartitionCard(std::uint64_t sectors,
+                              const std::vector<std::pair<std::string, std::string>>& files = {}) {
+    auto made = machine.NewCard(sectors * 512, 2);
+    const bool large = sectors > k2GbCard;
+    testing_cards::WriteTable(*made, {{static_cast<std::uint8_t>(large ? 0x0B : 0x06), 63,
+                                       static_cast<std::uint32_t>(sectors - 63)}});
+    sim::Machine::Format(*made, 63, sectors - 63, large ? 32 : 16);
+    Put(*made, 63, files);
+    Insert(made);
+  }
+  // A card as New Install leaves it with two partitions; the large one
+  // first when asked. The boot file on the small one, files on the large.
+  void InsertTwoPartitionCard(std::uint64_t sectors, bool largeFirst, bool bootFile,
+                              const std::vector<std::pair<std::string, std::string>>& files = {}) {
+    auto made = machine.NewCard(sectors * 512, 2);
+    const auto large = static_cast<std::uint32_t>(sectors - 4098);
+    const testing_cards::Partition small{1, kSmallStart, kSmallSectors};
+    const testing_cards::Partition big{0x0B, kLargeStart, large};
+    testing_cards::WriteTable(*made, largeFirst ? std::vector<testing_cards::Partition>{big, small}
+                                                : std::vector<testing_cards::Partition>{small, big});
+    sim::Machine::Format(*made, kSmallStart, kSmallSectors, 12);
+    sim::Machine::Format(*made, kLargeStart, large, 32);
+    if (bootFile) Put(*made, kSmallStart, {{"DISKBOOT.BIN", "old boot file"}});
+    Put(*made, kLargeStart, files);
+    Insert(made);
+  }
+  static void Put(const sim::Card& card, std::uint64_t firstSector,
+                  const std::vector<std::pair<std::string, std::string>>& files) {
+    const std::string image = testing_cards::MtoolsAt(card, firstSector);
+    for (const auto& [path, content] : files) {
+      const std::size_t slash = path.rfind('/');
+      if (slash != std::string::npos) {
+        sim::Run("mmd -D s -i " + image + " '::/" + path.substr(0, slash) + "' || true");
+      }
+      const std::string local = card.imagePath + ".put";
+      std::ofstream(local, std::ios::binary) << content;
+      sim::Run("mcopy -o -i " + image + " '" + local + "' '::/" + path + "'");
+    }
+  }
+
+  // ---- The user ----
+  void Dialog(const char* name, std::function<void(sim::SimDialog&)> user) {
+    machine.ExpectDialog(name, std::move(user));
+  }
+  void Answer(const char* text, int answer) { machine.ExpectBox("Confirm", text, answer); }
+  // Takes the card out at 2002 and puts it back at 2004, unless told not to.
+  void RemoveAndReinsert(bool reinsert = true) {
+    machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+    machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                      [this, reinsert] {
+                        if (reinsert) machine.Reinsert('E');
+                      });
+  }
+  void Notice(const char* caption, const char* text) { machine.ExpectBox(caption, text, host::kIdOk); }
+
+  bool Logged(const std::string& prefix) const { return !machine.LogMatching(prefix).empty(); }
+  std::size_t Count(const std::string& prefix) const { return machine.LogMatching(prefix).size(); }
+};
+
+// Presses the buttons in order, then OK unless one of them ended the dialog.
+std::function<void(sim::SimDialog&)> Choose(std::vector<int> buttons) {
+  return [buttons](sim::SimDialog& dialog) {
+    for (int id : buttons) dialog.Click(id);
+    if (!dialog.Ended()) dialog.Click(1);
+  };
+}
+
+// The file system type that the boot sector at this sector names.
+std::string FatType(const sim::Card& card, std::uint64_t firstSector) {
+  const Bytes boot = card.Sector(firstSector);
+  const auto name = [&boot](std::size_t at) {
+    return std::string(boot.begin() + static_cast<long>(at), boot.begin() + static_cast<long>(at + 5));
+  };
+  return name(82) == "FAT32" ? name(82) : name(54);
+}
+
+// ---- New Install ---------------------------------------------------------------
+
+TEST(NewInstall, TwoPartitionsOnAn8GbAndA32GbCard) {
+  for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
+    SCOPED_TRACE(sectors);
+    Pc pc;
+    pc.InsertOnePartitionCard(sectors, {{"OLD.TXT", "old"}});
+    pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
+      EXPECT_TRUE(dialog.Checked(IDC_TWO_PARTITIONS));  // 4000 MB or more
+      dialog.Click(IDC_CAMERA_RIGHT);
+      dialog.Click(1);
+    });
+    pc.Answer(kOneTwo, host::kIdYes);
+    pc.RemoveAndReinsert();  // the new table
+    pc.RemoveAndReinsert();  // the swap: the large partition shows
+    pc.Answer(kQuick, host::kIdYes);
+    pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
+    host::SendCommand(IDC_NEW_INSTALL);
+
+    const sim::Card& card = *pc.card;
+    EXPECT_EQ(Layout(card), DualLayout(sectors));
+    EXPECT_TRUE(HasBootMark(card, kSmallStart));
+    EXPECT_FALSE(HasBootMark(card, kLargeStart));
+    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+    EXPECT_FALSE(ExistsAt(card, kSmallStart, "LYRE"));
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "OLD.TXT"));
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.BIN"), "add-on");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config right");
+    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+    testing_cards::CheckFileSystem(card, kLargeStart, sectors - 4098);
+    EXPECT_EQ(FatType(card, kSmallStart), "FAT12");
+    EXPECT_EQ(FatType(card, kLargeStart), "FAT32");
+    // The small partition's format is never quick and asks nothing.
+    EXPECT_EQ(pc.machine.LogMatching("process"),
+              (std::vector<std::string>{
+                  "process C:\\Windows\\system32\\format.com | format.com E: /fs:fat",
+                  "process C:\\Windows\\system32\\format.com | format.com E: /q /fs:fat32"}));
+    EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "box Confirm | Install finished!",
+                                                    "flush E", "eject"}));
+    EXPECT_TRUE(pc.machine.Ejected('E'));
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    testing_cards::KeepCard(card, TestName() + "." + std::to_string(sectors / 2048) + "MB");
+  }
+}
+
+TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
+  for (const bool hadTwo : {false, true}) {
+    SCOPED_TRACE(hadTwo ? "had two" : "had one");
+    Pc pc;
+    if (hadTwo) {
+      pc.InsertTwoPartitionCard(k2GbCard, false, true);
+    } else {
+      pc.InsertOnePartitionCard(k2GbCard, {{"OLD.TXT", "old"}});
+    }
+    pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
+      EXPECT_TRUE(dialog.Checked(IDC_ONE_PARTITION));  // below 4000 MB
+      EXPECT_TRUE(dialog.Checked(IDC_CAMERA_LEFT));
+      dialog.Click(1);
+    });
+    if (hadTwo) {
+      pc.Answer(kRecreateOne, host::kIdYes);
+      pc.RemoveAndReinsert();
+    } else {
+      pc.Answer(kNeedFormat, host::kIdYes);
+    }
+    pc.Answer(kQuick, host::kIdNo);
+    pc.Notice("Finish", kInstalled);
+    host::SendCommand(IDC_NEW_INSTALL);
+
+    const sim::Card& card = *pc.card;
+    const std::uint64_t start = hadTwo ? kSingleStart : 63;
+    EXPECT_EQ(Layout(card), std::vector<std::string>{Entry(start, k2GbCard - start, "6")});
+    EXPECT_TRUE(HasBootMark(card, start));
+    EXPECT_EQ(FileAt(card, start, "DISKBOOT.BIN"), "boot file");
+    EXPECT_EQ(FileAt(card, start, "LYRE/LYRE.CFG"), "config left");
+    EXPECT_EQ(FileAt(card, start, "DCIM/100TEST/README.TXT"), "dcim");
+    EXPECT_FALSE(ExistsAt(card, start, "OLD.TXT"));
+    EXPECT_FALSE(ExistsAt(card, start, "PS.FIR"));
+    testing_cards::CheckFileSystem(card, start, k2GbCard - start);
+    EXPECT_EQ(FatType(card, start), "FAT16");
+    EXPECT_EQ(pc.Count("process"), 1u);
+    EXPECT_EQ(pc.Count("box Remove"), hadTwo ? 1u : 0u);
+    EXPECT_TRUE(pc.machine.Ejected('E'));
+    testing_cards::KeepCard(card, TestName() + (hadTwo ? ".HadTwo" : ".HadOne"));
+  }
+}
+
+// ---- Version Up ----------------------------------------------------------------
+
+TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
+  Pc pc;
+  // The installer's own LYRE brings a LYRE.CFG: the card's must still be
+  // the one backed up.
+  pc.machine.WritePcFile("C:\\VORN\\LYRE\\LYRE.CFG", "installer's default");
+  pc.InsertOnePartitionCard(k64MbCard, {{"DISKBOOT.BIN", "old boot file"},
+                                        {"LYRE/LYRE.CFG", "user config"},
+                                        {"LYRE/LYRE.CFG.OLD", "older backup"},
+                                        {"LYRE/MINE.TXT", "the user's own"}});
+  pc.Dialog("INSTSET2", Choose({IDC_CAMERA_RIGHT}));
+  pc.Notice("Finish", kVersionUpDone);
+  host::SendCommand(IDC_VERSION_UP);
+
+  const sim::Card& card = *pc.card;
+  EXPECT_EQ(FileAt(card, 63, "DISKBOOT.BIN"), "boot file");
+  EXPECT_EQ(FileAt(card, 63, "LYRE/LYRE.CFG.OLD"), "user config");
+  EXPECT_EQ(FileAt(card, 63, "LYRE/LYRE.CFG"), "config right");
+  EXPECT_EQ(FileAt(card, 63, "LYRE/LYRE.BIN"), "add-on");
+  EXPECT_EQ(FileAt(card, 63, "LYRE/MINE.TXT"), "the user's own");
+  EXPECT_EQ(FileAt(card, 63, "DCIM/100TEST/README.TXT"), "dcim");
+  testing_cards::CheckFileSystem(card, 63, k64MbCard - 63);
+  EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"shell copy C:\\VORN\\DISKBOOT.BIN", "shell move",
+                                                  "shell copy C:\\VORN\\LYRE", "shell copy C:\\VORN\\DCIM",
+                                                  "shell copy C:\\VORN\\LYRE.CFG.R"}));
+  EXPECT_FALSE(pc.Logged("eject"));  // the card stays in the reader
+  EXPECT_FALSE(pc.Logged("process"));
+  testing_cards::KeepCard(card, TestName());
+}
+
+TEST(VersionUp, TwoPartitionsWithTheSmallOrTheLargePartitionFirst) {
+  for (const bool largeFirst : {false, true}) {
+    SCOPED_TRACE(largeFirst ? "large first" : "small first");
+    Pc pc;
+    pc.InsertTwoPartitionCard(k64MbCard, largeFirst, true, {{"LYRE/LYRE.CFG", "user config"}});
+    pc.Dialog("INSTSET2", Choose({}));
+    if (largeFirst) pc.RemoveAndReinsert();  // first partition over 10 MB
+    pc.RemoveAndReinsert();
+    pc.Notice("Finish", kVersionUpDone);
+    host::SendCommand(IDC_VERSION_UP);
+
+    const sim::Card& card = *pc.card;
+    EXPECT_EQ(Layout(card), DualLayout(k64MbCard));
+    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
+    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+    testing_cards::CheckFileSystem(card, kLargeStart, k64MbCard - 4098);
+    EXPECT_EQ(pc.Count("box Remove"), largeFirst ? 2u : 1u);
+    EXPECT_TRUE(pc.machine.Ejected('E'));
+    testing_cards::KeepCard(card, TestName() + (largeFirst ? ".LargeFirst" : ".SmallFirst"));
+  }
+}
+
+// ---- Failures -------------------------------------------------------------------
+
+// The image's first sectors and its table: what any write would change.
+struct Snapshot {
+  Bytes mbr;
+  Bytes first;
+  Bytes second;
+  explicit Snapshot(const sim::Card& card)
+      : mbr(card.Sector(0)), first(card.Read(512, 64 * 512)), second(card.Read(4097 * 512, 512)) {}
+  bool operator==(const Snapshot& other) const {
+    return mbr == other.mbr && first == other.first && second == other.second;
+  }
+};
+
+TEST(GuidedSequences, DeclinedOrRefusedRunsWriteNothing) {
+  struct Case {
+    const char* name;
+    unsigned command;
+    std::function<void(Pc&)> user;
+  };
+  const Case cases[] = {
+      {"New Install cancelled", IDC_NEW_INSTALL, [](Pc& pc) { pc.Dialog("INSTSET", Choose({2})); }},
+      {"New Install, Esc", IDC_NEW_INSTALL,
+       [](Pc& pc) { pc.Dialog("INSTSET", [](sim::SimDialog& d) { d.Escape(); }); }},
+      {"New Install, dialog cannot be shown", IDC_NEW_INSTALL, [](Pc& pc) { pc.Dialog("INSTSET", {}); }},
+      {"one partition, No", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET", Choose({IDC_ONE_PARTITION}));
+         pc.Answer(kRecreateOne, host::kIdNo);
+       }},
+      {"two partitions, No", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+         pc.Answer(kOneTwo, host::kIdNo);
+       }},
+      {"Version Up cancelled", IDC_VERSION_UP, [](Pc& pc) { pc.Dialog("INSTSET2", Choose({2})); }},
+      {"files missing", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         std::filesystem::remove_all(pc.machine.PcPath("C:\\VORN\\LYRE"));
+         pc.Notice("Error", kFilesMissing);
+       }},
+      {"files missing, Version Up", IDC_VERSION_UP,
+       [](Pc& pc) {
+         std::filesystem::remove_all(pc.machine.PcPath("C:\\VORN\\DCIM"));
+         pc.Notice("Error", kFilesMissing);
+       }},
+      {"no old version", IDC_VERSION_UP,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.Notice("Error", kNoOldVersion);
+       }},
+      {"program on the card", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         common::gModuleDirectory = "E:\\VORN\\";
+         pc.Notice("Error", "Run the installer from the PC, not from the SD Card!");
+       }},
+      {"locked card", IDC_VERSION_UP, [](Pc& pc) { pc.card->faults.locked = true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.InsertTwoPartitionCard(k64MbCard, false, false);
+    const Snapshot before(*pc.card);
+    c.user(pc);
+    host::SendCommand(c.command);
+    EXPECT_TRUE(Snapshot(*pc.card) == before);
+    EXPECT_TRUE(pc.machine.ShellCalls().empty());
+    EXPECT_FALSE(pc.Logged("process"));
+    EXPECT_FALSE(pc.Logged("eject"));
+  }
+}
+
+// A sequence that ends after it has put the large partition first puts the
+// small one first again and ejects the card; before that, the card is left
+// as far as it got, with nothing more written.
+TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
+  struct Case {
+    const char* name;
+    unsigned command;
+    std::function<void(Pc&)> user;
+    bool restored;  // the quiet swap back and the eject
+  };
+  const auto twoPartitionsUntilTheSwap = [](Pc& pc) {
+    pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+    pc.Answer(kOneTwo, host::kIdYes);
+    pc.RemoveAndReinsert();
+    pc.RemoveAndReinsert();
+  };
+  const Case cases[] = {
+      {"the small partition's format fails", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         pc.machine.formatExitCode = 4;
+         pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+         pc.Answer(kOneTwo, host::kIdYes);
+         pc.RemoveAndReinsert();
+         pc.Notice("Error", kFormatFailed);
+       },
+       false},
+      {"the large partition's format fails", IDC_NEW_INSTALL,
+       [&](Pc& pc) {
+         pc.machine.formatExitCode = 4;
+         pc.machine.formatRunsBeforeExitCode = 1;
+         twoPartitionsUntilTheSwap(pc);
+         pc.Answer(kQuick, host::kIdYes);
+         pc.Notice("Error", kFormatFailed);
+       },
+       true},
+      {"the add-on folder's copy is cancelled", IDC_NEW_INSTALL,
+       [&](Pc& pc) {
+         pc.machine.shellFaults[2] = sim::ShellFault::Aborted;
+         twoPartitionsUntilTheSwap(pc);
+         pc.Answer(kQuick, host::kIdYes);
+       },
+       true},
+      {"the card is not re-inserted after the swap", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+         pc.Answer(kOneTwo, host::kIdYes);
+         pc.RemoveAndReinsert();
+         pc.RemoveAndReinsert(false);
+         pc.RemoveAndReinsert(false);
+         pc.Notice("Error", kCardChanged);
+       },
+       true},
+      {"Version Up's folder copy fails", IDC_VERSION_UP,
+       [](Pc& pc) {
+         pc.machine.shellFaults[3] = sim::ShellFault::Fails;  // boot file, backup, LYRE
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.RemoveAndReinsert();
+       },
+       true},
+      {"Version Up's swap is not kept", IDC_VERSION_UP,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.machine.ExpectBox("Error", "Cannot write boot sector! Maybe write protected.", host::kIdOk);
+         pc.card->faults.dropsWrites = true;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.InsertTwoPartitionCard(k64MbCard, false, true, {{"LYRE/LYRE.CFG", "user config"}});
+    c.user(pc);
+    host::SendCommand(c.command);
+    EXPECT_EQ(Layout(*pc.card), DualLayout(k64MbCard));
+    EXPECT_EQ(pc.machine.Ejected('E'), c.restored);
+    EXPECT_FALSE(pc.Logged("box Confirm | Install finished!"));
+    EXPECT_FALSE(pc.Logged("box Finish"));
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+  }
+}
+
+// A format that fails stops the sequence before the boot mark and the
+// files: a card too large for FAT, or format.com that cannot start.
+TEST(GuidedSequences, AFailedFormatIsReportedAndNothingFollows) {
+  struct Case {
+    const char* name;
+    std::uint64_t sectors;
+    bool missing;
+  };
+  for (const Case& c : {Case{"FAT on an 8 GB card", k8GbCard, false},
+                        Case{"format.com missing", k64MbCard, true}}) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.InsertOnePartitionCard(c.sectors);
+    pc.machine.formatMissing = c.missing;
+    const Bytes boot = pc.card->Sector(63);
+    pc.Dialog("INSTSET", Choose({IDC_ONE_PARTITION}));
+    pc.Answer(kNeedFormat, host::kIdYes);
+    pc.Answer(kQuick, host::kIdYes);
+    pc.Notice("Error", kFormatFailed);
+    host::SendCommand(IDC_NEW_INSTALL);
+    EXPECT_EQ(pc.card->Sector(63), boot);
+    EXPECT_TRUE(pc.machine.ShellCalls().empty());
+    EXPECT_FALSE(pc.Logged("eject"));
+  }
+}
+
+}  // namespace
