@@ -67,7 +67,7 @@ void OnePartitionSequence() {
 }
 
 // False when the sequence ended early.
-bool TwoPartitionSteps(PartitionOrder& order) {
+bool TwoPartitionSteps(disk::PartitionOrder& order) {
   if (!Confirmed(MSG_RECREATE_TWO_PARTITIONS) || disk::WriteDualPartitionTable() != 0 ||
       !disk::AskToRemoveAndReinsert()) {
     return false;
@@ -76,18 +76,18 @@ bool TwoPartitionSteps(PartitionOrder& order) {
   // boot mark and the boot file.
   if (!MarkAfterFatFormat(false) || !ReadyToCopy() || !CopyBootFile()) return false;
   // The large partition next: the folders and the configuration.
-  if (!SwapWithPrompts(order, true) || !Format(AskQuick(), FileSystem::Fat32) || !ReadyToCopy() ||
+  if (!disk::SwapWithPrompts(order, true) || !Format(AskQuick(), FileSystem::Fat32) || !ReadyToCopy() ||
       !CopyFolders()) {
     return false;
   }
-  if (!SwapBackQuietly(order)) return false;
+  if (!disk::SwapBackQuietly(order)) return false;
   host::BringMainWindowToFront();
   Finish(MSG_CAPTION_CONFIRM, MSG_INSTALL_FINISHED_CONFIRM);
   return true;
 }
 
 void TwoPartitionSequence() {
-  PartitionOrder order;
+  disk::PartitionOrder order;
   if (!TwoPartitionSteps(order)) EndEarly(order);
 }
 

@@ -34,22 +34,9 @@ bool ReadyForSequence() {
          !disk::RefuseProgramOnCard() && FileSetPresent() && disk::ProbeVolumeWritable() == 0;
 }
 
-bool SwapWithPrompts(PartitionOrder& order, bool largeFirstAfter) {
-  bool written = false;
-  const int result = disk::SwapPartitionEntries(false, written);
-  if (written) order.largeFirst = largeFirstAfter;
-  return result == 0;
-}
-
-bool SwapBackQuietly(PartitionOrder& order) {
-  if (disk::SwapPartitionEntries(true) != 0) return false;
-  order.largeFirst = false;
-  return true;
-}
-
-void EndEarly(PartitionOrder& order) {
+void EndEarly(disk::PartitionOrder& order) {
   if (!order.largeFirst || !disk::StillSameCard()) return;
-  if (SwapBackQuietly(order)) disk::EjectCard();
+  if (disk::SwapBackQuietly(order)) disk::EjectCard();
 }
 
 bool ReadyToCopy() { return disk::ConfirmSameCard(); }

@@ -2,6 +2,8 @@
 // before they start, and the order of the card's partitions while they work.
 #pragma once
 
+#include "disk/partition_order.h"
+
 namespace install {
 
 // The checks before a sequence touches the card: a card is identified and
@@ -10,25 +12,11 @@ namespace install {
 // user can act on is shown.
 bool ReadyForSequence();
 
-// Whether the card's large partition is first in its table because the
-// sequence put it there.
-struct PartitionOrder {
-  bool largeFirst = false;
-};
-
-// Swaps the first two entries, then asks for the card to be removed and
-// re-inserted and checks that it was. largeFirstAfter says which partition
-// the swap brings first. False when the sequence must end.
-bool SwapWithPrompts(PartitionOrder& order, bool largeFirstAfter);
-
-// The last swap of a sequence: quietly, the small partition first again.
-bool SwapBackQuietly(PartitionOrder& order);
-
 // An early end: when the sequence left the large partition first, it is
 // swapped back quietly and the card ejected, as the sequence's own last
 // steps would have done. Nothing is written to a card that is no longer the
 // one the sequence began with.
-void EndEarly(PartitionOrder& order);
+void EndEarly(disk::PartitionOrder& order);
 
 // The card's volume still shows the chosen card; then copies may start.
 bool ReadyToCopy();

@@ -44,15 +44,15 @@ void OnePartitionSequence() {
 }
 
 // False when the sequence ended early.
-bool TwoPartitionSteps(PartitionOrder& order) {
+bool TwoPartitionSteps(disk::PartitionOrder& order) {
   // A large first partition is put behind the boot partition first.
   if (common::gCardState.firstPartitionSizeMb > kSmallPartitionUpToMb &&
-      !SwapWithPrompts(order, false)) {
+      !disk::SwapWithPrompts(order, false)) {
     return false;
   }
   if (!OldVersionPresent() || !ReadyToCopy() || !CopyBootFile()) return false;
-  if (!SwapWithPrompts(order, true) || !ReadyToCopy() || !UpdateFolders()) return false;
-  if (!SwapBackQuietly(order)) return false;
+  if (!disk::SwapWithPrompts(order, true) || !ReadyToCopy() || !UpdateFolders()) return false;
+  if (!disk::SwapBackQuietly(order)) return false;
   Finish();
   disk::EjectCard();
   return true;
@@ -67,7 +67,7 @@ void VersionUp() {
       OnePartitionSequence();
       break;
     case 2: {
-      PartitionOrder order;
+      disk::PartitionOrder order;
       if (!TwoPartitionSteps(order)) EndEarly(order);
       break;
     }
