@@ -22,7 +22,7 @@ target_compile_options(vorn_win32 PRIVATE ${VORN_CXX_WARNINGS})
 add_executable(vorninst WIN32 src/win32/win_main.cpp $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorninst PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res)
 target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
-target_link_libraries(vorninst PRIVATE vorn_logic shell32)
+target_link_libraries(vorninst PRIVATE vorn_logic shell32 ole32 advapi32)
 target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
 # GoogleTest from Debian's sources, cross-built; elsewhere an installed one,
@@ -46,7 +46,7 @@ file(GLOB VORN_WIN32_TEST_SOURCES CONFIGURE_DEPENDS tests/win32/*.cpp)
 add_executable(vorn_win32_tests ${VORN_WIN32_TEST_SOURCES} $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
-target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} shell32)
+target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} shell32 ole32 advapi32)
 target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
 
 # Listed when ctest starts, under Wine, in the prefix that scripts/test.sh sets up.

@@ -34,6 +34,11 @@
 #define IDC_ONE_PARTITION 219     /* "4GB or less (One partition)" */
 #define IDC_TWO_PARTITIONS 220    /* "Over 8GB (Two partitions)" */
 
+/* Controls of the destination folder dialog. */
+#define IDC_BROWSE 214            /* "Browse.." */
+#define IDC_DESTINATION 215       /* the folder's edit box */
+#define IDC_DELETE_AFTER_COPY 221 /* "Delete image folders after copy." */
+
 /* String ids that are not messages of the catalogue. */
 #define IDS_APP_NAME_1 103
 #define IDS_APP_NAME_2 110
@@ -86,6 +91,7 @@
 #define MSG_UNUSED_BROWSE_TITLE 2044
 #define MSG_CARD_SIZE_NOT_SUPPORTED 2051
 #define MSG_CANNOT_FORMAT 2052
+#define MSG_DESTINATION_NOT_FULL_PATH 2053
 #define MSG_CARD_CHANGED 2054
 #define MSG_PROGRAM_ON_CARD 2055
 #define MSG_SYSTEM_DISK_UNKNOWN 2056

@@ -6,6 +6,7 @@
 #include "disk/boot_marks.h"
 #include "disk/partition_commands.h"
 #include "host/host.h"
+#include "images/transfer.h"
 #include "install/file_set.h"
 #include "install/format.h"
 #include "install/new_install.h"
@@ -52,9 +53,7 @@ void Format(unsigned) { install::FormatCard(); }
 void CopyFileSet(unsigned) { install::CopyFileSet(); }
 void NewInstall(unsigned) { install::NewInstall(); }
 void VersionUp(unsigned) { install::VersionUp(); }
-
-// Commands whose operations are not part of the program yet.
-void NotBuiltYet(unsigned) {}
+void TransferImages(unsigned) { images::TransferImageFolders(); }
 
 constexpr CommandEntry kCommands[] = {
     {IDC_EXIT, CloseProgram},
@@ -73,7 +72,7 @@ constexpr CommandEntry kCommands[] = {
     {IDC_NEW_INSTALL, NewInstall},
     {IDC_CREATE_PARTITION, CreatePartitions},
     {IDC_VERSION_UP, VersionUp},
-    {IDC_COPY_IMAGES, NotBuiltYet},
+    {IDC_COPY_IMAGES, TransferImages},
     {IDC_DUMP_BOOT_SECTOR, DumpBootSector},
     {IDC_SCRIPT_FLAG, SetScriptFlag},
 };

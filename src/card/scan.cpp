@@ -5,7 +5,7 @@
 
 #include "common/module_directory.h"
 #include "common/card_state.h"
-#include "common/file_tests.h"
+#include "common/paths.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "res/ids.h"

@@ -65,6 +65,18 @@ constexpr unsigned kFoCopy = 0x2;
 constexpr unsigned kFofNoConfirmation = 0x10;
 constexpr unsigned kFofNoErrorUi = 0x400;
 
+// Registry value types, access rights and results.
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kKeyRead = 0x20019;
+constexpr std::uint32_t kKeyWrite = 0x20006;
+constexpr long kErrorSuccess = 0;
+
+// The folder browser.
+constexpr unsigned kBifReturnOnlyFsDirs = 0x1;
+constexpr unsigned kBffmInitialized = 1;
+
 // Dialog messages, button states and ids.
 constexpr unsigned kWmInitDialog = 0x110;
 constexpr unsigned kWmCommand = 0x111;
@@ -139,6 +151,47 @@ void CheckDlgButton(DialogWindow dialog, int id, unsigned check);
 void SetDlgItemText(DialogWindow dialog, int id, const char* text);
 // GetDlgItemTextA into a buffer of bufferSize bytes.
 std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize);
+// EM_LIMITTEXT to an edit box of a dialog.
+void LimitDlgItemText(DialogWindow dialog, int id, int maximumCharacters);
+
+// ---- The folder browser --------------------------------------------------
+
+// An item list (PCIDLIST_ABSOLUTE); 0 for none.
+using ItemList = std::intptr_t;
+// Shaped like BFFCALLBACK: the browser window, the message, its parameter
+// and the caller's data.
+using BrowseCallback = int (*)(DialogWindow browser, unsigned message, std::intptr_t lParam,
+                               std::intptr_t data);
+
+// SHBrowseForFolderA with a BROWSEINFOA of this owner, title, flags and
+// callback, the desktop as root and no display name; 0 when cancelled.
+ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
+                         BrowseCallback callback);
+// SHGetPathFromIDListA; false when the list names no file system folder.
+bool PathFromItemList(ItemList list, std::string& path);
+// CoTaskMemFree.
+void FreeItemList(ItemList list);
+// SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, path).
+void BrowserSetSelection(DialogWindow browser, const char* path);
+
+// ---- The registry under HKEY_CURRENT_USER ----------------------------------
+
+using RegistryKey = std::intptr_t;
+
+// RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, no class, options 0, access,
+// no security); a Win32 error code, 0 on success.
+long RegCreateKey(const char* subkey, std::uint32_t access, RegistryKey& key);
+// RegOpenKeyExA(HKEY_CURRENT_USER, subkey, 0, access).
+long RegOpenKey(const char* subkey, std::uint32_t access, RegistryKey& key);
+// RegSetValueExA.
+long RegSetValue(RegistryKey key, const char* name, std::uint32_t type, const void* data,
+                 std::uint32_t size);
+// RegQueryValueExA: size holds the buffer's size and receives the data's.
+long RegQueryValue(RegistryKey key, const char* name, std::uint32_t& type, void* data,
+                   std::uint32_t& size);
+void RegCloseKey(RegistryKey key);
+// ExpandEnvironmentStringsA; empty on failure.
+std::string ExpandEnvironmentStrings(const char* text);
 
 // ShellExecuteA(no window, "open", path, no parameters, no directory,
 // SW_SHOWNORMAL); returns its result as an integer.
@@ -197,6 +250,14 @@ std::uint32_t GetFileAttributes(const char* path);
 std::string GetSystemWindowsDirectory();
 // GetSystemDirectoryA; empty on failure.
 std::string GetSystemDirectory();
+// GetTempPathA; empty on failure.
+std::string GetTempPath();
+// CreateDirectoryExA(templateFolder, newFolder, no security).
+bool CreateDirectoryEx(const char* templateFolder, const char* newFolder);
+// CreateDirectoryA(path, no security).
+bool CreateDirectory(const char* path);
+// IsDBCSLeadByte: a lead byte of the system's ANSI code page.
+bool IsDBCSLeadByte(unsigned char byte);
 
 // ---- Processes -----------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include "common/card_state.h"
 #include "common/module_directory.h"
+#include "common/paths.h"
 #include "host/host.h"
 #include "install/install_setting.h"
 
@@ -16,8 +17,8 @@ std::string OnCard(const char* path) { return common::gCardState.driveRoot + pat
 
 // One SHFileOperationA; true when it succeeded and nothing was cancelled.
 bool Step(unsigned function, const std::string& from, const std::string& to, unsigned flags) {
-  const std::string fromList = ShellPathList(from);
-  const std::string toList = ShellPathList(to);
+  const std::string fromList = common::ShellPathList(from);
+  const std::string toList = common::ShellPathList(to);
   host::FileOperation operation;
   operation.function = function;
   operation.from = fromList.c_str();
@@ -33,13 +34,6 @@ bool CopyToCardRoot(const char* name, unsigned flags) {
 }
 
 }  // namespace
-
-std::string ShellPathList(const std::string& path) {
-  std::string list = path;
-  list.push_back('\0');
-  list.push_back('\0');
-  return list;
-}
 
 bool CopyBootFile() { return CopyToCardRoot(kBootFile, kRequiredFlags); }
 void CopyFirmwareFile() { CopyToCardRoot(kFirmwareFile, kBestEffortFlags); }

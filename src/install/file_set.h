@@ -17,9 +17,6 @@ constexpr char kRightConfig[] = "LYRE.CFG.R";
 constexpr char kCardConfig[] = "LYRE\\LYRE.CFG";
 constexpr char kCardConfigBackup[] = "LYRE\\LYRE.CFG.OLD";
 
-// A path as a shell list of one: the path and two NULs of its own.
-std::string ShellPathList(const std::string& path);
-
 // The steps, each one shell file operation. Required steps report failure
 // (a non-zero result or an operation the user cancelled) with false; the
 // best-effort steps hide the shell's error window and report nothing.

@@ -4,7 +4,7 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
-#include "common/file_tests.h"
+#include "common/paths.h"
 #include "common/module_directory.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"

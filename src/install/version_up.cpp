@@ -4,7 +4,7 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
-#include "common/file_tests.h"
+#include "common/paths.h"
 #include "disk/device.h"
 #include "host/host.h"
 #include "install/file_set.h"

@@ -1,7 +1,9 @@
 // The host seam on Win32: each primitive is the one call it stands for.
 #include "win32/windows_clean.h"
 
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <array>
@@ -157,6 +159,95 @@ std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize) {
   return buffer.data();
 }
 
+void LimitDlgItemText(DialogWindow dialog, int id, int maximumCharacters) {
+  SendDlgItemMessageA(ToHwnd(dialog), id, EM_LIMITTEXT, static_cast<WPARAM>(maximumCharacters), 0);
+}
+
+namespace {
+
+// Hands the browser's messages to the logic's callback, which travels in
+// the BROWSEINFOA's lParam.
+int CALLBACK ForwardingBrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM data) {
+  const auto callback = reinterpret_cast<BrowseCallback>(data);
+  return callback == nullptr ? 0 : callback(reinterpret_cast<DialogWindow>(browser), message, lParam, 0);
+}
+
+}  // namespace
+
+ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
+                         BrowseCallback callback) {
+  // The browser is a COM object: the thread needs COM while it is up.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  BROWSEINFOA info{};
+  info.hwndOwner = ToHwnd(owner);
+  info.lpszTitle = title;
+  info.ulFlags = flags;
+  info.lpfn = ForwardingBrowseCallback;
+  info.lParam = reinterpret_cast<LPARAM>(callback);
+  const PIDLIST_ABSOLUTE list = SHBrowseForFolderA(&info);
+  if (SUCCEEDED(com)) CoUninitialize();
+  return reinterpret_cast<ItemList>(list);
+}
+
+bool PathFromItemList(ItemList list, std::string& path) {
+  std::array<char, MAX_PATH> buffer{};
+  if (!SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(list), buffer.data())) return false;
+  path = buffer.data();
+  return true;
+}
+
+void FreeItemList(ItemList list) { CoTaskMemFree(reinterpret_cast<void*>(list)); }
+
+void BrowserSetSelection(DialogWindow browser, const char* path) {
+  SendMessageA(ToHwnd(browser), BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path));
+}
+
+namespace {
+HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
+}  // namespace
+
+long RegCreateKey(const char* subkey, std::uint32_t access, RegistryKey& key) {
+  HKEY made = nullptr;
+  DWORD disposition = 0;
+  const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      access, nullptr, &made, &disposition);
+  key = reinterpret_cast<RegistryKey>(made);
+  return result;
+}
+
+long RegOpenKey(const char* subkey, std::uint32_t access, RegistryKey& key) {
+  HKEY opened = nullptr;
+  const LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, subkey, 0, access, &opened);
+  key = reinterpret_cast<RegistryKey>(opened);
+  return result;
+}
+
+long RegSetValue(RegistryKey key, const char* name, std::uint32_t type, const void* data,
+                 std::uint32_t size) {
+  return RegSetValueExA(ToHkey(key), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+long RegQueryValue(RegistryKey key, const char* name, std::uint32_t& type, void* data,
+                   std::uint32_t& size) {
+  DWORD valueType = 0;
+  DWORD bytes = size;
+  const LONG result =
+      RegQueryValueExA(ToHkey(key), name, nullptr, &valueType, static_cast<BYTE*>(data), &bytes);
+  type = valueType;
+  size = bytes;
+  return result;
+}
+
+void RegCloseKey(RegistryKey key) { ::RegCloseKey(ToHkey(key)); }
+
+std::string ExpandEnvironmentStrings(const char* text) {
+  const DWORD needed = ExpandEnvironmentStringsA(text, nullptr, 0);
+  if (needed == 0) return {};
+  std::vector<char> buffer(needed, '\0');
+  if (ExpandEnvironmentStringsA(text, buffer.data(), needed) == 0) return {};
+  return buffer.data();
+}
+
 std::intptr_t ShellOpen(const char* path) {
   return reinterpret_cast<std::intptr_t>(
       ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL));
@@ -268,6 +359,21 @@ std::string GetSystemDirectory() {
   return std::string(buffer.data(), length);
 }
 
+std::string GetTempPath() {
+  std::array<char, MAX_PATH + 1> buffer{};
+  const DWORD length = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length >= buffer.size()) return {};
+  return std::string(buffer.data(), length);
+}
+
+bool CreateDirectoryEx(const char* templateFolder, const char* newFolder) {
+  return CreateDirectoryExA(templateFolder, newFolder, nullptr) != FALSE;
+}
+
+bool CreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+
+bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
 bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                        std::uint32_t& exitCode) {
   // CreateProcessA may write into its command line.
@@ -328,3 +434,8 @@ static_assert(host::kFoMove == FO_MOVE && host::kFoCopy == FO_COPY &&
 static_assert(host::kWmInitDialog == WM_INITDIALOG && host::kWmCommand == WM_COMMAND &&
                   host::kBstUnchecked == BST_UNCHECKED && host::kBstChecked == BST_CHECKED &&
                   host::kIdDialogOk == IDOK && host::kIdDialogCancel == IDCANCEL, "dialogs");
+static_assert(host::kRegSz == REG_SZ && host::kRegExpandSz == REG_EXPAND_SZ &&
+                  host::kRegBinary == REG_BINARY && host::kKeyRead == KEY_READ &&
+                  host::kKeyWrite == KEY_WRITE && host::kErrorSuccess == ERROR_SUCCESS, "registry");
+static_assert(host::kBifReturnOnlyFsDirs == BIF_RETURNONLYFSDIRS &&
+                  host::kBffmInitialized == BFFM_INITIALIZED, "folder browser");

@@ -18,3 +18,11 @@
 #undef GetSystemDirectory
 #undef SetDlgItemText
 #undef GetDlgItemText
+#undef RegCreateKey
+#undef RegOpenKey
+#undef RegSetValue
+#undef RegQueryValue
+#undef ExpandEnvironmentStrings
+#undef GetTempPath
+#undef CreateDirectoryEx
+#undef CreateDirectory

@@ -87,6 +87,37 @@ std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize) {
   return M().GetDlgItemText(dialog, id, bufferSize);
 }
 std::string GetSystemDirectory() { return M().GetSystemDirectory(); }
+void LimitDlgItemText(DialogWindow dialog, int id, int maximumCharacters) {
+  M().LimitDlgItemText(dialog, id, maximumCharacters);
+}
+ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags, BrowseCallback callback) {
+  return M().BrowseForFolder(owner, title, flags, callback);
+}
+bool PathFromItemList(ItemList list, std::string& path) { return M().PathFromItemList(list, path); }
+void FreeItemList(ItemList list) { M().FreeItemList(list); }
+void BrowserSetSelection(DialogWindow browser, const char* path) { M().BrowserSetSelection(browser, path); }
+long RegCreateKey(const char* subkey, std::uint32_t access, RegistryKey& key) {
+  return M().RegCreateKey(subkey, access, key);
+}
+long RegOpenKey(const char* subkey, std::uint32_t access, RegistryKey& key) {
+  return M().RegOpenKey(subkey, access, key);
+}
+long RegSetValue(RegistryKey key, const char* name, std::uint32_t type, const void* data,
+                 std::uint32_t size) {
+  return M().RegSetValue(key, name, type, data, size);
+}
+long RegQueryValue(RegistryKey key, const char* name, std::uint32_t& type, void* data,
+                   std::uint32_t& size) {
+  return M().RegQueryValue(key, name, type, data, size);
+}
+void RegCloseKey(RegistryKey key) { M().RegCloseKey(key); }
+std::string ExpandEnvironmentStrings(const char* text) { return M().ExpandEnvironmentStrings(text); }
+std::string GetTempPath() { return M().GetTempPath(); }
+bool CreateDirectoryEx(const char* templateFolder, const char* newFolder) {
+  return M().CreateDirectoryEx(templateFolder, newFolder);
+}
+bool CreateDirectory(const char* path) { return M().CreateDirectory(path); }
+bool IsDBCSLeadByte(unsigned char byte) { return M().IsDBCSLeadByte(byte); }
 bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                        std::uint32_t& exitCode) {
   return M().RunProcessAndWait(applicationName, commandLine, exitCode);

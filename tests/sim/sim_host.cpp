@@ -35,6 +35,7 @@ constexpr std::uint32_t kSectorsPerTrack = 63;
 constexpr std::uint32_t kRemovableMedia = 11;
 constexpr std::uint32_t kSystemDiskNumber = 0;
 constexpr char kWindowsDirectory[] = "C:\\Windows";
+constexpr char kTemporaryFolder[] = "C:\\Users\\me\\AppData\\Local\\Temp\\";
 constexpr char kPhysicalPrefix[] = "\\\\.\\PHYSICALDRIVE";
 
 // The controls of the main window template, all visible at creation.
@@ -127,6 +128,8 @@ std::vector<LayoutEntry> ReadLayout(const Card& card) {
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
+bool IsFixedDrive(char letter) { return letter == 'C' || letter == 'D'; }
+
 // How an open is logged: "[0]", "[r]", "[w]" or "[rw]".
 std::string AccessName(std::uint32_t access) {
   std::string name;
@@ -182,6 +185,9 @@ Machine::Machine() {
   if (made == nullptr) throw std::runtime_error("mkdtemp failed");
   root_ = made;
   fs::create_directories(root_ + "/C/Windows");
+  fs::create_directories(root_ + "/D");
+  fs::create_directories(root_ + "/UNC");
+  MakePcFolder(kTemporaryFolder);
   fs::create_directories(root_ + "/cards");
   ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
   gCurrent = this;
@@ -206,6 +212,10 @@ Machine::~Machine() {
     if (open.fd >= 0) ::close(open.fd);
   }
   if (!handles_.empty()) ADD_FAILURE() << handles_.size() << " handle(s) left open";
+  if (!registryKeys_.empty()) ADD_FAILURE() << registryKeys_.size() << " registry key(s) left open";
+  if (!itemLists_.empty()) ADD_FAILURE() << itemLists_.size() << " item list(s) not freed";
+  for (std::size_t i = 0; i < browseScript_.size(); ++i) ADD_FAILURE() << "expected folder browser not shown";
+  if (!replaceAnswers.empty()) ADD_FAILURE() << "the shell asked fewer questions than expected";
   std::error_code ignored;
   fs::remove_all(root_, ignored);
   gCurrent = nullptr;
@@ -217,12 +227,19 @@ Machine& Machine::Current() {
 }
 
 std::string Machine::PcPath(const std::string& windowsPath) const {
-  if (windowsPath.size() < 2 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != 'C' ||
-      windowsPath[1] != ':') {
+  std::string path;
+  std::size_t rest = 0;
+  if (windowsPath.rfind("\\\\", 0) == 0) {  // \\server\share\... of the network
+    path = root_ + "/UNC/";
+    rest = 2;
+  } else if (windowsPath.size() >= 2 && windowsPath[1] == ':' &&
+             IsFixedDrive(static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0]))))) {
+    path = root_ + "/" + static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0])));
+    rest = 2;
+  } else {
     return {};
   }
-  std::string path = root_ + "/C";
-  for (std::size_t i = 2; i < windowsPath.size(); ++i) {
+  for (std::size_t i = rest; i < windowsPath.size(); ++i) {
     path += windowsPath[i] == '\\' ? '/' : windowsPath[i];
   }
   return path;
@@ -670,7 +687,7 @@ host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::ui
     EXPECT_EQ(disposition, host::kOpenExisting);
     return OpenDevicePath(text, access);
   }
-  if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && text[0] != 'C') {
+  if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && readers_.count(text[0]) != 0) {
     const std::string name = text.substr(3);
     if (name.find('\\') != std::string::npos) {
       ADD_FAILURE() << "only files in a card's root are modelled: " << text;
@@ -878,7 +895,7 @@ unsigned Machine::GetDriveType(const char* root) {
   Count("GetDriveType");
   const std::string text = root;
   if (text.size() != 3 || text[1] != ':' || text[2] != '\\') return host::kDriveNoRootDir;
-  if (text[0] == 'C') return host::kDriveFixed;
+  if (IsFixedDrive(text[0])) return host::kDriveFixed;
   return readers_.count(text[0]) != 0 ? host::kDriveRemovable : host::kDriveNoRootDir;
 }
 
@@ -906,7 +923,7 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   Count("GetFileAttributes");
   const std::string text = path;
   // A path on a card: what the file system the card root shows now holds.
-  if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && text[0] != 'C') {
+  if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && readers_.count(text[0]) != 0) {
     const Insertion* insertion = InsertionAt(text[0]);
     if (insertion == nullptr || insertion->ejected) return host::kInvalidFileAttributes;
     std::string inside = "::/";
@@ -922,6 +939,11 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   struct stat info {};
   if (local.empty() || ::stat(local.c_str(), &info) != 0) return host::kInvalidFileAttributes;
   return S_ISDIR(info.st_mode) ? host::kFileAttributeDirectory : host::kFileAttributeArchive;
+}
+
+std::string Machine::GetTempPath() {
+  Count("GetTempPath");
+  return kTemporaryFolder;
 }
 
 std::string Machine::GetSystemWindowsDirectory() {

@@ -73,6 +73,7 @@ class SimDialog {
   struct Control {
     enum class Kind { Button, Radio, Check, Edit } kind = Kind::Button;
     int group = 0;  // radio buttons of one group share it
+    int limit = 0;  // an edit box's EM_LIMITTEXT; 0: none
     bool checked = false;
     std::string text;
   };
@@ -115,6 +116,11 @@ struct ShellCall {
   int result = 0;
 };
 
+struct RegistryValue {
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
 struct MessageBoxCall {
   std::string text;
   std::string caption;
@@ -151,6 +157,14 @@ class Machine {
   std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
   int formatRunsBeforeExitCode = 0;   // so many runs format before it applies
   std::map<int, ShellFault> shellFaults;
+  // The shell's own question before it replaces a file (fFlags without
+  // FOF_NOCONFIRMATION): IDYES, IDNO or IDCANCEL, in turn.
+  std::deque<int> replaceAnswers;
+  // The current user's registry: key path -> value name -> value.
+  std::map<std::string, std::map<std::string, RegistryValue>> registry;
+  bool registryFails = false;  // keys can be neither created nor opened
+  unsigned codePage = 1252;    // the system's ANSI code page: 1252 or 932
+  bool browsePathFails = false;  // SHGetPathFromIDListA fails
   const std::vector<ShellCall>& ShellCalls() const { return shellCalls_; }
   int systemDiskWrites = 0;        // attempts to write the system disk: must stay 0
   bool pcWritesFail = false;       // writes to files on the PC fail (a full disk)
@@ -193,6 +207,9 @@ class Machine {
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
                  std::function<void()> beforeAnswer = {});
   void ExpectDialog(const std::string& name, std::intptr_t result);
+  // The folder browser: user sees the folder the program preselected and
+  // answers with the folder chosen, or "" to cancel.
+  void ExpectBrowse(std::function<std::string(const std::string& selected)> user);
   // A dialog with the program's procedure: user acts on it once it is up;
   // without a user the dialog cannot be shown (DialogBoxParamA gives -1).
   void ExpectDialog(const std::string& name, std::function<void(SimDialog&)> user);
@@ -230,6 +247,24 @@ class Machine {
   void SetDlgItemText(host::DialogWindow dialog, int id, const char* text);
   std::string GetDlgItemText(host::DialogWindow dialog, int id, int bufferSize);
   std::string GetSystemDirectory();
+  void LimitDlgItemText(host::DialogWindow dialog, int id, int maximumCharacters);
+  host::ItemList BrowseForFolder(host::DialogWindow owner, const char* title, unsigned flags,
+                                 host::BrowseCallback callback);
+  bool PathFromItemList(host::ItemList list, std::string& path);
+  void FreeItemList(host::ItemList list);
+  void BrowserSetSelection(host::DialogWindow browser, const char* path);
+  long RegCreateKey(const char* subkey, std::uint32_t access, host::RegistryKey& key);
+  long RegOpenKey(const char* subkey, std::uint32_t access, host::RegistryKey& key);
+  long RegSetValue(host::RegistryKey key, const char* name, std::uint32_t type, const void* data,
+                   std::uint32_t size);
+  long RegQueryValue(host::RegistryKey key, const char* name, std::uint32_t& type, void* data,
+                     std::uint32_t& size);
+  void RegCloseKey(host::RegistryKey key);
+  std::string ExpandEnvironmentStrings(const char* text);
+  std::string GetTempPath();
+  bool CreateDirectoryEx(const char* templateFolder, const char* newFolder);
+  bool CreateDirectory(const char* path);
+  bool IsDBCSLeadByte(unsigned char byte);
   bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                          std::uint32_t& exitCode);
   int ShellFileOperation(host::FileOperation& operation);
@@ -294,6 +329,8 @@ class Machine {
   int ShellOperation(const ShellCall& call, bool& aborted);
   int CopyToCard(const std::string& from, char letter, const std::string& to, unsigned flags);
   int MoveOnCard(char letter, const std::string& from, const std::string& to);
+  int CopyFromCard(const ShellCall& call, bool& aborted);
+  bool MakeFolder(const std::string& path);
   static void FillGeometry(const Card& card, void* buffer);
 
   std::string root_;
@@ -316,6 +353,10 @@ class Machine {
   std::deque<std::pair<std::string, std::function<void(SimDialog&)>>> procedureDialogs_;
   std::vector<std::unique_ptr<SimDialog>> openDialogs_;
   std::vector<ShellCall> shellCalls_;
+  std::deque<std::function<std::string(const std::string&)>> browseScript_;
+  std::string browserSelection_;
+  std::map<host::ItemList, std::string> itemLists_;
+  std::map<host::RegistryKey, std::string> registryKeys_;
   std::vector<MessageBoxCall> boxes_;
   std::vector<std::string> log_;
   std::map<std::string, int> calls_;

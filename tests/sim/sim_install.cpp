@@ -52,6 +52,9 @@ const std::map<std::string, std::vector<TemplateControl>>& ProcedureTemplates() 
       {"INSTSET2",
        {{1, Kind::Button, 0}, {2, Kind::Button, 0}, {IDC_CAMERA_LEFT, Kind::Radio, 1},
         {IDC_CAMERA_RIGHT, Kind::Radio, 1}}},
+      {"TODIR",
+       {{1, Kind::Button, 0}, {2, Kind::Button, 0}, {IDC_DESTINATION, Kind::Edit, 0},
+        {IDC_BROWSE, Kind::Button, 0}, {IDC_DELETE_AFTER_COPY, Kind::Check, 0}}},
   };
   return templates;
 }
@@ -118,7 +121,9 @@ void SimDialog::Click(int id) {
 
 void SimDialog::Type(int id, const std::string& text) {
   ASSERT_TRUE(Exists(id)) << name_ << " has no control " << id;
-  controls_[id].text = text;
+  Control& edit = controls_[id];
+  // The edit box takes no more than its limit.
+  edit.text = edit.limit > 0 ? text.substr(0, static_cast<std::size_t>(edit.limit)) : text;
 }
 
 void SimDialog::Command(int id) {
@@ -202,6 +207,11 @@ void Machine::CheckDlgButton(host::DialogWindow dialog, int id, unsigned check) 
 void Machine::SetDlgItemText(host::DialogWindow dialog, int id, const char* text) {
   SimDialog* open = OpenDialog(dialog);
   if (open != nullptr && open->Exists(id)) open->controls_[id].text = text;
+}
+
+void Machine::LimitDlgItemText(host::DialogWindow dialog, int id, int maximumCharacters) {
+  SimDialog* open = OpenDialog(dialog);
+  if (open != nullptr && open->Exists(id)) open->controls_[id].limit = maximumCharacters;
 }
 
 std::string Machine::GetDlgItemText(host::DialogWindow dialog, int id, int bufferSize) {
@@ -300,7 +310,9 @@ int Machine::ShellOperation(const ShellCall& call, bool& aborted) {
         return kPathNotFound;
     }
   }
+  const bool fromCard = call.from.size() >= 3 && InsertionAt(call.from[0]) != nullptr;
   const bool toCard = call.to.size() >= 3 && InsertionAt(call.to[0]) != nullptr;
+  if (fromCard && !toCard) return CopyFromCard(call, aborted);
   if (call.to.size() < 3 || call.to[1] != ':' || call.to[2] != '\\') return kPathNotFound;
   if (call.function == host::kFoMove) {
     if (!toCard || call.from.empty() || call.from[0] != call.to[0]) return kPathNotFound;

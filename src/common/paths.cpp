@@ -1,4 +1,4 @@
-#include "common/file_tests.h"
+#include "common/paths.h"
 
 #include <cstdint>
 
@@ -20,6 +20,13 @@ bool IsFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
   const std::uint32_t attributes = Attributes(path);
   return (attributes & kNotAnEntryMask) == 0 && (attributes & host::kFileAttributeDirectory) != 0;
+}
+
+std::string ShellPathList(const std::string& path) {
+  std::string list = path;
+  list.push_back('\0');
+  list.push_back('\0');
+  return list;
 }
 
 }  // namespace common

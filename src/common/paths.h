@@ -1,4 +1,4 @@
-// What a path names, by its attributes.
+// Paths: what one names, by its attributes, and a path as a shell list.
 #pragma once
 
 #include <string>
@@ -10,5 +10,8 @@ namespace common {
 bool IsFile(const std::string& path);
 // A folder, by the same reading.
 bool IsFolder(const std::string& path);
+
+// A path as a shell list of one: the path and two NULs of its own.
+std::string ShellPathList(const std::string& path);
 
 }  // namespace common

@@ -1,0 +1,331 @@
+// "Copy Image Folder to PC" (213): the destination dialog and its stored
+// setting, the trailing backslash rule, the destinations taken and refused,
+// the swaps around the copy, and what is copied or moved.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "card_fixture.h"
+#include "common/card_state.h"
+#include "host/host.h"
+#include "images/destination.h"
+#include "res/ids.h"
+#include "sim/sim_host.h"
+
+namespace {
+
+using testing_cards::kMb;
+namespace fs = std::filesystem;
+
+constexpr char kKey[] = "software\\brenn\\quarlpix";
+constexpr char kNotFullPath[] =
+    "Destination folder must be a full path outside the SD Card, such as C:\\Images!";
+constexpr char kNoImageFolder[] = "Cannot find Image Folder on your SD card!";
+constexpr char kTemporary[] = "C:\\Users\\me\\AppData\\Local\\Temp\\";
+
+void Store(sim::Machine& machine, std::uint32_t type, const std::string& bytes) {
+  machine.registry[kKey]["todir"] = {type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
+}
+
+std::string Stored(sim::Machine& machine) {
+  const std::vector<std::uint8_t>& data = machine.registry[kKey]["todir"].data;
+  return std::string(data.begin(), data.end());
+}
+
+// Types text into the edit box and presses OK.
+std::function<void(sim::SimDialog&)> TypeAndOk(const std::string& text, bool deleteAfterCopy = false) {
+  return [text, deleteAfterCopy](sim::SimDialog& dialog) {
+    dialog.Type(IDC_DESTINATION, text);
+    if (dialog.Checked(IDC_DELETE_AFTER_COPY) != deleteAfterCopy) dialog.Click(IDC_DELETE_AFTER_COPY);
+    dialog.Click(1);
+  };
+}
+
+TEST(DestinationSetting, ReadsBackTextsUpToTheEditBoxsLength) {
+  struct Case {
+    const char* name;
+    bool key;
+    std::uint32_t type;
+    std::string bytes;
+    std::string read;
+  };
+  const std::string x99(99, 'x'), x100(100, 'x'), x259(259, 'x'), x260(260, 'x');
+  const Case cases[] = {
+      {"no key", false, 0, "", ""},
+      {"99 characters", true, host::kRegSz, "C:\\" + x99.substr(3) + '\0', "C:\\" + x99.substr(3)},
+      {"100 characters", true, host::kRegSz, x100 + '\0', x100},
+      {"259 characters", true, host::kRegSz, x259 + '\0', x259},
+      {"260 characters", true, host::kRegSz, x260 + '\0', ""},
+      {"without its NUL", true, host::kRegSz, "D:\\Photos", "D:\\Photos"},
+      {"with variables", true, host::kRegExpandSz, std::string("%USERPROFILE%\\Pictures") + '\0',
+       "C:\\Users\\me\\Pictures"},
+      {"binary", true, host::kRegBinary, std::string("D:\\Photos") + '\0', ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Machine machine;
+    if (c.key) Store(machine, c.type, c.bytes);
+    std::string text = "left over";
+    images::ReadSetting(images::kDestinationSetting, text);
+    EXPECT_EQ(text, c.read);
+  }
+}
+
+TEST(DestinationSetting, TrimRemovesOneBackslashButNotADriveRootsOrAHalfCharacter) {
+  struct Case {
+    std::string path;
+    unsigned codePage;
+    std::string trimmed;
+  };
+  const std::string kanji = "C:\\\x95\\";  // a character whose second byte is a backslash
+  const Case cases[] = {
+      {"", 1252, ""},           {"\\", 1252, ""},
+      {"C:\\", 1252, "C:\\"},   {"C:\\a\\\\", 1252, "C:\\a\\"},
+      {"C:\\Images\\", 1252, "C:\\Images"}, {kanji, 932, kanji},
+      {kanji, 1252, "C:\\\x95"}, {kanji + "\\", 932, kanji},
+      // A second byte that could start a character does not start one.
+      {"C:\\\x81\x81\\", 932, "C:\\\x81\x81"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " in " + std::to_string(c.codePage));
+    sim::Machine machine;
+    machine.codePage = c.codePage;
+    std::string path = c.path;
+    images::TrimFolderPath(path);
+    EXPECT_EQ(path, c.trimmed);
+  }
+}
+
+TEST(DestinationDialog, OffersTheStoredFolderAndStoresWhatWasTypedOnOkOnly) {
+  sim::Machine machine;
+  // First run: nothing stored, nothing checked.
+  machine.ExpectDialog("TODIR", [](sim::SimDialog& dialog) {
+    EXPECT_EQ(dialog.Text(IDC_DESTINATION), "");
+    EXPECT_FALSE(dialog.Checked(IDC_DELETE_AFTER_COPY));
+    TypeAndOk("E:\\Photos\\", true)(dialog);
+  });
+  EXPECT_EQ(images::RunDestinationDialog(), 1);
+  EXPECT_EQ(Stored(machine), std::string("E:\\Photos\\") + '\0');  // as typed
+  EXPECT_EQ(machine.registry[kKey]["todir"].type, host::kRegSz);
+  EXPECT_TRUE(images::gDeleteAfterCopy);
+
+  // A browse preselects the trimmed folder; CANCEL afterwards stores nothing.
+  machine.ExpectDialog("TODIR", [&](sim::SimDialog& dialog) {
+    EXPECT_EQ(dialog.Text(IDC_DESTINATION), "E:\\Photos\\");
+    EXPECT_TRUE(dialog.Checked(IDC_DELETE_AFTER_COPY));
+    machine.ExpectBrowse([](const std::string& selected) {
+      EXPECT_EQ(selected, "E:\\Photos");
+      return std::string("D:\\Pictures");
+    });
+    dialog.Click(IDC_BROWSE);
+    EXPECT_EQ(dialog.Text(IDC_DESTINATION), "D:\\Pictures");
+    EXPECT_FALSE(dialog.Ended());
+    dialog.Click(IDC_DELETE_AFTER_COPY);
+    dialog.Escape();
+  });
+  EXPECT_EQ(images::RunDestinationDialog(), 0);
+  EXPECT_EQ(Stored(machine), std::string("E:\\Photos\\") + '\0');
+  EXPECT_TRUE(images::gDeleteAfterCopy);
+
+  // A cancelled browse, and one whose folder has no path, keep the text;
+  // a text longer than the edit box takes is cut where the box cuts it.
+  machine.browsePathFails = true;
+  machine.ExpectDialog("TODIR", [&](sim::SimDialog& dialog) {
+    machine.ExpectBrowse([](const std::string&) { return std::string(); });
+    dialog.Click(IDC_BROWSE);
+    machine.ExpectBrowse([](const std::string&) { return std::string("D:\\Somewhere"); });
+    dialog.Click(IDC_BROWSE);
+    EXPECT_EQ(dialog.Text(IDC_DESTINATION), "E:\\Photos\\");
+    TypeAndOk("C:\\" + std::string(300, 'y'))(dialog);
+  });
+  EXPECT_EQ(images::RunDestinationDialog(), 1);
+  EXPECT_EQ(images::gDestinationFolder.size(), 259u);
+  EXPECT_FALSE(images::gDeleteAfterCopy);
+  machine.ExpectDialog("TODIR", [](sim::SimDialog& dialog) {
+    EXPECT_EQ(dialog.Text(IDC_DESTINATION).size(), 259u);  // offered again whole
+    dialog.Escape();
+  });
+  EXPECT_EQ(images::RunDestinationDialog(), 0);
+}
+
+// ---- The transfer ---------------------------------------------------------------
+
+// A PC with a card in E: whose image folders lie in DCIM: one partition, or
+// two with a first partition of the given size; the images lie where the
+// command will look, behind a first partition under 10 MB.
+struct Pc {
+  sim::Machine machine;
+  std::shared_ptr<sim::Card> card;
+  std::uint64_t dataStart = 63;
+
+  explicit Pc(std::uint32_t firstPartitionMb = 0) {
+    testing_cards::SetUpPc(machine);
+    card = machine.NewCard(64 * kMb, 2);
+    if (firstPartitionMb == 0) {
+      testing_cards::WriteTable(*card, {{6, 63, 64 * 2048 - 63}});
+      sim::Machine::Format(*card, 63, 64 * 2048 - 63, 16);
+    } else {
+      const std::uint32_t small = firstPartitionMb * 2048;
+      const std::uint32_t second = 1 + small;
+      const std::uint32_t large = 64 * 2048 - second - 1;
+      testing_cards::WriteTable(*card, {{1, 1, small}, {0x0B, second, large}});
+      sim::Machine::Format(*card, 1, small, 12);
+      sim::Machine::Format(*card, second, large, 32);
+      dataStart = firstPartitionMb < 10 ? second : 1;
+    }
+    Put({{"DCIM/100ABCDE/P1.JPG", "picture one"},
+         {"DCIM/100ABCDE/P2.JPG", "picture two"},
+         {"DCIM/101TEST/T1.JPG", "test"},
+         {"DCIM/IMG.JPG", "loose"}});
+    machine.Insert('E', card);
+    machine.Tick();
+    machine.ClearRecords();
+  }
+  void Put(const std::vector<std::pair<std::string, std::string>>& files) const {
+    const std::string image = testing_cards::MtoolsAt(*card, dataStart);
+    for (const auto& [path, content] : files) {
+      const std::string folder = path.substr(0, path.rfind('/'));
+      sim::Run("mmd -D s -i " + image + " '::/" + folder.substr(0, folder.find('/')) + "' '::/" + folder +
+               "' || true");
+      const std::string local = card->imagePath + ".put";
+      std::ofstream(local, std::ios::binary) << content;
+      sim::Run("mcopy -o -i " + image + " '" + local + "' '::/" + path + "'");
+    }
+  }
+  bool OnCard(const std::string& path) const { return testing_cards::ExistsAt(*card, dataStart, path); }
+  std::string OnPc(const std::string& windowsPath) const {
+    std::ifstream file(machine.PcPath(windowsPath), std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return file ? content.str() : "(missing)";
+  }
+  void Destination(const std::string& text, bool deleteAfterCopy = false) {
+    machine.ExpectDialog("TODIR", TypeAndOk(text, deleteAfterCopy));
+  }
+  void RemoveAndReinsert(bool reinsert = true) {
+    machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+    machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                      [this, reinsert] {
+                        if (reinsert) machine.Reinsert('E');
+                      });
+  }
+  bool Opened(const std::string& folder) const {
+    return machine.LogMatching("shell open " + folder).size() == 1;
+  }
+};
+
+TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
+  struct Case {
+    std::string typed;
+    std::string used;  // empty: refused with 2053
+    std::vector<std::string> made;
+  };
+  const Case cases[] = {
+      {"", "", {}},
+      {"Photos", "", {}},
+      {"\\", "", {}},
+      {"E:\\Images", "", {}},
+      {"e:\\", "", {}},
+      {"\\\\server\\", "", {}},
+      {"D:\\", "D:\\", {}},
+      {"C:\\Images\\", "C:\\Images", {"C:\\Images"}},
+      {"C:\\Fotos\\Caf\xE9\\2010", "C:\\Fotos\\Caf\xE9\\2010",
+       {"C:\\Fotos", "C:\\Fotos\\Caf\xE9", "C:\\Fotos\\Caf\xE9\\2010"}},
+      {"\\\\server\\share\\Images", "\\\\server\\share\\Images", {"\\\\server\\share\\Images"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Pc pc;
+    pc.machine.MakePcFolder("\\\\server\\share");
+    pc.Destination(c.typed);
+    if (c.used.empty()) pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
+    host::SendCommand(IDC_COPY_IMAGES);
+    if (c.used.empty()) {
+      EXPECT_TRUE(pc.machine.ShellCalls().empty());
+      EXPECT_FALSE(pc.machine.LogMatching("write").size() > 1);  // no swap
+      continue;
+    }
+    std::vector<std::string> made;
+    for (const std::string& line : pc.machine.LogMatching("mkdir ")) made.push_back(line);
+    std::vector<std::string> expected;
+    for (const std::string& folder : c.made) expected.push_back("mkdir " + folder + " like " + kTemporary);
+    EXPECT_EQ(made, expected);
+    ASSERT_EQ(pc.machine.ShellCalls().size(), 1u);
+    const sim::ShellCall& call = pc.machine.ShellCalls()[0];
+    EXPECT_EQ(call.function, host::kFoCopy);
+    EXPECT_EQ(call.from, "E:\\DCIM\\*.");
+    EXPECT_EQ(call.to, c.used);
+    EXPECT_EQ(call.flags, 0u);
+    EXPECT_EQ(pc.OnPc(c.used + "\\100ABCDE\\P1.JPG"), "picture one");
+    EXPECT_TRUE(pc.Opened(c.used));
+  }
+}
+
+TEST(ImageTransfer, FoldersWithoutExtensionAreCopiedOrMovedAndTheShellAsksBeforeReplacing) {
+  for (const bool move : {false, true}) {
+    SCOPED_TRACE(move ? "move" : "copy");
+    Pc pc;
+    pc.machine.WritePcFile("C:\\Images\\100ABCDE\\P1.JPG", "older picture");
+    pc.machine.replaceAnswers = {host::kIdYes};
+    pc.Destination("C:\\Images", move);
+    host::SendCommand(IDC_COPY_IMAGES);
+    EXPECT_EQ(pc.machine.ShellCalls().at(0).function, move ? host::kFoMove : host::kFoCopy);
+    EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P1.JPG"), "picture one");
+    EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P2.JPG"), "picture two");
+    EXPECT_EQ(pc.OnPc("C:\\Images\\101TEST\\T1.JPG"), "test");
+    EXPECT_EQ(pc.OnPc("C:\\Images\\IMG.JPG"), "(missing)");
+    EXPECT_EQ(pc.OnCard("DCIM/100ABCDE"), !move);
+    EXPECT_EQ(pc.OnCard("DCIM/101TEST"), !move);
+    EXPECT_TRUE(pc.OnCard("DCIM/IMG.JPG"));
+    EXPECT_TRUE(pc.Opened("C:\\Images"));
+  }
+}
+
+// The small boot partition first: it is swapped behind for the copy and put
+// first again after it, and after every end that follows the first swap.
+TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
+  enum class End { Done, NoImageFolder, CopyFails, Cancelled };
+  struct Case {
+    const char* name;
+    std::uint32_t firstMb;  // 0: one partition
+    End end;
+    bool swaps;
+  };
+  const Case cases[] = {
+      {"one partition", 0, End::Done, false},
+      {"first partition of 10 MB", 10, End::Done, false},
+      {"first partition of 9 MB", 9, End::Done, true},
+      {"no image folder", 9, End::NoImageFolder, true},
+      {"copy fails", 9, End::CopyFails, true},
+      {"copy cancelled at the shell's question", 9, End::Cancelled, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc(c.firstMb);
+    const std::string table = testing_cards::SfdiskDump(*pc.card);
+    if (c.end == End::NoImageFolder) sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
+    if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
+    if (c.end == End::Cancelled) {
+      pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
+      pc.machine.replaceAnswers = {host::kIdCancel};
+    }
+    pc.Destination("C:\\Images");
+    if (c.swaps) pc.RemoveAndReinsert();
+    if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
+    if (c.swaps) pc.RemoveAndReinsert();
+    host::SendCommand(IDC_COPY_IMAGES);
+    EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
+    EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), c.swaps ? 2u : 0u);
+    EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
+    EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+  }
+}
+
+}  // namespace
