@@ -42,7 +42,8 @@ vorn_install() {
   mkdir -p "$VORN_BUILD"
   echo "Installing ${missing[*]} with apt-get (log: $log)"
   if ! { "${sudo[@]}" apt-get update &&
-         DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+           apt-get install -y --no-install-recommends "${missing[@]}"
        } >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     echo "apt-get failed; the whole output is in $log" >&2
@@ -131,7 +132,7 @@ vorn_wine_prefix() {
   # of the dialogs); the prefix's font folder offers them.
   local font
   for font in /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon; do
-    [ -e "$font" ] && ln -sf "$font" "$prefix/drive_c/windows/Fonts/"
+    if [ -e "$font" ]; then ln -sf "$font" "$prefix/drive_c/windows/Fonts/"; fi
   done
   if [ "$(cat "$applied" 2>/dev/null)" != "$settings" ]; then
     printf '%s\n' "$settings" >"$prefix/vorn-settings.new"

@@ -32,12 +32,13 @@ for arg in "$@"; do
   esac
 done
 
-vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
-vorn_build_windows --target vorninst
-
+# A run that fails, the build included, leaves no earlier pictures behind.
 shot="$VORN_BUILD/screenshot.png"
 running="$VORN_BUILD/screenshot-running.png"
 rm -f "$shot" "$running"
+
+vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
+vorn_build_windows --target vorninst
 if [ -z "${DISPLAY:-}" ]; then
   vorn_xvfb
   export DISPLAY="$VORN_XVFB_DISPLAY"
