@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by run.sh and test.sh: packages, builds, private displays and the
 # project's own Wine prefixes, and the clean-up of everything they started.
 

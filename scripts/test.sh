@@ -84,7 +84,7 @@ prepare_slot() {
   vorn_wine_map_card "$slot/card.img"
   # A server that stays, with Wine's own services and desktop started here,
   # outside ctest: started by a test they would hold its output open.
-  wineserver -p
+  wineserver -p >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
