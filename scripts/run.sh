@@ -98,7 +98,7 @@ desktop=520x560
 frames=$(mktemp -d)
 VORN_TEMP_PATHS+=("$frames")
 # A Wine desktop of its own, so that the window gets its frame and caption.
-wine explorer /desktop=vorninst,$desktop "$exe" >/dev/null 2>&1 &
+wine explorer "/desktop=vorninst,$desktop" "$exe" >/dev/null 2>&1 &
 
 shown=false
 for _ in $(seq 600); do
