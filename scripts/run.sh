@@ -56,8 +56,9 @@ demo_file() {
     "$(basename "$1")" >"$1"
 }
 
-# A bare FAT16 volume, as a card formatted in the camera, with an image folder
-# and the boot mark at byte 64 of its boot sector, inside the boot code.
+# A bare FAT volume with an image folder and the boot mark at byte 64 of its
+# boot sector. FAT16, where byte 64 lies in the boot code; on FAT32 it would
+# overwrite a field of the volume's parameters.
 make_demo_card() {
   local image=$1 files=$2 photo=$3
   rm -f "$image"
