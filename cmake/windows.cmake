@@ -25,6 +25,15 @@ target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorninst PRIVATE vorn_logic shell32 ole32 advapi32)
 target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
+# Without a display the program cannot make its window, and says so with its
+# exit code.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME wine.Program.EndsWithAnErrorWhenItHasNoWindow
+    COMMAND sh -c "\"$0\" \"$1\"; test $? -eq 1" ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vorninst>)
+  set_tests_properties(wine.Program.EndsWithAnErrorWhenItHasNoWindow PROPERTIES
+    ENVIRONMENT VORN_NO_DISPLAY=1 TIMEOUT 60)
+endif()
+
 # GoogleTest from Debian's sources, cross-built; elsewhere an installed one,
 # or no tests at all when there is none.
 set(VORN_GTEST_SOURCES /usr/src/googletest CACHE PATH "GoogleTest sources to build the Wine tests with")

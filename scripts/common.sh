@@ -1,27 +1,56 @@
-# Shared by run.sh and test.sh: packages, builds and a display for Wine.
+# shellcheck shell=bash
+# Shared by run.sh and test.sh: packages, builds, private displays and the
+# project's own Wine prefixes, and the clean-up of everything they started.
 
 VORN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VORN_NATIVE_BUILD="$VORN_ROOT/build/native"
-VORN_WIN_BUILD="$VORN_ROOT/build/win"
+VORN_BUILD="$VORN_ROOT/build"
+VORN_NATIVE_BUILD="$VORN_BUILD/native"
+VORN_WIN_BUILD="$VORN_BUILD/win"
 
-# Installs the Debian packages that are missing (apt-get update once, first).
+VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+                   googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
+VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk)
+
+# What the command started, stopped when it ends, however it ends: Wine
+# prefixes whose server (and with it their programs) is killed, other
+# processes, and temporary files.
+VORN_OWN_PREFIXES=()
+VORN_OWN_PIDS=()
+VORN_TEMP_PATHS=()
+
+vorn_cleanup() {
+  local pid prefix
+  for pid in "${VORN_OWN_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for prefix in "${VORN_OWN_PREFIXES[@]}"; do vorn_wine_stop "$prefix"; done
+  rm -rf "${VORN_TEMP_PATHS[@]}"
+}
+trap vorn_cleanup EXIT
+# Ctrl-C ends the whole command (bash runs the trap once the foreground
+# program has ended), and the EXIT trap cleans up.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Installs the Debian packages that are missing; apt's output goes to a log.
 vorn_install() {
-  local missing=()
+  local missing=() package
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  local log="$VORN_BUILD/apt.log" sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  mkdir -p "$VORN_BUILD"
+  echo "Installing ${missing[*]} with apt-get (log: $log)"
+  if ! { "${sudo[@]}" apt-get update &&
+         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+           apt-get install -y --no-install-recommends "${missing[@]}"
+       } >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "apt-get failed; the whole output is in $log" >&2
+    return 1
+  fi
 }
-
-VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-                   googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
-VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk)
 
 vorn_build_windows() {
   cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
@@ -29,34 +58,105 @@ vorn_build_windows() {
   cmake --build "$VORN_WIN_BUILD" -j"$(nproc)" "$@"
 }
 
-# A display for Wine: the user's, or a private Xvfb that ends with the script.
-vorn_display() {
-  if [ -n "${DISPLAY:-}" ]; then return 0; fi
-  local number=97
-  while [ -e "/tmp/.X${number}-lock" ]; do number=$((number + 1)); done
-  Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  VORN_XVFB_PID=$!
-  export DISPLAY=":$number"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-  trap 'kill $VORN_XVFB_PID 2>/dev/null || true' EXIT
+# Starts a private Xvfb and sets VORN_XVFB_DISPLAY to its display (":N").
+# Xvfb picks a free number itself, so several can start side by side; its own
+# session keeps Ctrl-C from killing it before the clean-up is done with Wine.
+vorn_xvfb() {
+  local number_file
+  number_file=$(mktemp)
+  VORN_TEMP_PATHS+=("$number_file")
+  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+  local pid=$!
+  VORN_OWN_PIDS+=("$pid")
+  for _ in $(seq 100); do
+    [ -s "$number_file" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$number_file" ]; then
+    echo "Xvfb did not start." >&2
+    return 1
+  fi
+  VORN_XVFB_DISPLAY=":$(tr -d '[:space:]' <"$number_file")"
 }
 
-# A Wine prefix of the project's own; no Mono or Gecko installers at start.
-vorn_wine_prefix() {
+# Kills the Wine server of one of the project's prefixes and every program in
+# it; nothing else.
+vorn_wine_stop() {
+  WINEPREFIX="$1" wineserver -k 2>/dev/null || true
+}
+
+# Makes PREFIX the Wine prefix of what follows, whatever the caller's
+# environment says, and stops it when the command ends.
+vorn_wine_use() {
   export WINEPREFIX="$1"
+  export WINEARCH=win64
   export WINEDEBUG="${WINEDEBUG:--all}"
+  # No Mono or Gecko installers.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  VORN_OWN_PREFIXES+=("$1")
+}
+
+# The settings of every prefix (more can follow as arguments, in .reg syntax):
+# E: is a removable drive wherever it is mapped, and both faces the dialog
+# templates name are Wine's MS Sans Serif, drawn like the Windows one, rather
+# than a Linux face about 10% wider that cuts labels off.
+vorn_wine_settings() {
+  printf '%s\n' 'REGEDIT4' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]' '"e:"="floppy"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+    '"Microsoft Sans Serif"="MS Sans Serif"' '' "$@"
+}
+
+# Creates the prefix PREFIX the first time and applies the settings when they
+# changed. Uses it for what follows (vorn_wine_use).
+vorn_wine_prefix() {
+  local prefix=$1
+  shift
+  vorn_wine_use "$prefix"
+  local applied="$prefix/vorn-settings.reg" settings
+  settings=$(vorn_wine_settings "$@")
+  # The copy of the settings is written last, so an interrupted creation is
+  # redone.
+  if [ ! -f "$applied" ]; then
+    echo "Creating the Wine prefix $prefix (about 10 s, only the first time)"
+    rm -rf "$prefix"
     wineboot -i >/dev/null 2>&1 || true
-    wineserver -w || true
+    wineserver -w  # the registry files are written when the server ends
+    if [ ! -f "$prefix/system.reg" ]; then
+      echo "wineboot could not create $prefix" >&2
+      return 1
+    fi
   fi
   # Debian's Wine does not find its own fonts (Marlett draws the caption
-  # buttons, Tahoma the captions); the prefix's font folder offers them.
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  if [ -d "$fonts" ]; then
-    for font in /usr/share/wine/fonts/*.ttf; do
-      [ -e "$font" ] && ln -sf "$font" "$fonts/"
-    done
+  # buttons, Tahoma the captions, the .fon files hold the MS Sans Serif faces
+  # of the dialogs); the prefix's font folder offers them.
+  local font
+  for font in /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon; do
+    if [ -e "$font" ]; then ln -sf "$font" "$prefix/drive_c/windows/Fonts/"; fi
+  done
+  if [ "$(cat "$applied" 2>/dev/null)" != "$settings" ]; then
+    printf '%s\n' "$settings" >"$prefix/vorn-settings.new"
+    wine regedit /S "$(vorn_wine_path "$prefix/vorn-settings.new")" >/dev/null 2>&1
+    wineserver -w
+    mv "$prefix/vorn-settings.new" "$applied"
   fi
-  return 0
+  mkdir -p "$prefix/drive_e"
+}
+
+# A Unix path as Wine's programs name it (Z: is the Unix root).
+vorn_wine_path() {
+  local path=$1
+  printf 'Z:%s\n' "${path//\//\\}"
+}
+
+# Maps E: of the current prefix to IMAGE (its sectors) and the folder
+# drive_e (its files), as Wine does for a removable drive.
+vorn_wine_map_card() {
+  ln -sfn ../drive_e "$WINEPREFIX/dosdevices/e:"
+  ln -sfn "$1" "$WINEPREFIX/dosdevices/e::"
+}
+
+vorn_wine_unmap_card() {
+  rm -f "$WINEPREFIX/dosdevices/e:" "$WINEPREFIX/dosdevices/e::"
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's icon, an SD card, as a 16-colour .ico with a 32x32 and
-a 16x16 image, and writes it to res/vorninst.ico."""
+a 16x16 image, and writes it to res/vorninst.ico (or to the path given)."""
+import os
 import struct
 import sys
 
@@ -78,4 +79,7 @@ def main(path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "res/vorninst.ico")
+    # The project's icon whatever the current folder; a given path is taken
+    # as the user typed it.
+    default = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res", "vorninst.ico")
+    main(sys.argv[1] if len(sys.argv) > 1 else os.path.normpath(default))

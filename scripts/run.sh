@@ -1,29 +1,105 @@
 #!/usr/bin/env bash
-# Builds vorninst.exe and starts it under Wine. Without a display it runs in
-# Xvfb, saves a screenshot of the window and prints where.
+# Builds vorninst.exe and starts it under Wine, on a demo card with a demo
+# add-on file set. Without a display it runs in Xvfb, saves screenshots of the
+# window and prints where.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-vorn_install "${VORN_WIN_PACKAGES[@]}"
-vorn_build_windows --target vorninst
-exe="$VORN_WIN_BUILD/vorninst.exe"
-vorn_wine_prefix "${WINEPREFIX:-$VORN_ROOT/build/wine-run}"
+usage() {
+  cat <<EOF
+Usage: scripts/run.sh [--no-demo] [--help]
 
-if [ -n "${DISPLAY:-}" ]; then
-  exec wine "$exe"
+Builds vorninst.exe and starts it under Wine, in a Wine prefix of its own
+(build/run/prefix). By default it runs on a demo card: E: is a removable
+drive holding a small FAT image with a DCIM folder and the boot mark, and a
+demo add-on file set lies beside the program (build/run/program). With a
+display the window opens there; without one it runs in Xvfb, saves a
+screenshot of the window as it first appears to build/screenshot.png and one
+after the first drive scan to build/screenshot-running.png, and ends.
+Installs missing Debian packages with apt-get first (log: build/apt.log).
+
+  --no-demo  no card and no add-on files beside the program
+  --help     print this and do nothing else
+EOF
+}
+
+demo=true
+for arg in "$@"; do
+  case "$arg" in
+    --no-demo) demo=false ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "run.sh: unknown option $arg" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
+# A run that fails, the build included, leaves no earlier pictures behind.
+shot="$VORN_BUILD/screenshot.png"
+running="$VORN_BUILD/screenshot-running.png"
+rm -f "$shot" "$running"
+
+vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
+vorn_build_windows --target vorninst
+if [ -z "${DISPLAY:-}" ]; then
+  vorn_xvfb
+  export DISPLAY="$VORN_XVFB_DISPLAY"
 fi
 
-vorn_display
+run_dir="$VORN_BUILD/run"
+mkdir -p "$run_dir"
+vorn_wine_prefix "$run_dir/prefix"
+vorn_wine_stop "$run_dir/prefix"  # one a killed run may have left
+
+# Says in its contents that it is no part of the add-on.
+demo_file() {
+  mkdir -p "$(dirname "$1")"
+  printf 'VORN Installer demo file %s: not the VORN add-on, only a stand-in that\nscripts/run.sh made for a trial run.\n' \
+    "$(basename "$1")" >"$1"
+}
+
+# A bare FAT volume with an image folder and the boot mark at byte 64 of its
+# boot sector. FAT16, where byte 64 lies in the boot code; on FAT32 it would
+# overwrite a field of the volume's parameters.
+make_demo_card() {
+  local image=$1 files=$2 photo=$3
+  rm -f "$image"
+  mkfs.fat -F 16 -n "VORN DEMO" -C "$image" 32768 >/dev/null
+  demo_file "$photo"
+  MTOOLS_SKIP_CHECK=1 mmd -i "$image" ::DCIM ::DCIM/100VORND
+  MTOOLS_SKIP_CHECK=1 mcopy -i "$image" "$photo" ::DCIM/100VORND/
+  printf 'BOOTDISK' | dd of="$image" bs=1 seek=64 conv=notrunc status=none
+  # Wine shows a drive's files from a folder, not from its image.
+  rm -rf "$files"
+  mkdir -p "$files/DCIM/100VORND"
+  cp "$photo" "$files/DCIM/100VORND/"
+}
+
+program_dir="$run_dir/program"
+rm -rf "$program_dir"
+if $demo; then
+  mkdir -p "$program_dir"
+  cp "$VORN_WIN_BUILD/vorninst.exe" "$program_dir/"
+  for file in DISKBOOT.BIN PS.FIR LYRE/LYRE.TXT DCIM/100VORND/DEMO.TXT LYRE.CFG.L LYRE.CFG.R; do
+    demo_file "$program_dir/$file"
+  done
+  make_demo_card "$run_dir/card.img" "$WINEPREFIX/drive_e" "$run_dir/DEMO.TXT"
+  vorn_wine_map_card "$run_dir/card.img"
+  exe="$program_dir/vorninst.exe"
+else
+  vorn_wine_unmap_card
+  exe="$VORN_WIN_BUILD/vorninst.exe"
+fi
+
+if [ -z "${VORN_XVFB_DISPLAY:-}" ]; then
+  status=0
+  wine "$exe" || status=$?
+  exit "$status"
+fi
+
 desktop=520x560
 frames=$(mktemp -d)
+VORN_TEMP_PATHS+=("$frames")
 # A Wine desktop of its own, so that the window gets its frame and caption.
-wine explorer /desktop=vorninst,$desktop "$exe" >/dev/null 2>&1 &
-app=$!
-stop() {
-  kill "$app" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
-  rm -rf "$frames"
-}
+wine explorer "/desktop=vorninst,$desktop" "$exe" >/dev/null 2>&1 &
 
 shown=false
 for _ in $(seq 600); do
@@ -35,7 +111,6 @@ for _ in $(seq 600); do
 done
 if ! $shown; then
   echo "The window did not appear." >&2
-  stop
   exit 1
 fi
 
@@ -54,11 +129,8 @@ for frame in "$frames"/*.xwd; do
     best_dark=$dark
   fi
 done
-shot="$VORN_ROOT/build/screenshot.png"
-running="$VORN_ROOT/build/screenshot-running.png"
 convert "$best" -crop "$desktop+0+0" +repage "$shot"
 sleep 2
 import -window root -crop "$desktop+0+0" +repage "$running"
-stop
 echo "Screenshot: $shot"
-echo "After the first drive scans: $running"
+echo "After the first drive scan: $running"

@@ -4,6 +4,30 @@
 # needs on a Debian machine. Ends with "N passed, N failed".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+usage() {
+  cat <<EOF
+Usage: scripts/test.sh [--help]
+
+Builds the native tests and the Windows program with its tests, then runs
+every test: the native ones (with AddressSanitizer and UBSan) and the Wine
+ones, side by side in Wine prefixes of their own under build/wine-tests, each
+with a private Xvfb and a removable drive E: backed by an image file. Installs
+missing Debian packages with apt-get first (log: build/apt.log).
+Ends with the line "N passed, N failed"; the exit status is 0 only when every
+test passed. A build that fails counts as one failure.
+
+  --help   print this and do nothing else
+EOF
+}
+
+for arg in "$@"; do
+  case "$arg" in
+    -h | --help) usage; exit 0 ;;
+    *) echo "test.sh: unknown option $arg" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
 set -e
 vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}"
 set +e
@@ -44,29 +68,53 @@ if $native_built; then
   count "$native_log"
 fi
 
-if $win_built; then
-  # Wine: a prefix of the tests' own in which E: is a removable drive whose
-  # device is an image file.
-  # Headless always: a private Xvfb, even under a desktop session, so that
-  # the tests' windows and keys stay off the user's screen.
-  unset DISPLAY
-  vorn_display
-  vorn_wine_prefix "$VORN_WIN_BUILD/wineprefix"
-  card_image="$VORN_WIN_BUILD/wine-card.img"
-  rm -f "$card_image"
-  truncate -s 8M "$card_image"
-  mkdir -p "$WINEPREFIX/drive_e"
-  ln -sfn ../drive_e "$WINEPREFIX/dosdevices/e:"
-  ln -sfn "$card_image" "$WINEPREFIX/dosdevices/e::"
-  wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d floppy /f >/dev/null 2>&1
-  wineserver -k 2>/dev/null || true
-  # Wine's Z: is the Unix root.
-  export VORN_CARD_IMAGE="Z:${card_image//\//\\}"
+# The Wine tests' slots (see wine_slot.sh): one per test run at once. Each
+# prefix runs in Wine's virtual desktop: without a window manager, Wine waits
+# seconds for every window it hides on the bare Xvfb.
+prepare_slot() {
+  local slot=$1
+  set -e
+  export DISPLAY
+  DISPLAY=$(<"$slot/display")
+  vorn_wine_prefix "$slot/prefix" \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"'
+  vorn_wine_stop "$slot/prefix"  # one a killed run may have left
+  : >"$slot/card.img"
+  vorn_wine_map_card "$slot/card.img"
+  # A server that stays, with Wine's own services and desktop started here,
+  # outside ctest: started by a test they would hold its output open.
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
 
-  win_log="$VORN_WIN_BUILD/ctest.log"
-  (cd "$VORN_WIN_BUILD" && ctest --output-on-failure) 2>&1 | tee "$win_log"
-  count "$win_log"
-  wineserver -k 2>/dev/null || true
+if $win_built; then
+  slots_dir="$VORN_BUILD/wine-tests"
+  slot_count=$(($(nproc) < 4 ? $(nproc) : 4))
+  setup_pids=()
+  for ((n = 1; n <= slot_count; n++)); do
+    slot="$slots_dir/$n"
+    mkdir -p "$slot"
+    VORN_OWN_PREFIXES+=("$slot/prefix")
+    # Headless always, even under a desktop session, so that the tests'
+    # windows and keys stay off the user's screen.
+    vorn_xvfb || exit 1
+    echo "$VORN_XVFB_DISPLAY" >"$slot/display"
+    prepare_slot "$slot" &
+    setup_pids+=("$!")
+    VORN_OWN_PIDS+=("$!")
+  done
+  slots_ready=true
+  for pid in "${setup_pids[@]}"; do wait "$pid" || slots_ready=false; done
+  if $slots_ready; then
+    export VORN_WINE_SLOTS="$slots_dir" VORN_WINE_SLOT_COUNT="$slot_count"
+    win_log="$VORN_WIN_BUILD/ctest.log"
+    (cd "$VORN_WIN_BUILD" && ctest --output-on-failure -j"$slot_count") 2>&1 | tee "$win_log"
+    count "$win_log"
+  else
+    echo "The Wine test prefixes could not be prepared." >&2
+    failed=$((failed + 1))
+  fi
 fi
 
 echo "$passed passed, $failed failed"

@@ -7,7 +7,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int showComman
   win32::gInstance = instance;
   win32::FillModuleDirectory();
   const HWND window = win32::CreateMainWindow();
-  if (window == nullptr) return 0;
+  if (window == nullptr) return 1;
   ShowWindow(window, showCommand);
   UpdateWindow(window);
   const HACCEL accelerators = LoadAcceleratorsA(instance, win32::kAcceleratorName);
