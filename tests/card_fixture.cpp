@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "res/ids.h"
@@ -55,6 +57,19 @@ std::string SfdiskDump(const sim::Card& card) {
   return sim::Run("sfdisk -d '" + card.imagePath + "'");
 }
 
+std::vector<std::string> SfdiskEntries(const sim::Card& card) {
+  std::vector<std::string> entries;
+  std::istringstream dump(SfdiskDump(card));
+  for (std::string line; std::getline(dump, line);) {
+    const std::size_t at = line.find(" : start=");
+    if (at == std::string::npos) continue;
+    std::string entry = line.substr(at + 3);
+    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
 ::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps) {
   std::size_t next = 0;
   for (const std::string& line : machine.Log()) {
@@ -80,6 +95,20 @@ void PutFileSet(const sim::Machine& machine) {
 
 std::string MtoolsAt(const sim::Card& card, std::uint64_t firstSector) {
   return "'" + card.imagePath + "@@" + std::to_string(firstSector * 512) + "'";
+}
+
+void PutFilesAt(const sim::Card& card, std::uint64_t firstSector,
+                const std::vector<std::pair<std::string, std::string>>& files) {
+  const std::string image = MtoolsAt(card, firstSector);
+  const std::string local = card.imagePath + ".put";
+  for (const auto& [path, content] : files) {
+    // Every folder on the way, those there already included ("-D s": skip).
+    for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      sim::Run("mmd -D s -i " + image + " '::/" + path.substr(0, slash) + "' || true");
+    }
+    std::ofstream(local, std::ios::binary) << content;
+    sim::Run("mcopy -o -i " + image + " '" + local + "' '::/" + path + "'");
+  }
 }
 
 std::string FileAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path) {

@@ -38,6 +38,8 @@ std::shared_ptr<sim::Card> InsertFat16Card(sim::Machine& machine, char letter,
 
 // `sfdisk -d` of the card's image: an independent reader of the table.
 std::string SfdiskDump(const sim::Card& card);
+// Its entries as "start=249,size=3841799,type=6".
+std::vector<std::string> SfdiskEntries(const sim::Card& card);
 
 // The steps appear in the log in this order (other lines may come between).
 ::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps);
@@ -49,6 +51,9 @@ void PutFileSet(const sim::Machine& machine);
 
 // The mtools image argument of the file system at this sector of the card.
 std::string MtoolsAt(const sim::Card& card, std::uint64_t firstSector);
+// Puts files (path with '/', content) into that file system, making folders.
+void PutFilesAt(const sim::Card& card, std::uint64_t firstSector,
+                const std::vector<std::pair<std::string, std::string>>& files);
 // The content of a file in that file system.
 std::string FileAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path);
 bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::string& path);

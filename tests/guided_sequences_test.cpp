@@ -4,13 +4,11 @@
 // read with sfdisk, fsck.fat and mtools.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,20 +55,6 @@ std::string TestName() {
   return std::string(info->test_suite_name()) + "." + info->name();
 }
 
-// The table as sfdisk reads it: "start=249,size=3841799,type=6", ...
-std::vector<std::string> Layout(const sim::Card& card) {
-  std::vector<std::string> entries;
-  std::istringstream dump(testing_cards::SfdiskDump(card));
-  for (std::string line; std::getline(dump, line);) {
-    const std::size_t at = line.find(" : start=");
-    if (at == std::string::npos) continue;
-    std::string entry = line.substr(at + 3);
-    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
-    entries.push_back(entry);
-  }
-  return entries;
-}
-
 std::string Entry(std::uint64_t start, std::uint64_t size, const char* type) {
   return "start=" + std::to_string(start) + ",size=" + std::to_string(size) + ",type=" + type;
 }
@@ -109,7 +93,7 @@ struct Pc {
     testing_cards::WriteTable(*made, {{static_cast<std::uint8_t>(large ? 0x0B : 0x06), 63,
                                        static_cast<std::uint32_t>(sectors - 63)}});
     sim::Machine::Format(*made, 63, sectors - 63, large ? 32 : 16);
-    Put(*made, 63, files);
+    testing_cards::PutFilesAt(*made, 63, files);
     Insert(made);
   }
   // A card as New Install leaves it with two partitions; the large one
@@ -124,24 +108,10 @@ struct Pc {
                                                 : std::vector<testing_cards::Partition>{small, big});
     sim::Machine::Format(*made, kSmallStart, kSmallSectors, 12);
     sim::Machine::Format(*made, kLargeStart, large, 32);
-    if (bootFile) Put(*made, kSmallStart, {{"DISKBOOT.BIN", "old boot file"}});
-    Put(*made, kLargeStart, files);
+    if (bootFile) testing_cards::PutFilesAt(*made, kSmallStart, {{"DISKBOOT.BIN", "old boot file"}});
+    testing_cards::PutFilesAt(*made, kLargeStart, files);
     Insert(made);
   }
-  static void Put(const sim::Card& card, std::uint64_t firstSector,
-                  const std::vector<std::pair<std::string, std::string>>& files) {
-    const std::string image = testing_cards::MtoolsAt(card, firstSector);
-    for (const auto& [path, content] : files) {
-      const std::size_t slash = path.rfind('/');
-      if (slash != std::string::npos) {
-        sim::Run("mmd -D s -i " + image + " '::/" + path.substr(0, slash) + "' || true");
-      }
-      const std::string local = card.imagePath + ".put";
-      std::ofstream(local, std::ios::binary) << content;
-      sim::Run("mcopy -o -i " + image + " '" + local + "' '::/" + path + "'");
-    }
-  }
-
   // ---- The user ----
   void Dialog(const char* name, std::function<void(sim::SimDialog&)> user) {
     machine.ExpectDialog(name, std::move(user));
@@ -198,7 +168,7 @@ TEST(NewInstall, TwoPartitionsOnAn8GbAndA32GbCard) {
     host::SendCommand(IDC_NEW_INSTALL);
 
     const sim::Card& card = *pc.card;
-    EXPECT_EQ(Layout(card), DualLayout(sectors));
+    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(sectors));
     EXPECT_TRUE(HasBootMark(card, kSmallStart));
     EXPECT_FALSE(HasBootMark(card, kLargeStart));
     EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
@@ -251,7 +221,7 @@ TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
 
     const sim::Card& card = *pc.card;
     const std::uint64_t start = hadTwo ? kSingleStart : 63;
-    EXPECT_EQ(Layout(card), std::vector<std::string>{Entry(start, k2GbCard - start, "6")});
+    EXPECT_EQ(testing_cards::SfdiskEntries(card), std::vector<std::string>{Entry(start, k2GbCard - start, "6")});
     EXPECT_TRUE(HasBootMark(card, start));
     EXPECT_EQ(FileAt(card, start, "DISKBOOT.BIN"), "boot file");
     EXPECT_EQ(FileAt(card, start, "LYRE/LYRE.CFG"), "config left");
@@ -310,7 +280,7 @@ TEST(VersionUp, TwoPartitionsWithTheSmallOrTheLargePartitionFirst) {
     host::SendCommand(IDC_VERSION_UP);
 
     const sim::Card& card = *pc.card;
-    EXPECT_EQ(Layout(card), DualLayout(k64MbCard));
+    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(k64MbCard));
     EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
     EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
     EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
@@ -469,7 +439,7 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
     pc.InsertTwoPartitionCard(k64MbCard, false, true, {{"LYRE/LYRE.CFG", "user config"}});
     c.user(pc);
     host::SendCommand(c.command);
-    EXPECT_EQ(Layout(*pc.card), DualLayout(k64MbCard));
+    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), DualLayout(k64MbCard));
     EXPECT_EQ(pc.machine.Ejected('E'), c.restored);
     EXPECT_FALSE(pc.Logged("box Confirm | Install finished!"));
     EXPECT_FALSE(pc.Logged("box Finish"));

@@ -179,24 +179,14 @@ struct Pc {
       sim::Machine::Format(*card, second, large, 32);
       dataStart = firstPartitionMb < 10 ? second : 1;
     }
-    Put({{"DCIM/100ABCDE/P1.JPG", "picture one"},
-         {"DCIM/100ABCDE/P2.JPG", "picture two"},
-         {"DCIM/101TEST/T1.JPG", "test"},
-         {"DCIM/IMG.JPG", "loose"}});
+    testing_cards::PutFilesAt(*card, dataStart,
+                              {{"DCIM/100ABCDE/P1.JPG", "picture one"},
+                               {"DCIM/100ABCDE/P2.JPG", "picture two"},
+                               {"DCIM/101TEST/T1.JPG", "test"},
+                               {"DCIM/IMG.JPG", "loose"}});
     machine.Insert('E', card);
     machine.Tick();
     machine.ClearRecords();
-  }
-  void Put(const std::vector<std::pair<std::string, std::string>>& files) const {
-    const std::string image = testing_cards::MtoolsAt(*card, dataStart);
-    for (const auto& [path, content] : files) {
-      const std::string folder = path.substr(0, path.rfind('/'));
-      sim::Run("mmd -D s -i " + image + " '::/" + folder.substr(0, folder.find('/')) + "' '::/" + folder +
-               "' || true");
-      const std::string local = card->imagePath + ".put";
-      std::ofstream(local, std::ios::binary) << content;
-      sim::Run("mcopy -o -i " + image + " '" + local + "' '::/" + path + "'");
-    }
   }
   bool OnCard(const std::string& path) const { return testing_cards::ExistsAt(*card, dataStart, path); }
   std::string OnPc(const std::string& windowsPath) const {

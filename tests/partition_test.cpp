@@ -22,6 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 using testing_cards::Le32;
 using testing_cards::InOrder;
 using testing_cards::Partition;
+using testing_cards::SfdiskEntries;
 
 constexpr std::uint64_t kExampleSectors = 3842048;  // 1,967,128,576 bytes
 constexpr std::uint64_t k2To32 = std::uint64_t{1} << 32;
@@ -59,20 +60,6 @@ struct Pc {
   }
   bool Logged(const std::string& prefix) const { return !machine.LogMatching(prefix).empty(); }
 };
-
-// The entries as sfdisk reads them: "start=249,size=3841799,type=6".
-std::vector<std::string> SfdiskEntries(const sim::Card& card) {
-  std::vector<std::string> entries;
-  std::istringstream dump(testing_cards::SfdiskDump(card));
-  for (std::string line; std::getline(dump, line);) {
-    const std::size_t at = line.find(" : start=");
-    if (at == std::string::npos) continue;
-    std::string entry = line.substr(at + 3);
-    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 // A sector of zeros with the signature and these bytes.
 Bytes TableSector(const std::vector<std::pair<std::size_t, Bytes>>& fields) {
