@@ -1,6 +1,9 @@
 #include "prefix_support.h"
 
+#include <tlhelp32.h>
+
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +18,32 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr DWORD kPollMilliseconds = 50;
+
+// Wine's file browser: its program, its window class, and the end of its
+// title on a drive root without a label.
+constexpr char kFileBrowserProgram[] = "explorer.exe";
+constexpr char kFileBrowserClass[] = "ExplorerWClass";
+constexpr char kCardFolderTitleEnd[] = "(E:)";
+
+HWND FindCardFolderWindow() {
+  HWND found = nullptr;
+  EnumWindows(
+      [](HWND window, LPARAM result) -> BOOL {
+        std::array<char, 256> name{};
+        GetClassNameA(window, name.data(), static_cast<int>(name.size()));
+        std::array<char, 256> title{};
+        const int length = GetWindowTextA(window, title.data(), static_cast<int>(title.size()));
+        const auto end = static_cast<int>(std::strlen(kCardFolderTitleEnd));
+        if (std::strcmp(name.data(), kFileBrowserClass) != 0 || !IsWindowVisible(window) ||
+            length < end || std::strcmp(title.data() + length - end, kCardFolderTitleEnd) != 0) {
+          return TRUE;
+        }
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 }  // namespace
 
@@ -92,6 +121,30 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds) {
     Sleep(kPollMilliseconds);
   }
   return true;
+}
+
+std::vector<DWORD> FileBrowserProcesses() {
+  std::vector<DWORD> found;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (_stricmp(entry.szExeFile, kFileBrowserProgram) == 0) found.push_back(entry.th32ProcessID);
+  }
+  return found;
+}
+
+bool CloseCardFolderWindow(DWORD milliseconds) {
+  HWND window = nullptr;
+  if (!WaitUntil([&] { return (window = FindCardFolderWindow()) != nullptr; }, milliseconds)) {
+    return false;
+  }
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  return process != nullptr && WaitForSingleObject(process.get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 }  // namespace wintest

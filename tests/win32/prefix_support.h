@@ -6,6 +6,7 @@
 #include "win32/windows_clean.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -40,5 +41,17 @@ std::string FormatRun(const std::string& program, const std::string& commandLine
 
 // Polls until the condition holds; false when the time ran out first.
 bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The processes of the shell's file browser now running.
+std::vector<DWORD> FileBrowserProcesses();
+// Waits for the shell's file browser window on the card root E:\, closes it
+// and waits for its process to end; false when no such window came or it
+// would not go.
+bool CloseCardFolderWindow(DWORD milliseconds);
 
 }  // namespace wintest

@@ -39,7 +39,36 @@ void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
   action(window);
 }
 
+UnexpectedWindows* gWatching = nullptr;
+
+void CALLBACK CancelShownWindows(HWND, UINT, UINT_PTR, DWORD) {
+  if (gWatching == nullptr) return;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        if (IsWindowVisible(window)) gWatching->Cancel(window);
+        return TRUE;
+      },
+      0);
+}
+
 }  // namespace
+
+UnexpectedWindows::UnexpectedWindows() {
+  gWatching = this;
+  timer_ = SetTimer(nullptr, 0, kPollMilliseconds, CancelShownWindows);
+}
+
+UnexpectedWindows::~UnexpectedWindows() {
+  KillTimer(nullptr, timer_);
+  gWatching = nullptr;
+}
+
+void UnexpectedWindows::Cancel(HWND window) {
+  titles_.push_back(WindowText(window));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  PostMessageA(window, WM_CLOSE, 0, 0);
+}
 
 MainWindow::MainWindow() {
   window_ = win32::CreateMainWindow();

@@ -38,6 +38,23 @@ void WhenWindowAppears(const std::string& title, std::function<void(HWND)> actio
 // never comes fails instead of hanging.
 void QuitAfter(UINT milliseconds);
 
+// While it lives, every window that this thread shows (a box or dialog put
+// up inside a call) is cancelled and its title kept, so that a call which
+// would wait for the user fails the test instead of hanging it.
+class UnexpectedWindows {
+ public:
+  UnexpectedWindows();
+  ~UnexpectedWindows();
+  UnexpectedWindows(const UnexpectedWindows&) = delete;
+  UnexpectedWindows& operator=(const UnexpectedWindows&) = delete;
+  const std::vector<std::string>& Titles() const { return titles_; }
+  void Cancel(HWND window);
+
+ private:
+  UINT_PTR timer_ = 0;
+  std::vector<std::string> titles_;
+};
+
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
 
