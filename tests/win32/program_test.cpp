@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "ids.h"
 #include "prefix_support.h"
 #include "stand_in/format_stand_in.h"
@@ -117,10 +118,9 @@ TEST(Program, FormatsThroughTheSystemFolderAndCopiesTheFileSet) {
                         (folder + "\\" + kProgramName).c_str(), FALSE));
   // A format.com beside the program must never be the one that runs.
   ASSERT_TRUE(wintest::PlaceFormatStandIn(folder));
-  char systemFolder[MAX_PATH] = {};
-  ASSERT_NE(GetSystemDirectoryA(systemFolder, MAX_PATH), 0u);
+  const std::string systemFolder = host::GetSystemDirectory();
   ASSERT_TRUE(wintest::PlaceFormatStandIn(systemFolder));
-  const std::string systemFormat = std::string(systemFolder) + "\\" + stand_in::kProgramName;
+  const std::string systemFormat = systemFolder + "\\" + stand_in::kProgramName;
   wintest::FreshFolder(kCardRoot);
 
   Program program(folder);
