@@ -11,6 +11,7 @@
 
 #include "common/card_state.h"
 #include "common/module_directory.h"
+#include "host/host.h"
 #include "install/file_set.h"
 #include "install/install_setting.h"
 #include "prefix_support.h"
@@ -136,3 +137,28 @@ TEST(FileSet, StepsCopyOntoTheCardAndEndTheCommandWhenRequired) {
 }
 
 }  // namespace
+
+// The steps never let the shell ask, so a cancelled copy comes from its
+// progress window; here its overwrite question stands in for it. The host
+// hands back the aborted flag, which the steps count as a failure.
+TEST(FileSet, ACancelledCopyReportsTheAbortedFlag) {
+  wintest::FreshFolder(kProgramFolder);
+  wintest::PlaceFiles(kProgramFolder, wintest::FileSet());
+  wintest::FreshFolder(kCardRoot);
+  wintest::PlaceFiles(kCardRoot, {{"DISKBOOT.BIN", "card's own"}});
+  const std::string from = install::ShellPathList(std::string(kProgramFolder) + "DISKBOOT.BIN");
+  const std::string to = install::ShellPathList(kCardRoot);
+  host::FileOperation operation;
+  operation.function = host::kFoCopy;
+  operation.from = from.c_str();
+  operation.to = to.c_str();
+  std::string question;
+  wintest::WhenWindowAppears("Confirm file overwrite", [&](HWND dialog) {
+    question = wintest::WindowText(dialog);
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  host::ShellFileOperation(operation);
+  EXPECT_EQ(question, "Confirm file overwrite");
+  EXPECT_TRUE(operation.anyOperationsAborted);
+  EXPECT_EQ(wintest::ReadTextFile(std::string(kCardRoot) + "DISKBOOT.BIN").value_or(""), "card's own");
+}
