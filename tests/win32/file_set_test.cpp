@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,12 +118,11 @@ TEST(FileSet, StepsCopyOntoTheCardAndEndTheCommandWhenRequired) {
     }
 
     for (const auto& [path, text] : test.cardAfter) {
-      const std::optional<std::string> found = wintest::ReadTextFile(std::string(kCardRoot) + path);
+      const std::string onCard = std::string(kCardRoot) + path;
       if (text == nullptr) {
-        EXPECT_EQ(GetFileAttributesA((std::string(kCardRoot) + path).c_str()), INVALID_FILE_ATTRIBUTES)
-            << path;
+        EXPECT_EQ(GetFileAttributesA(onCard.c_str()), INVALID_FILE_ATTRIBUTES) << path;
       } else {
-        EXPECT_EQ(found.value_or("(missing)"), text) << path;
+        EXPECT_EQ(wintest::ReadTextFile(onCard).value_or("(missing)"), text) << path;
       }
     }
     // The shell has started its file browser by the time the command returns.

@@ -3,14 +3,15 @@
 #include <tlhelp32.h>
 
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 #include "common/module_directory.h"
 #include "stand_in/format_stand_in.h"
+#include "window_support.h"
 
 namespace wintest {
 namespace {
@@ -26,23 +27,16 @@ constexpr char kFileBrowserClass[] = "ExplorerWClass";
 constexpr char kCardFolderTitleEnd[] = "(E:)";
 
 HWND FindCardFolderWindow() {
-  HWND found = nullptr;
-  EnumWindows(
-      [](HWND window, LPARAM result) -> BOOL {
-        std::array<char, 256> name{};
-        GetClassNameA(window, name.data(), static_cast<int>(name.size()));
-        std::array<char, 256> title{};
-        const int length = GetWindowTextA(window, title.data(), static_cast<int>(title.size()));
-        const auto end = static_cast<int>(std::strlen(kCardFolderTitleEnd));
-        if (std::strcmp(name.data(), kFileBrowserClass) != 0 || !IsWindowVisible(window) ||
-            length < end || std::strcmp(title.data() + length - end, kCardFolderTitleEnd) != 0) {
-          return TRUE;
-        }
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+  const std::string_view end = kCardFolderTitleEnd;
+  for (HWND window = FindWindowExA(nullptr, nullptr, kFileBrowserClass, nullptr); window != nullptr;
+       window = FindWindowExA(nullptr, window, kFileBrowserClass, nullptr)) {
+    const std::string title = WindowText(window);
+    if (IsWindowVisible(window) && title.size() >= end.size() &&
+        title.compare(title.size() - end.size(), end.size(), end) == 0) {
+      return window;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
