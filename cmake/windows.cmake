@@ -51,12 +51,21 @@ else()
   set(VORN_GTEST GTest::gtest)
 endif()
 
+# A stand-in for the system's format.com, which the tests put into the Wine
+# prefix's system folder (and beside a copy of the program, as a decoy).
+add_executable(vorn_format_stand_in tests/win32/stand_in/format_com.cpp)
+set_target_properties(vorn_format_stand_in PROPERTIES OUTPUT_NAME format SUFFIX .com)
+target_compile_options(vorn_format_stand_in PRIVATE ${VORN_CXX_WARNINGS})
+target_link_options(vorn_format_stand_in PRIVATE ${VORN_STATIC})
+
 file(GLOB VORN_WIN32_TEST_SOURCES CONFIGURE_DEPENDS tests/win32/*.cpp)
 add_executable(vorn_win32_tests ${VORN_WIN32_TEST_SOURCES} $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} shell32 ole32 advapi32)
 target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
+# The tests start the built program and the stand-in, found beside them.
+add_dependencies(vorn_win32_tests vorninst vorn_format_stand_in)
 
 # Listed when ctest starts, under Wine, in the prefix that scripts/test.sh sets up.
 include(GoogleTest)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,13 +14,8 @@
 
 namespace {
 
-struct ExpectedControl {
-  int id;
-  const char* className;
-  LONG style;  // besides WS_CHILD and WS_VISIBLE
-  RECT dialogUnits;  // x, y, width, height
-  const char* text;
-};
+using wintest::ExpectedControl;
+using wintest::kKindMask;
 
 // In template order, which is also the order of the child windows.
 const ExpectedControl kMainControls[] = {
@@ -46,54 +40,6 @@ const ExpectedControl kMainControls[] = {
     {222, "Button", BS_PUSHBUTTON | WS_TABSTOP, {92, 107, 78, 14}, "SD boot sector Write"},
 };
 
-// The low bits of a button's or static's style are a kind, not flags.
-constexpr LONG kKindMask = 0x1F;
-
-// Position and size in pixels: the dialog manager converts each separately.
-RECT ToPixels(HWND dialog, RECT units) {
-  MapDialogRect(dialog, &units);
-  return units;
-}
-
-// The control's x, y, width and height within its parent, in pixels.
-RECT PlaceInParent(HWND child) {
-  RECT rect{};
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-  return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-}
-
-void ExpectControls(HWND dialog, const ExpectedControl* expected, std::size_t count) {
-  std::size_t index = 0;
-  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT), ++index) {
-    ASSERT_LT(index, count) << "more controls than the template has";
-    const ExpectedControl& want = expected[index];
-    SCOPED_TRACE(want.text);
-    const bool combo = want.id == IDC_DRIVE_COMBO;
-    EXPECT_EQ(GetDlgCtrlID(child), want.id);
-    EXPECT_STRCASEEQ(wintest::ClassName(child).c_str(), want.className);
-    EXPECT_EQ(wintest::WindowText(child), want.text);
-    const LONG style = GetWindowLongA(child, GWL_STYLE);
-    // A combo box takes WS_VSCROLL off itself for its list; the template
-    // test below sees the bit as written.
-    const LONG flags = want.style & ~kKindMask & (combo ? ~WS_VSCROLL : ~0L);
-    EXPECT_EQ(style & flags, flags);
-    EXPECT_EQ(style & kKindMask, want.style & kKindMask);
-    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE), WS_CHILD | WS_VISIBLE);
-    const RECT pixels = ToPixels(dialog, want.dialogUnits);
-    const RECT place = PlaceInParent(child);
-    EXPECT_EQ(place.left, pixels.left);
-    EXPECT_EQ(place.top, pixels.top);
-    EXPECT_EQ(place.right, pixels.right);
-    // A drop-down list's height is that of its list, not of the closed box.
-    if (!combo) {
-      EXPECT_EQ(place.bottom, pixels.bottom);
-    }
-  }
-  EXPECT_EQ(index, count);
-}
-
 TEST(MainWindow, IsBuiltFromTheTemplateWithItsOwnClass) {
   wintest::MainWindow main;
   const HWND window = main.Get();
@@ -109,78 +55,22 @@ TEST(MainWindow, IsBuiltFromTheTemplateWithItsOwnClass) {
   EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
   RECT client{};
   GetClientRect(window, &client);
-  const RECT size = ToPixels(window, {0, 0, 225, 220});  // x, y, width, height
+  const RECT size = wintest::ToPixels(window, {0, 0, 225, 220});  // x, y, width, height
   EXPECT_EQ(client.right, size.right);
   EXPECT_EQ(client.bottom, size.bottom);
-  ExpectControls(window, kMainControls, std::size(kMainControls));
-}
-
-// The template as stored: every item's style, id and place exactly.
-struct TemplateItem {
-  DWORD style;
-  RECT place;
-  WORD id;
-};
-
-// Resource types, whatever the character set of the Win32 macros.
-const LPCSTR kDialogResource = MAKEINTRESOURCEA(5);      // RT_DIALOG
-const LPCSTR kIconGroupResource = MAKEINTRESOURCEA(14);  // RT_GROUP_ICON
-
-// DLGTEMPLATE and DLGITEMTEMPLATE as stored: 18 bytes each, no padding.
-constexpr std::size_t kTemplateHeaderSize = 18;
-constexpr std::size_t kItemHeaderSize = 18;
-static_assert(sizeof(DLGTEMPLATE) == kTemplateHeaderSize && sizeof(DLGITEMTEMPLATE) == kItemHeaderSize);
-
-const WORD* SkipNameOrOrdinal(const WORD* at) {
-  if (*at == 0xFFFF) return at + 2;
-  while (*at != 0) ++at;
-  return at + 1;
-}
-
-std::vector<TemplateItem> ReadTemplate(const char* name, DWORD& dialogStyle) {
-  const HRSRC resource = FindResourceA(nullptr, name, kDialogResource);
-  const auto* base = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, resource)));
-  std::vector<TemplateItem> items;
-  if (base == nullptr) return items;
-  DLGTEMPLATE head{};
-  std::memcpy(&head, base, sizeof head);
-  dialogStyle = head.style;
-  const WORD* at = reinterpret_cast<const WORD*>(base + kTemplateHeaderSize);
-  at = SkipNameOrOrdinal(SkipNameOrOrdinal(SkipNameOrOrdinal(at)));  // menu, class, title
-  if ((head.style & DS_SETFONT) != 0) at = SkipNameOrOrdinal(at + 1);  // size, face
-  for (WORD i = 0; i < head.cdit; ++i) {
-    const auto offset = reinterpret_cast<const BYTE*>(at) - base;
-    const BYTE* item = base + ((offset + 3) & ~3);  // items are DWORD-aligned
-    DLGITEMTEMPLATE fixed{};
-    std::memcpy(&fixed, item, sizeof fixed);
-    items.push_back({fixed.style, {fixed.x, fixed.y, fixed.cx, fixed.cy}, fixed.id});
-    at = SkipNameOrOrdinal(SkipNameOrOrdinal(reinterpret_cast<const WORD*>(item + kItemHeaderSize)));
-    at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);  // creation data
-  }
-  return items;
+  wintest::ExpectControls(window, kMainControls, std::size(kMainControls));
 }
 
 TEST(MainWindow, TemplateStylesAreExact) {
-  DWORD dialogStyle = 0;
-  const std::vector<TemplateItem> items = ReadTemplate(win32::kMainTemplate, dialogStyle);
-  EXPECT_EQ(dialogStyle, DWORD{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_SETFONT});
-  ASSERT_EQ(items.size(), std::size(kMainControls));
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const ExpectedControl& want = kMainControls[i];
-    SCOPED_TRACE(want.text);
-    EXPECT_EQ(items[i].style, static_cast<DWORD>(want.style | WS_CHILD | WS_VISIBLE));
-    EXPECT_EQ(items[i].id, want.id);
-    EXPECT_EQ(items[i].place.left, want.dialogUnits.left);
-    EXPECT_EQ(items[i].place.top, want.dialogUnits.top);
-    EXPECT_EQ(items[i].place.right, want.dialogUnits.right);
-    EXPECT_EQ(items[i].place.bottom, want.dialogUnits.bottom);
-  }
+  const wintest::DialogTemplate main = wintest::ReadTemplate(win32::kMainTemplate);
+  EXPECT_EQ(main.style, DWORD{WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_SETFONT});
+  wintest::ExpectTemplateItems(main, kMainControls, std::size(kMainControls));
 }
 
 TEST(AboutBox, TemplateIsAsDesigned) {
-  DWORD dialogStyle = 0;
-  const std::vector<TemplateItem> items = ReadTemplate(win32::kAboutTemplate, dialogStyle);
-  EXPECT_EQ(dialogStyle, DWORD{WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT});
+  const wintest::DialogTemplate about = wintest::ReadTemplate(win32::kAboutTemplate);
+  EXPECT_EQ(about.style, DWORD{WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT});
+  const std::vector<wintest::TemplateItem>& items = about.items;
   const std::pair<DWORD, RECT> want[] = {
       {BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, {42, 57, 66, 14}},
       {SS_LEFT | WS_GROUP, {53, 4, 50, 8}},
@@ -245,6 +135,8 @@ TEST(Resources, StringTableHoldsEveryTextExactly) {
   LoadStringA(GetModuleHandleA(nullptr), MSG_FMT_TOTAL_CAPACITY, buffer.data(), 256);
   EXPECT_STREQ(buffer.data(), "Total capacity : %d MB\n");
 }
+
+const LPCSTR kIconGroupResource = MAKEINTRESOURCEA(14);  // RT_GROUP_ICON
 
 // GRPICONDIR: a 6-byte header, then one 14-byte GRPICONDIRENTRY per image.
 constexpr std::size_t kIconCountOffset = 4;

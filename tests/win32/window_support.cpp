@@ -1,6 +1,10 @@
 #include "window_support.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
+#include <cstring>
+#include <string_view>
 
 #include "app/dispatch.h"
 
@@ -35,7 +39,36 @@ void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
   action(window);
 }
 
+UnexpectedWindows* gWatching = nullptr;
+
+void CALLBACK CancelShownWindows(HWND, UINT, UINT_PTR, DWORD) {
+  if (gWatching == nullptr) return;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM) -> BOOL {
+        if (IsWindowVisible(window)) gWatching->Cancel(window);
+        return TRUE;
+      },
+      0);
+}
+
 }  // namespace
+
+UnexpectedWindows::UnexpectedWindows() {
+  gWatching = this;
+  timer_ = SetTimer(nullptr, 0, kPollMilliseconds, CancelShownWindows);
+}
+
+UnexpectedWindows::~UnexpectedWindows() {
+  KillTimer(nullptr, timer_);
+  gWatching = nullptr;
+}
+
+void UnexpectedWindows::Cancel(HWND window) {
+  titles_.push_back(WindowText(window));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  PostMessageA(window, WM_CLOSE, 0, 0);
+}
 
 MainWindow::MainWindow() {
   window_ = win32::CreateMainWindow();
@@ -77,6 +110,123 @@ std::string ClassName(HWND window) {
   std::array<char, 256> name{};
   GetClassNameA(window, name.data(), static_cast<int>(name.size()));
   return name.data();
+}
+
+RECT ToPixels(HWND dialog, RECT units) {
+  MapDialogRect(dialog, &units);
+  return units;
+}
+
+namespace {
+
+// The control's x, y, width and height within its parent, in pixels.
+RECT PlaceInParent(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+}  // namespace
+
+void ExpectControls(HWND dialog, const ExpectedControl* expected, std::size_t count) {
+  std::size_t index = 0;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT), ++index) {
+    ASSERT_LT(index, count) << "more controls than the template has";
+    const ExpectedControl& want = expected[index];
+    SCOPED_TRACE(want.text);
+    const bool combo = std::string_view(want.className) == "ComboBox";
+    EXPECT_EQ(GetDlgCtrlID(child), want.id);
+    EXPECT_STRCASEEQ(ClassName(child).c_str(), want.className);
+    EXPECT_EQ(WindowText(child), want.text);
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    // A combo box takes WS_VSCROLL off itself for its list; the template
+    // test sees the bit as written.
+    const LONG flags = want.style & ~kKindMask & (combo ? ~WS_VSCROLL : ~0L);
+    EXPECT_EQ(style & flags, flags);
+    EXPECT_EQ(style & kKindMask, want.style & kKindMask);
+    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE), WS_CHILD | WS_VISIBLE);
+    const RECT pixels = ToPixels(dialog, want.dialogUnits);
+    const RECT place = PlaceInParent(child);
+    EXPECT_EQ(place.left, pixels.left);
+    EXPECT_EQ(place.top, pixels.top);
+    EXPECT_EQ(place.right, pixels.right);
+    // A drop-down list's height is that of its list, not of the closed box.
+    if (!combo) {
+      EXPECT_EQ(place.bottom, pixels.bottom);
+    }
+  }
+  EXPECT_EQ(index, count);
+}
+
+namespace {
+
+const LPCSTR kDialogResource = MAKEINTRESOURCEA(5);  // RT_DIALOG
+
+// DLGTEMPLATE and DLGITEMTEMPLATE as stored: 18 bytes each, no padding.
+constexpr std::size_t kTemplateHeaderSize = 18;
+constexpr std::size_t kItemHeaderSize = 18;
+static_assert(sizeof(DLGTEMPLATE) == kTemplateHeaderSize && sizeof(DLGITEMTEMPLATE) == kItemHeaderSize);
+
+constexpr WORD kOrdinalMark = 0xFFFF;
+
+const WORD* SkipNameOrOrdinal(const WORD* at) {
+  if (*at == kOrdinalMark) return at + 2;
+  while (*at != 0) ++at;
+  return at + 1;
+}
+
+// A stored UTF-16 string of plain ASCII characters; returns what follows it.
+const WORD* ReadName(const WORD* at, std::string& name) {
+  for (; *at != 0; ++at) name.push_back(static_cast<char>(*at));
+  return at + 1;
+}
+
+}  // namespace
+
+DialogTemplate ReadTemplate(const char* name) {
+  DialogTemplate dialog;
+  const HRSRC resource = FindResourceA(nullptr, name, kDialogResource);
+  if (resource == nullptr) return dialog;
+  const auto* base = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, resource)));
+  if (base == nullptr) return dialog;
+  DLGTEMPLATE head{};
+  std::memcpy(&head, base, sizeof head);
+  dialog.style = head.style;
+  dialog.place = {head.x, head.y, head.cx, head.cy};
+  const WORD* at = reinterpret_cast<const WORD*>(base + kTemplateHeaderSize);
+  at = ReadName(SkipNameOrOrdinal(SkipNameOrOrdinal(at)), dialog.title);  // menu, class, title
+  if ((head.style & DS_SETFONT) != 0) {
+    dialog.pointSize = *at;
+    at = ReadName(at + 1, dialog.face);
+  }
+  for (WORD i = 0; i < head.cdit; ++i) {
+    const auto offset = reinterpret_cast<const BYTE*>(at) - base;
+    const BYTE* item = base + ((offset + 3) & ~3);  // items are DWORD-aligned
+    DLGITEMTEMPLATE fixed{};
+    std::memcpy(&fixed, item, sizeof fixed);
+    dialog.items.push_back({fixed.style, {fixed.x, fixed.y, fixed.cx, fixed.cy}, fixed.id});
+    at = SkipNameOrOrdinal(SkipNameOrOrdinal(reinterpret_cast<const WORD*>(item + kItemHeaderSize)));
+    at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);  // creation data
+  }
+  return dialog;
+}
+
+void ExpectTemplateItems(const DialogTemplate& dialog, const ExpectedControl* expected,
+                         std::size_t count) {
+  ASSERT_EQ(dialog.items.size(), count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const TemplateItem& item = dialog.items[i];
+    const ExpectedControl& want = expected[i];
+    SCOPED_TRACE(want.text);
+    EXPECT_EQ(item.style, static_cast<DWORD>(want.style | WS_CHILD | WS_VISIBLE));
+    EXPECT_EQ(item.id, want.id);
+    EXPECT_EQ(item.place.left, want.dialogUnits.left);
+    EXPECT_EQ(item.place.top, want.dialogUnits.top);
+    EXPECT_EQ(item.place.right, want.dialogUnits.right);
+    EXPECT_EQ(item.place.bottom, want.dialogUnits.bottom);
+  }
 }
 
 }  // namespace wintest
