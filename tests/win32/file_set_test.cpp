@@ -10,6 +10,7 @@
 
 #include "common/card_state.h"
 #include "common/module_directory.h"
+#include "common/paths.h"
 #include "host/host.h"
 #include "install/file_set.h"
 #include "install/install_setting.h"
@@ -144,8 +145,8 @@ TEST(FileSet, ACancelledCopyReportsTheAbortedFlag) {
   wintest::PlaceFiles(kProgramFolder, wintest::FileSet());
   wintest::FreshFolder(kCardRoot);
   wintest::PlaceFiles(kCardRoot, {{"DISKBOOT.BIN", "card's own"}});
-  const std::string from = install::ShellPathList(std::string(kProgramFolder) + "DISKBOOT.BIN");
-  const std::string to = install::ShellPathList(kCardRoot);
+  const std::string from = common::ShellPathList(std::string(kProgramFolder) + "DISKBOOT.BIN");
+  const std::string to = common::ShellPathList(kCardRoot);
   host::FileOperation operation;
   operation.function = host::kFoCopy;
   operation.from = from.c_str();
