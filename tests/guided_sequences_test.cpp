@@ -376,6 +376,7 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
     std::function<void(Pc&)> user;
     bool restored;  // the quiet swap back and the eject
   };
+  std::shared_ptr<sim::Card> other;  // a card the user puts in by mistake
   const auto twoPartitionsUntilTheSwap = [](Pc& pc) {
     pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
     pc.Answer(kOneTwo, host::kIdYes);
@@ -418,6 +419,21 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
          pc.Notice("Error", kCardChanged);
        },
        true},
+      {"another card is put in after the swap", IDC_NEW_INSTALL,
+       [&other](Pc& pc) {
+         other = pc.machine.NewCard(k64MbCard * 512, 3);
+         pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+         pc.Answer(kOneTwo, host::kIdYes);
+         pc.RemoveAndReinsert();
+         pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+         pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk, [&pc, &other] {
+           pc.machine.Remove('E');
+           pc.machine.Insert('E', other);
+         });
+         pc.RemoveAndReinsert(false);
+         pc.Notice("Error", kCardChanged);
+       },
+       false},
       {"Version Up's folder copy fails", IDC_VERSION_UP,
        [](Pc& pc) {
          pc.machine.shellFaults[3] = sim::ShellFault::Fails;  // boot file, backup, LYRE
@@ -437,8 +453,16 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
     SCOPED_TRACE(c.name);
     Pc pc;
     pc.InsertTwoPartitionCard(k64MbCard, false, true, {{"LYRE/LYRE.CFG", "user config"}});
+    other.reset();
     c.user(pc);
+    const Bytes otherMbr = other ? other->Sector(0) : Bytes();
     host::SendCommand(c.command);
+    if (other) {
+      // Nothing goes to the wrong card, and nothing more to the chosen one.
+      EXPECT_EQ(other->Sector(0), otherMbr);
+      EXPECT_EQ(pc.machine.ShellCalls().size(), 1u);  // the boot file, before the swap
+      continue;
+    }
     EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), DualLayout(k64MbCard));
     EXPECT_EQ(pc.machine.Ejected('E'), c.restored);
     EXPECT_FALSE(pc.Logged("box Confirm | Install finished!"));
