@@ -10,8 +10,6 @@
 #include "card_fixture.h"
 #include "common/card_state.h"
 #include "host/host.h"
-#include "install/file_set.h"
-#include "install/install_setting.h"
 #include "res/ids.h"
 #include "sim/sim_host.h"
 
@@ -73,45 +71,27 @@ TEST(CopyFileSet, CopiesTheSetOntoARealCardAndOpensItsFolder) {
 TEST(CopyFileSet, RequiredStepsEndTheCommandAndTheBestEffortOneGoesOn) {
   struct Case {
     const char* name;
-    int faultyStep;  // 1 DISKBOOT.BIN, 2 PS.FIR, 3 LYRE, 4 DCIM
+    int faultyStep;  // 1 DISKBOOT.BIN, 2 PS.FIR, 3 LYRE, 4 DCIM; 0 none
     sim::ShellFault fault;
-    std::size_t steps;
-    bool opened;
-  };
-  const Case cases[] = {
-      {"boot file fails", 1, sim::ShellFault::Fails, 1, false},
-      {"boot file cancelled", 1, sim::ShellFault::Aborted, 1, false},
-      {"firmware fails", 2, sim::ShellFault::Fails, 4, true},
-      {"add-on folder cancelled", 3, sim::ShellFault::Aborted, 3, false},
-      {"card pulled during the image folder", 4, sim::ShellFault::CardPulled, 4, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Pc pc;
-    pc.machine.shellFaults[c.faultyStep] = c.fault;
-    host::SendCommand(IDC_COPY_VORN);
-    EXPECT_EQ(pc.machine.ShellCalls().size(), c.steps);
-    EXPECT_EQ(pc.machine.Calls("ShellExecute"), c.opened ? 1 : 0);
-    EXPECT_TRUE(pc.machine.Boxes().empty());
-  }
-}
-
-TEST(CopyFileSet, MissingItemsAndLockedCards) {
-  struct Case {
-    const char* name;
     const char* missing;  // removed from beside the program
     bool locked;
     std::size_t steps;
     bool opened;
   };
   const Case cases[] = {
-      {"no PS.FIR", "PS.FIR", false, 4, true},
-      {"no LYRE", "LYRE", false, 3, false},
-      {"locked card", nullptr, true, 1, false},
+      {"boot file fails", 1, sim::ShellFault::Fails, nullptr, false, 1, false},
+      {"boot file cancelled", 1, sim::ShellFault::Aborted, nullptr, false, 1, false},
+      {"firmware fails", 2, sim::ShellFault::Fails, nullptr, false, 4, true},
+      {"add-on folder cancelled", 3, sim::ShellFault::Aborted, nullptr, false, 3, false},
+      {"card pulled during the image folder", 4, sim::ShellFault::CardPulled, nullptr, false, 4, false},
+      {"no PS.FIR", 0, {}, "PS.FIR", false, 4, true},
+      {"no LYRE", 0, {}, "LYRE", false, 3, false},
+      {"locked card", 0, {}, nullptr, true, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Pc pc;
+    if (c.faultyStep != 0) pc.machine.shellFaults[c.faultyStep] = c.fault;
     if (c.missing != nullptr) {
       std::filesystem::remove_all(pc.machine.PcPath(std::string("C:\\VORN\\") + c.missing));
     }
@@ -119,41 +99,11 @@ TEST(CopyFileSet, MissingItemsAndLockedCards) {
     host::SendCommand(IDC_COPY_VORN);
     EXPECT_EQ(pc.machine.ShellCalls().size(), c.steps);
     EXPECT_EQ(pc.machine.Calls("ShellExecute"), c.opened ? 1 : 0);
+    EXPECT_TRUE(pc.machine.Boxes().empty());
     if (c.locked) {
       EXPECT_EQ(pc.On("DISKBOOT.BIN"), "old boot file");
     }
   }
-}
-
-// The backup moves the card's configuration aside; the configuration of the
-// chosen camera position arrives as LYRE\LYRE.CFG. Both are best-effort.
-TEST(ConfigSteps, BackUpThenInstallTheChosenCameraPosition) {
-  for (const std::int32_t camera : {install::kCameraLeft, install::kCameraRight}) {
-    SCOPED_TRACE(camera);
-    Pc pc;
-    pc.machine.PutCardFile('E', "LYRE/LYRE.CFG", "user config");
-    pc.machine.PutCardFile('E', "LYRE/LYRE.CFG.OLD", "older backup");
-    install::gInstallOptions.cameraPosition = camera;
-    install::BackUpConfig();
-    install::InstallConfig();
-    EXPECT_EQ(pc.On("LYRE/LYRE.CFG.OLD"), "user config");
-    EXPECT_EQ(pc.On("LYRE/LYRE.CFG"), camera == install::kCameraLeft ? "config left" : "config right");
-    ASSERT_EQ(pc.machine.ShellCalls().size(), 2u);
-    const sim::ShellCall& backup = pc.machine.ShellCalls()[0];
-    EXPECT_EQ(backup.function, host::kFoMove);
-    EXPECT_EQ(backup.from, "E:\\LYRE\\LYRE.CFG");
-    EXPECT_EQ(backup.to, "E:\\LYRE\\LYRE.CFG.OLD");
-    EXPECT_EQ(backup.flags, kBestEffort);
-    const sim::ShellCall& config = pc.machine.ShellCalls()[1];
-    EXPECT_EQ(config.to, "E:\\LYRE\\LYRE.CFG");
-    EXPECT_EQ(config.flags, kBestEffort);
-  }
-  // Nothing to back up: nothing moves and nothing is said.
-  Pc pc;
-  install::BackUpConfig();
-  EXPECT_NE(pc.machine.ShellCalls().at(0).result, 0);
-  EXPECT_FALSE(pc.machine.CardFileExists('E', "LYRE/LYRE.CFG.OLD"));
-  EXPECT_TRUE(pc.machine.Boxes().empty());
 }
 
 }  // namespace

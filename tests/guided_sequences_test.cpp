@@ -260,9 +260,19 @@ TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
   EXPECT_EQ(FileAt(card, 63, "LYRE/MINE.TXT"), "the user's own");
   EXPECT_EQ(FileAt(card, 63, "DCIM/100TEST/README.TXT"), "dcim");
   testing_cards::CheckFileSystem(card, 63, k64MbCard - 63);
-  EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"shell copy C:\\VORN\\DISKBOOT.BIN", "shell move",
-                                                  "shell copy C:\\VORN\\LYRE", "shell copy C:\\VORN\\DCIM",
-                                                  "shell copy C:\\VORN\\LYRE.CFG.R"}));
+  // The steps, in this order; the configuration's are best-effort.
+  const std::pair<std::string, unsigned> steps[] = {
+      {"C:\\VORN\\DISKBOOT.BIN", host::kFofNoConfirmation},
+      {"E:\\LYRE\\LYRE.CFG", host::kFofNoConfirmation | host::kFofNoErrorUi},
+      {"C:\\VORN\\LYRE", host::kFofNoConfirmation},
+      {"C:\\VORN\\DCIM", host::kFofNoConfirmation},
+      {"C:\\VORN\\LYRE.CFG.R", host::kFofNoConfirmation | host::kFofNoErrorUi}};
+  ASSERT_EQ(pc.machine.ShellCalls().size(), std::size(steps));
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    EXPECT_EQ(pc.machine.ShellCalls()[i].from, steps[i].first);
+    EXPECT_EQ(pc.machine.ShellCalls()[i].flags, steps[i].second) << steps[i].first;
+  }
+  EXPECT_EQ(pc.machine.ShellCalls()[1].function, host::kFoMove);
   EXPECT_FALSE(pc.Logged("eject"));  // the card stays in the reader
   EXPECT_FALSE(pc.Logged("process"));
   testing_cards::KeepCard(card, TestName());
