@@ -1,5 +1,5 @@
 // The add-on's file set: command 207 onto a real FAT card, the shell steps'
-// fields, required and best-effort steps, and the configuration steps.
+// fields, and required and best-effort steps.
 #include <gtest/gtest.h>
 
 #include <filesystem>
