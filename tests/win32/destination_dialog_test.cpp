@@ -48,7 +48,9 @@ TEST(DestinationDialog, TemplateIsAsDesigned) {
 // A folder path of exactly this many characters.
 std::string LongPath(std::size_t length) {
   std::string path = "C:\\Camera";
-  while (path.size() < length) path += path.size() % 20 == 0 ? '\\' : static_cast<char>('a' + path.size() % 26);
+  while (path.size() < length) {
+    path += path.size() % 20 == 0 ? '\\' : static_cast<char>('a' + path.size() % 26);
+  }
   return path.substr(0, length);
 }
 
@@ -79,7 +81,8 @@ std::string SelectedInBrowser(HWND browser) {
   item.hItem = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
   item.pszText = text.data();
   item.cchTextMax = static_cast<int>(text.size());
-  if (item.hItem == nullptr || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return {};
+  if (item.hItem == nullptr) return {};
+  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
   return text.data();
 }
 
@@ -135,7 +138,8 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
       wintest::ExpectControls(dialog, controls.data(), controls.size());
       const HWND edit = GetDlgItem(dialog, IDC_DESTINATION);
       EXPECT_NE(GetWindowLongA(edit, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
-      EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_DELETE_AFTER_COPY), checked ? BST_CHECKED : BST_UNCHECKED);
+      EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_DELETE_AFTER_COPY),
+                checked ? BST_CHECKED : BST_UNCHECKED);
       Type(dialog, showing.typed);
       // The box itself takes no more than the program can store.
       EXPECT_EQ(static_cast<std::size_t>(GetWindowTextLengthA(edit)),
