@@ -21,7 +21,6 @@ namespace {
 
 using wintest::ExpectedControl;
 
-constexpr char kSettingsKey[] = "Software\\Brenn\\quarlpix";
 constexpr char kQuerySetting[] = "reg query HKCU\\Software\\Brenn\\quarlpix /v ToDir";
 constexpr char kStringType[] = "REG_SZ";
 constexpr char kBrowserTitle[] = "Browse for Folder";
@@ -108,7 +107,7 @@ struct Showing {
 };
 
 TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
   CreateDirectoryA("C:\\vorn-browse", nullptr);
   CreateDirectoryA(kBrowseFolder, nullptr);
   const std::string medium = LongPath(150);
@@ -162,7 +161,7 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
       EXPECT_EQ(afterBrowse, showing.typed);
     }
   }
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ids.h"
+#include "images/destination.h"
 #include "prefix_support.h"
 #include "program_support.h"
 
@@ -18,7 +19,6 @@ namespace {
 using wintest::kDialogClass;
 using wintest::kProgramWaitMilliseconds;
 
-constexpr char kSettingsKey[] = "Software\\Brenn\\quarlpix";
 constexpr char kDialogTitle[] = "Destination folder";
 // Neither the destination nor its parent exists before a run.
 constexpr char kImagesRoot[] = "C:\\vorn-images";
@@ -75,7 +75,7 @@ void AnswerDialog(HWND dialog, const TransferRun& run) {
 
 TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
   ASSERT_TRUE(wintest::PlaceProgram());
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
   const TransferRun runs[] = {
       {"empty destination", "", false,
        "Destination folder must be a full path outside the SD Card, such as C:\\Images!"},
@@ -84,9 +84,8 @@ TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
   };
 
   wintest::Program program(wintest::kProgramFolder);
-  ASSERT_NE(program.Id(), 0u) << "the program did not start";
   const HWND main = program.WaitForCard();
-  ASSERT_NE(main, nullptr) << "no main window, or the card was not identified";
+  ASSERT_NE(main, nullptr) << "the program did not start, or the card was not identified";
   for (const TransferRun& run : runs) {
     SCOPED_TRACE(run.name);
     std::error_code error;
@@ -132,7 +131,7 @@ TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
 
   PostMessageA(main, WM_CLOSE, 0, 0);
   EXPECT_TRUE(program.Ended(0));
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
   std::error_code error;
   std::filesystem::remove_all(kImagesRoot, error);
 }

@@ -30,13 +30,13 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  DWORD Id() const { return id_; }
   // Its top-level window of this class and title, shown or not yet; null when none.
   HWND Find(const char* className, const char* title, bool shown = false) const;
   // Waits until it shows such a window.
   HWND WaitFor(const char* className, const char* title) const;
   // Waits for its main window and for the first scan to identify the card
-  // on E: (the status line leaves its first text); null when either fails.
+  // on E: (the status line leaves its first text); null when it did not
+  // start, or either wait ran out.
   HWND WaitForCard() const;
   // True when it ended in time with this exit code.
   bool Ended(DWORD expectedCode) const;
