@@ -77,7 +77,9 @@ TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
   ASSERT_TRUE(wintest::PlaceProgram());
   RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
   const TransferRun runs[] = {
-      {"empty destination", "", false,
+      // With the box checked, an accepted empty destination would take the
+      // folders off the card to wherever the program's current folder is.
+      {"empty destination", "", true,
        "Destination folder must be a full path outside the SD Card, such as C:\\Images!"},
       {"copy", kDestination, false, nullptr},
       {"move", kDestination, true, nullptr},
