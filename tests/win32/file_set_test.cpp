@@ -130,7 +130,7 @@ TEST(FileSet, StepsCopyOntoTheCardAndEndTheCommandWhenRequired) {
     const bool opened = wintest::FileBrowserProcesses() != browsers;
     EXPECT_EQ(opened, test.opensFolder);
     if (opened) {
-      EXPECT_TRUE(wintest::CloseCardFolderWindow(kWindowWaitMilliseconds));
+      EXPECT_TRUE(wintest::CloseFolderWindow(wintest::kCardFolderTitleEnd, kWindowWaitMilliseconds));
     }
   }
 }

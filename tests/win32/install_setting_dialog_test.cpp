@@ -17,8 +17,6 @@ using install::InstallOptions;
 using wintest::ExpectedControl;
 
 constexpr char kTitle[] = "Install Setting";
-constexpr char kFace[] = "MS Sans Serif";
-constexpr WORD kPointSize = 10;
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT;
 constexpr LONG kRadio = BS_AUTORADIOBUTTON;
 
@@ -43,30 +41,23 @@ const ExpectedControl kVersionUpSetting[] = {
 
 struct DialogShape {
   const char* name;
-  RECT units;  // x, y, width, height
+  wintest::ExpectedFrame frame;
   const ExpectedControl* controls;
   std::size_t count;
   bool asksCardSize;
 };
 
-const DialogShape kInstall{install::kInstallSettingTemplate, {20, 20, 159, 127}, kInstallSetting,
-                           std::size(kInstallSetting), true};
-const DialogShape kVersionUp{install::kVersionUpSettingTemplate, {20, 20, 159, 79},
+const DialogShape kInstall{install::kInstallSettingTemplate,
+                           {kDialogStyle, kTitle, 10, "MS Sans Serif", {20, 20, 159, 127}},
+                           kInstallSetting, std::size(kInstallSetting), true};
+const DialogShape kVersionUp{install::kVersionUpSettingTemplate,
+                             {kDialogStyle, kTitle, 10, "MS Sans Serif", {20, 20, 159, 79}},
                              kVersionUpSetting, std::size(kVersionUpSetting), false};
 
 TEST(InstallSettingDialogs, TemplatesAreAsDesigned) {
   for (const DialogShape* shape : {&kInstall, &kVersionUp}) {
     SCOPED_TRACE(shape->name);
-    const wintest::DialogTemplate dialog = wintest::ReadTemplate(shape->name);
-    EXPECT_EQ(dialog.style, kDialogStyle);
-    EXPECT_EQ(dialog.title, kTitle);
-    EXPECT_EQ(dialog.pointSize, kPointSize);
-    EXPECT_EQ(dialog.face, kFace);
-    EXPECT_EQ(dialog.place.left, shape->units.left);
-    EXPECT_EQ(dialog.place.top, shape->units.top);
-    EXPECT_EQ(dialog.place.right, shape->units.right);
-    EXPECT_EQ(dialog.place.bottom, shape->units.bottom);
-    wintest::ExpectTemplateItems(dialog, shape->controls, shape->count);
+    wintest::ExpectTemplate(shape->name, shape->frame, shape->controls, shape->count);
   }
 }
 
@@ -107,11 +98,6 @@ std::vector<int> TabOrder(HWND dialog) {
 
 // What the dialog showed when it came up.
 struct Shown {
-  std::string title;
-  std::string face;
-  LONG fontHeight = 0;
-  SIZE client{};
-  SIZE expectedClient{};
   int camera = 0;
   int cardSize = 0;
   std::vector<int> tabOrder;
@@ -119,16 +105,7 @@ struct Shown {
 
 Shown Observe(HWND dialog, const DialogShape& shape) {
   Shown shown;
-  shown.title = wintest::WindowText(dialog);
-  LOGFONTA font{};
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
-  shown.face = font.lfFaceName;
-  shown.fontHeight = font.lfHeight;
-  RECT client{};
-  GetClientRect(dialog, &client);
-  shown.client = {client.right, client.bottom};
-  const RECT size = wintest::ToPixels(dialog, {0, 0, shape.units.right, shape.units.bottom});
-  shown.expectedClient = {size.right, size.bottom};
+  wintest::ExpectShownFrame(dialog, shape.frame);
   shown.camera = CheckedOf(dialog, IDC_CAMERA_LEFT, IDC_CAMERA_RIGHT);
   shown.cardSize = CheckedOf(dialog, IDC_ONE_PARTITION, IDC_TWO_PARTITIONS);
   shown.tabOrder = TabOrder(dialog);
@@ -160,10 +137,6 @@ TEST(InstallSettingDialogs, PreselectAndKeepTheAnswersOnlyOnOk) {
       // Without card size buttons the choice reads as one partition.
       {&kVersionUp, {IDC_CAMERA_LEFT}, &kOk, 1, {install::kCameraLeft, install::kOnePartition}},
   };
-  HDC screen = GetDC(nullptr);
-  const LONG tenPointHeight = -MulDiv(kPointSize, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  ReleaseDC(nullptr, screen);
-
   install::gInstallOptions = start;
   for (const Showing& run : runs) {
     const DialogShape& shape = *run.shape;
@@ -177,11 +150,6 @@ TEST(InstallSettingDialogs, PreselectAndKeepTheAnswersOnlyOnOk) {
     });
     EXPECT_EQ(install::RunInstallSetting(shape.name), run.result);
 
-    EXPECT_EQ(shown.title, kTitle);
-    EXPECT_EQ(shown.face, kFace);
-    EXPECT_EQ(shown.fontHeight, tenPointHeight);
-    EXPECT_EQ(shown.client.cx, shown.expectedClient.cx);
-    EXPECT_EQ(shown.client.cy, shown.expectedClient.cy);
     const int camera = IDC_CAMERA_LEFT + before.cameraPosition;
     const int cardSize = shape.asksCardSize ? IDC_ONE_PARTITION + before.cardSizeChoice : 0;
     EXPECT_EQ(shown.camera, camera);

@@ -20,14 +20,11 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kPollMilliseconds = 50;
 
-// Wine's file browser: its program, its window class, and the end of its
-// title on a drive root without a label.
+// Wine's file browser: its program and its window class.
 constexpr char kFileBrowserProgram[] = "explorer.exe";
 constexpr char kFileBrowserClass[] = "ExplorerWClass";
-constexpr char kCardFolderTitleEnd[] = "(E:)";
 
-HWND FindCardFolderWindow() {
-  const std::string_view end = kCardFolderTitleEnd;
+HWND FindFolderWindow(std::string_view end) {
   for (HWND window = FindWindowExA(nullptr, nullptr, kFileBrowserClass, nullptr); window != nullptr;
        window = FindWindowExA(nullptr, window, kFileBrowserClass, nullptr)) {
     const std::string title = WindowText(window);
@@ -129,9 +126,9 @@ std::vector<DWORD> FileBrowserProcesses() {
   return found;
 }
 
-bool CloseCardFolderWindow(DWORD milliseconds) {
+bool CloseFolderWindow(const std::string& titleEnd, DWORD milliseconds) {
   HWND window = nullptr;
-  if (!WaitUntil([&] { return (window = FindCardFolderWindow()) != nullptr; }, milliseconds)) {
+  if (!WaitUntil([&] { return (window = FindFolderWindow(titleEnd)) != nullptr; }, milliseconds)) {
     return false;
   }
   DWORD processId = 0;
@@ -139,6 +136,41 @@ bool CloseCardFolderWindow(DWORD milliseconds) {
   const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
   PostMessageA(window, WM_CLOSE, 0, 0);
   return process != nullptr && WaitForSingleObject(process.get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+std::string CommandOutput(const std::string& commandLine) {
+  SECURITY_ATTRIBUTES inherited{};
+  inherited.nLength = sizeof inherited;
+  inherited.bInheritHandle = TRUE;
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return {};
+  const UniqueHandle reader(readEnd);
+  UniqueHandle writer(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return {};
+  }
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  writer.reset();  // the pipe ends when the child's copy of the write end closes
+  std::string output;
+  std::array<char, 4096> chunk{};
+  DWORD got = 0;
+  while (ReadFile(readEnd, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) && got > 0) {
+    output.append(chunk.data(), got);
+  }
+  WaitForSingleObject(process.get(), INFINITE);
+  return output;
 }
 
 }  // namespace wintest

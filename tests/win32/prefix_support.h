@@ -49,9 +49,13 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 // The processes of the shell's file browser now running.
 std::vector<DWORD> FileBrowserProcesses();
-// Waits for the shell's file browser window on the card root E:\, closes it
-// and waits for its process to end; false when no such window came or it
-// would not go.
-bool CloseCardFolderWindow(DWORD milliseconds);
+// Waits for the shell's file browser window whose title ends with this text
+// (the folder's name; "(E:)" for the card root), closes it and waits for its
+// process to end; false when no such window came or it would not go.
+bool CloseFolderWindow(const std::string& titleEnd, DWORD milliseconds);
+constexpr char kCardFolderTitleEnd[] = "(E:)";
+
+// Runs the command line and returns what it wrote to its standard output.
+std::string CommandOutput(const std::string& commandLine);
 
 }  // namespace wintest

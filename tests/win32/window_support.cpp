@@ -229,4 +229,38 @@ void ExpectTemplateItems(const DialogTemplate& dialog, const ExpectedControl* ex
   }
 }
 
+void ExpectTemplate(const char* name, const ExpectedFrame& frame, const ExpectedControl* expected,
+                    std::size_t count) {
+  const DialogTemplate dialog = ReadTemplate(name);
+  EXPECT_EQ(dialog.style, frame.style);
+  EXPECT_EQ(dialog.title, frame.title);
+  EXPECT_EQ(dialog.pointSize, frame.pointSize);
+  EXPECT_EQ(dialog.face, frame.face);
+  EXPECT_EQ(dialog.place.left, frame.units.left);
+  EXPECT_EQ(dialog.place.top, frame.units.top);
+  EXPECT_EQ(dialog.place.right, frame.units.right);
+  EXPECT_EQ(dialog.place.bottom, frame.units.bottom);
+  ExpectTemplateItems(dialog, expected, count);
+}
+
+namespace {
+constexpr int kPointsPerInch = 72;
+}  // namespace
+
+void ExpectShownFrame(HWND dialog, const ExpectedFrame& frame) {
+  EXPECT_EQ(WindowText(dialog), frame.title);
+  LOGFONTA font{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+  EXPECT_STREQ(font.lfFaceName, frame.face);
+  HDC screen = GetDC(nullptr);
+  const LONG height = -MulDiv(frame.pointSize, GetDeviceCaps(screen, LOGPIXELSY), kPointsPerInch);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(font.lfHeight, height);
+  RECT client{};
+  GetClientRect(dialog, &client);
+  const RECT size = ToPixels(dialog, {0, 0, frame.units.right, frame.units.bottom});
+  EXPECT_EQ(client.right, size.right);
+  EXPECT_EQ(client.bottom, size.bottom);
+}
+
 }  // namespace wintest

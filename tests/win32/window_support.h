@@ -98,4 +98,19 @@ DialogTemplate ReadTemplate(const char* name);
 void ExpectTemplateItems(const DialogTemplate& dialog, const ExpectedControl* expected,
                          std::size_t count);
 
+// A dialog's own part of its template.
+struct ExpectedFrame {
+  DWORD style;
+  const char* title;
+  WORD pointSize;
+  const char* face;
+  RECT units;  // x, y, width, height
+};
+// The named template: its frame and every item exactly as expected.
+void ExpectTemplate(const char* name, const ExpectedFrame& frame, const ExpectedControl* expected,
+                    std::size_t count);
+// The dialog as the system made it from that frame: title, font face and
+// height, and client size.
+void ExpectShownFrame(HWND dialog, const ExpectedFrame& frame);
+
 }  // namespace wintest
