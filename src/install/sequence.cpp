@@ -4,12 +4,10 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
-#include "common/paths.h"
 #include "common/module_directory.h"
+#include "common/paths.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
-#include "disk/partition_table.h"
-#include "host/host.h"
 #include "install/file_set.h"
 #include "res/ids.h"
 

@@ -1,5 +1,5 @@
 // What the guided sequences (New Install, Version Up) share: the checks
-// before they start, and the order of the card's partitions while they work.
+// before they start and before they copy, and their early end.
 #pragma once
 
 #include "disk/partition_order.h"
