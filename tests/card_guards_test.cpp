@@ -34,7 +34,8 @@ struct Pc {
   sim::Machine machine;
   std::shared_ptr<sim::Card> card;
 
-  Pc() {
+  explicit Pc(sim::Windows windows = sim::Windows::Win10) {
+    machine.windows = windows;
     testing_cards::SetUpPc(machine);
     card = NewCard(64 * kMb, kCardDevice);
     machine.Insert('E', card);
@@ -130,7 +131,7 @@ TEST(Reinsert, TheRemovePromptIsCheckedAndAskedOnceMore) {
   for (const Case& c : {Case{"re-inserted", 1, 0}, Case{"re-inserted at the second asking", 2, 0},
                         Case{"never re-inserted", 0, 1}}) {
     SCOPED_TRACE(c.name);
-    Pc pc;
+    Pc pc(sim::Windows::Win7);  // whose reader letter shows the first entry only
     const int askings = c.reinsertAt == 1 ? 1 : 2;
     for (int asking = 1; asking <= askings; ++asking) {
       pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
@@ -199,7 +200,7 @@ TEST(ProgramOnCard, CommandsThatEraseTheCardRefuseIt) {
         // The first question comes; Cancel (or No) leaves the card alone.
         const bool choice = command.id != IDC_SWAP_PARTITIONS;
         const char* first = command.id == IDC_FORMAT ? "Format FAT(YES) or FAT32(NO) ?" : command.question;
-        if (command.id == IDC_FORMAT) common::gCardState.firstPartitionSizeMb = 40;
+        if (command.id == IDC_FORMAT) common::gCardState.volumeSizeMb = 40;
         pc.machine.ExpectBox("Confirm", first, choice ? host::kIdCancel : host::kIdNo);
       }
       const Bytes vbr = pc.Vbr();
@@ -257,21 +258,26 @@ TEST(DeviceAccess, EachUseOpensItsDeviceAsTheDeviceTableSays) {
     std::function<void(sim::Machine&)> run;
     std::set<std::string> opens;
   };
+  // The card shows as E: and F:; every letter is asked which disk it lies on.
   const std::string volume = "open \\\\.\\E: ";
+  const std::string second = "open \\\\.\\F: ";
+  const std::string fixed = "open \\\\.\\D: [0]";
   const std::string drive = "open \\\\.\\PHYSICALDRIVE2 ";
   const std::string system = "open \\\\.\\C: [0]";
   const Case cases[] = {
-      {"scan", [](sim::Machine&) { host::SendCommand(IDC_SCAN); }, {volume + "[r]"}},
+      {"scan", [](sim::Machine&) { host::SendCommand(IDC_SCAN); }, {volume + "[r]", second + "[r]"}},
       {"inspection", [](sim::Machine&) { host::SendCommand(IDC_INSPECT); },
        {volume + "[rw]", drive + "[r]", system}},
-      {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); }, {volume + "[rw]"}},
-      {"swap",
+      {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); },
+       {volume + "[rw]", drive + "[r]"}},
+      {"swap, its volumes locked",
        [](sim::Machine& m) {
          m.ExpectBox("Confirm", "Sure?", host::kIdYes);
          m.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk);
          host::SendCommand(IDC_SWAP_PARTITIONS);
        },
-       {volume + "[r]", volume + "[rw]", drive + "[r]", drive + "[rw]", system}},
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", second + "[rw]", drive + "[r]",
+        drive + "[rw]", system}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

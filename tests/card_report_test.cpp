@@ -118,10 +118,12 @@ TEST_F(InspectTest, PartitionsAreNumberedByTheirPlaceInTheLayout) {
   Insert(16 * kMb, {{0, 0, 0}, {6, 100, 4096}});
   EXPECT_EQ(machine.Text(IDC_REPORT),
             "Total capacity : 16 MB\nPartition2  ---  Type : 6(FAT16)  Capacity : 2.00 MB\n");
-  EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB");  // no suffix: entry 1 is empty
-  EXPECT_FALSE(machine.Visible(IDC_MAKE_BOOTABLE));
+  // E: shows entry 2: its own type and size decide, whatever entry 1 holds.
+  EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT16) (Card is probably not bootable!)");
+  EXPECT_TRUE(machine.Visible(IDC_MAKE_BOOTABLE));
   EXPECT_EQ(common::gCardState.partitionCount, 1);
   EXPECT_EQ(common::gCardState.firstPartitionSizeMb, 0);
+  EXPECT_EQ(common::gCardState.volumeSizeMb, 2);
 }
 
 TEST_F(InspectTest, LogicalDrivesAreListedAfterThePrimaryEntries) {

@@ -64,6 +64,7 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
     int quickAnswer;  // kNotAsked when the command ended before it
     const char* line;  // nullptr: nothing runs, nothing is posted
     const char* fileSystem;
+    bool secondEntry = false;  // the partition in entry 2, entry 1 empty
   };
   const Case cases[] = {
       {10, kNotAsked, host::kIdNo, "format.com E: /fs:fat", "FAT12   "},
@@ -72,6 +73,8 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
       {40, host::kIdYes, host::kIdYes, "format.com E: /q /fs:fat", "FAT16   "},
       {4000, host::kIdNo, host::kIdNo, "format.com E: /fs:fat32", "FAT32   "},
       {4001, kNotAsked, host::kIdYes, "format.com E: /q /fs:fat32", "FAT32   "},
+      // The letter's own partition decides, not an empty first entry.
+      {4097, kNotAsked, host::kIdYes, "format.com E: /q /fs:fat32", "FAT32   ", true},
       {40, host::kIdCancel, kNotAsked, nullptr, nullptr},
       {40, kBoxNotShown, kNotAsked, nullptr, nullptr},
       {40, host::kIdNo, host::kIdCancel, nullptr, nullptr},
@@ -80,7 +83,7 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.partitionMb) + " MB, answers " + std::to_string(c.fatAnswer) +
                  "/" + std::to_string(c.quickAnswer));
-    Pc pc(c.partitionMb);
+    Pc pc(c.partitionMb, c.secondEntry);
     const Bytes before = pc.BootSector();
     if (c.fatAnswer == kBoxNotShown) {
       pc.machine.ExpectBox("Confirm", kFatOrFat32, kBoxNotShown);
@@ -108,7 +111,7 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
 // What format.com cannot do is reported with 2052; the card is inspected
 // again. A card that cannot be written, or no card, runs nothing at all.
 TEST(Format, FailuresAreReportedAndUnwritableCardsAreLeftAlone) {
-  enum class Fault { Missing, ExitCode, FatTooLarge, Fat32TooSmall, Locked, NoCard };
+  enum class Fault { Missing, ExitCode, Fat32TooSmall, Locked, NoCard };
   struct Case {
     const char* name;
     Fault fault;
@@ -119,15 +122,13 @@ TEST(Format, FailuresAreReportedAndUnwritableCardsAreLeftAlone) {
   const Case cases[] = {
       {"format.com missing", Fault::Missing, 40, host::kIdYes, true},
       {"format.com fails", Fault::ExitCode, 40, host::kIdYes, true},
-      // No first entry: FAT without a question, onto the second entry's volume.
-      {"FAT on 4097 MB", Fault::FatTooLarge, 4097, kNotAsked, true},
       {"FAT32 on 30 MB", Fault::Fat32TooSmall, 30, host::kIdNo, true},
       {"locked card", Fault::Locked, 40, kNotAsked, false},
       {"no card identified", Fault::NoCard, 40, kNotAsked, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Pc pc(c.partitionMb, c.fault == Fault::FatTooLarge);
+    Pc pc(c.partitionMb);
     const Bytes before = pc.BootSector();
     const bool asks = c.fault != Fault::Locked && c.fault != Fault::NoCard;
     switch (c.fault) {
@@ -135,7 +136,6 @@ TEST(Format, FailuresAreReportedAndUnwritableCardsAreLeftAlone) {
       case Fault::ExitCode: pc.machine.formatExitCode = 5; break;
       case Fault::Locked: pc.card->faults.locked = true; break;
       case Fault::NoCard: common::gCardState.physicalDrivePath.clear(); break;
-      case Fault::FatTooLarge:
       case Fault::Fat32TooSmall: break;
     }
     if (asks) {

@@ -41,6 +41,7 @@ constexpr char kQuick[] = "Quick Format ?";
 constexpr char kFormatFailed[] = "Cannot format SD Card!";
 constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
 constexpr char kNoOldVersion[] = "Cannot find Old version on your SD card!";
+constexpr char kSwapFailed[] = "Cannot write boot sector! Maybe write protected.";
 constexpr char kFilesMissing[] = "VORN files are missing beside the installer!";
 constexpr char kOneTwo[] = "Need to re-create two partitions.\nContinue to install VORN ? ";
 constexpr char kRecreateOne[] = "Need to re-create one partition.\nContinue to install VORN ? ";
@@ -50,9 +51,20 @@ constexpr char kInstalled[] =
 constexpr char kVersionUpDone[] =
     "Version Up finished!\nLock the card, insert into the camera and VORN will auto-boot.";
 
-std::string TestName() {
+// Every sequence runs under both Windows: every partition under a letter of
+// its own, or only the first one under the reader's.
+struct Model {
+  sim::Windows windows;
+  const char* name;
+  bool Win7() const { return windows == sim::Windows::Win7; }
+};
+constexpr Model kModels[] = {{sim::Windows::Win10, "win10"}, {sim::Windows::Win7, "win7"}};
+
+// Keeps the finished card as "<test>[.<variant>].<model>.img".
+void Keep(const sim::Card& card, const Model& model, const std::string& variant = {}) {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
+  testing_cards::KeepCard(card, std::string(info->test_suite_name()) + "." + info->name() +
+                                    (variant.empty() ? "" : "." + variant) + "." + model.name);
 }
 
 std::string Entry(std::uint64_t start, std::uint64_t size, const char* type) {
@@ -72,7 +84,8 @@ struct Pc {
   sim::Machine machine;
   std::shared_ptr<sim::Card> card;
 
-  Pc() {
+  explicit Pc(sim::Windows windows = sim::Windows::Win10) {
+    machine.windows = windows;
     testing_cards::SetUpPc(machine);
     testing_cards::PutFileSet(machine);
   }
@@ -150,55 +163,64 @@ std::string FatType(const sim::Card& card, std::uint64_t firstSector) {
 
 // ---- New Install ---------------------------------------------------------------
 
+// On the 32 GB card the partitions come back under other letters than the
+// card had: the program asks which letter shows which partition.
 TEST(NewInstall, TwoPartitionsOnAn8GbAndA32GbCard) {
-  for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
-    SCOPED_TRACE(sectors);
-    Pc pc;
-    pc.InsertOnePartitionCard(sectors, {{"OLD.TXT", "old"}});
-    pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
-      EXPECT_TRUE(dialog.Checked(IDC_TWO_PARTITIONS));  // 4000 MB or more
-      dialog.Click(IDC_CAMERA_RIGHT);
-      dialog.Click(1);
-    });
-    pc.Answer(kOneTwo, host::kIdYes);
-    pc.RemoveAndReinsert();  // the new table
-    pc.RemoveAndReinsert();  // the swap: the large partition shows
-    pc.Answer(kQuick, host::kIdYes);
-    pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
-    host::SendCommand(IDC_NEW_INSTALL);
+  for (const Model& model : kModels) {
+    for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
+      SCOPED_TRACE(std::string(model.name) + ", " + std::to_string(sectors));
+      Pc pc(model.windows);
+      const bool otherLetters = sectors == k32GbCard && !model.Win7();
+      if (otherLetters) pc.machine.mountedDevices = {{{0, kSmallStart}, 'H'}, {{0, kLargeStart}, 'G'}};
+      pc.InsertOnePartitionCard(sectors, {{"OLD.TXT", "old"}});
+      pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
+        EXPECT_TRUE(dialog.Checked(IDC_TWO_PARTITIONS));  // 4000 MB or more
+        dialog.Click(IDC_CAMERA_RIGHT);
+        dialog.Click(1);
+      });
+      pc.Answer(kOneTwo, host::kIdYes);
+      pc.RemoveAndReinsert();                     // the new table
+      if (model.Win7()) pc.RemoveAndReinsert();  // the swap: the large partition shows
+      pc.Answer(kQuick, host::kIdYes);
+      pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
+      host::SendCommand(IDC_NEW_INSTALL);
 
-    const sim::Card& card = *pc.card;
-    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(sectors));
-    EXPECT_TRUE(HasBootMark(card, kSmallStart));
-    EXPECT_FALSE(HasBootMark(card, kLargeStart));
-    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
-    EXPECT_FALSE(ExistsAt(card, kSmallStart, "LYRE"));
-    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
-    EXPECT_FALSE(ExistsAt(card, kLargeStart, "OLD.TXT"));
-    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.BIN"), "add-on");
-    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config right");
-    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
-    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
-    testing_cards::CheckFileSystem(card, kLargeStart, sectors - 4098);
-    EXPECT_EQ(FatType(card, kSmallStart), "FAT12");
-    EXPECT_EQ(FatType(card, kLargeStart), "FAT32");
-    // The small partition's format is never quick and asks nothing.
-    EXPECT_EQ(pc.machine.LogMatching("process"),
-              (std::vector<std::string>{
-                  "process C:\\Windows\\system32\\format.com | format.com E: /fs:fat",
-                  "process C:\\Windows\\system32\\format.com | format.com E: /q /fs:fat32"}));
-    EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "box Confirm | Install finished!",
-                                                    "flush E", "eject"}));
-    EXPECT_TRUE(pc.machine.Ejected('E'));
-    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
-    testing_cards::KeepCard(card, TestName() + "." + std::to_string(sectors / 2048) + "MB");
+      const sim::Card& card = *pc.card;
+      EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(sectors));
+      EXPECT_TRUE(HasBootMark(card, kSmallStart));
+      EXPECT_FALSE(HasBootMark(card, kLargeStart));
+      EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+      EXPECT_FALSE(ExistsAt(card, kSmallStart, "LYRE"));
+      EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+      EXPECT_FALSE(ExistsAt(card, kLargeStart, "OLD.TXT"));
+      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.BIN"), "add-on");
+      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config right");
+      EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+      testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+      testing_cards::CheckFileSystem(card, kLargeStart, sectors - 4098);
+      EXPECT_EQ(FatType(card, kSmallStart), "FAT12");
+      EXPECT_EQ(FatType(card, kLargeStart), "FAT32");
+      // The small partition's format is never quick and asks nothing.
+      const std::string small = otherLetters ? "H:" : "E:";
+      const std::string large = model.Win7() ? "E:" : otherLetters ? "G:" : "F:";
+      EXPECT_EQ(pc.machine.LogMatching("process"),
+                (std::vector<std::string>{
+                    "process C:\\Windows\\system32\\format.com | format.com " + small + " /fs:fat",
+                    "process C:\\Windows\\system32\\format.com | format.com " + large + " /q /fs:fat32"}));
+      EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "flush", "box Confirm | Install finished!",
+                                                      "flush", "eject"}));
+      EXPECT_TRUE(pc.machine.Ejected('E'));
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+      Keep(card, model, std::to_string(sectors / 2048) + "MB");
+    }
   }
 }
 
 TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
-  for (const bool hadTwo : {false, true}) {
-    SCOPED_TRACE(hadTwo ? "had two" : "had one");
-    Pc pc;
+  for (const Model& model : kModels) {
+   for (const bool hadTwo : {false, true}) {
+    SCOPED_TRACE(std::string(model.name) + (hadTwo ? ", had two" : ", had one"));
+    Pc pc(model.windows);
     if (hadTwo) {
       pc.InsertTwoPartitionCard(k2GbCard, false, true);
     } else {
@@ -233,7 +255,8 @@ TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
     EXPECT_EQ(pc.Count("process"), 1u);
     EXPECT_EQ(pc.Count("box Remove"), hadTwo ? 1u : 0u);
     EXPECT_TRUE(pc.machine.Ejected('E'));
-    testing_cards::KeepCard(card, TestName() + (hadTwo ? ".HadTwo" : ".HadOne"));
+    Keep(card, model, hadTwo ? "HadTwo" : "HadOne");
+   }
   }
 }
 
@@ -275,32 +298,37 @@ TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
   EXPECT_EQ(pc.machine.ShellCalls()[1].function, host::kFoMove);
   EXPECT_FALSE(pc.Logged("eject"));  // the card stays in the reader
   EXPECT_FALSE(pc.Logged("process"));
-  testing_cards::KeepCard(card, TestName());
+  EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"shell copy C:\\VORN\\LYRE.CFG.R", "flush E", "box Finish"}));
+  Keep(card, kModels[0]);
 }
 
 TEST(VersionUp, TwoPartitionsWithTheSmallOrTheLargePartitionFirst) {
-  for (const bool largeFirst : {false, true}) {
-    SCOPED_TRACE(largeFirst ? "large first" : "small first");
-    Pc pc;
-    pc.InsertTwoPartitionCard(k64MbCard, largeFirst, true, {{"LYRE/LYRE.CFG", "user config"}});
-    pc.Dialog("INSTSET2", Choose({}));
-    if (largeFirst) pc.RemoveAndReinsert();  // first partition over 10 MB
-    pc.RemoveAndReinsert();
-    pc.Notice("Finish", kVersionUpDone);
-    host::SendCommand(IDC_VERSION_UP);
+  for (const Model& model : kModels) {
+    for (const bool largeFirst : {false, true}) {
+      SCOPED_TRACE(std::string(model.name) + (largeFirst ? ", large first" : ", small first"));
+      Pc pc(model.windows);
+      pc.InsertTwoPartitionCard(k64MbCard, largeFirst, true, {{"LYRE/LYRE.CFG", "user config"}});
+      pc.Dialog("INSTSET2", Choose({}));
+      // The older Windows show the first entry only: the partition that is
+      // not first is swapped there, with the prompts.
+      if (model.Win7() && largeFirst) pc.RemoveAndReinsert();
+      if (model.Win7()) pc.RemoveAndReinsert();
+      pc.Notice("Finish", kVersionUpDone);
+      host::SendCommand(IDC_VERSION_UP);
 
-    const sim::Card& card = *pc.card;
-    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(k64MbCard));
-    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
-    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
-    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
-    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
-    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
-    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
-    testing_cards::CheckFileSystem(card, kLargeStart, k64MbCard - 4098);
-    EXPECT_EQ(pc.Count("box Remove"), largeFirst ? 2u : 1u);
-    EXPECT_TRUE(pc.machine.Ejected('E'));
-    testing_cards::KeepCard(card, TestName() + (largeFirst ? ".LargeFirst" : ".SmallFirst"));
+      const sim::Card& card = *pc.card;
+      EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(k64MbCard));
+      EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
+      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
+      EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+      EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+      testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+      testing_cards::CheckFileSystem(card, kLargeStart, k64MbCard - 4098);
+      EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"flush", "box Finish", "eject"}));
+      EXPECT_TRUE(pc.machine.Ejected('E'));
+      Keep(card, model, largeFirst ? "LargeFirst" : "SmallFirst");
+    }
   }
 }
 
@@ -378,13 +406,16 @@ TEST(GuidedSequences, DeclinedOrRefusedRunsWriteNothing) {
 
 // A sequence that ends after it has put the large partition first puts the
 // small one first again and ejects the card; before that, the card is left
-// as far as it got, with nothing more written.
+// as far as it got, with nothing more written. The older Windows, where the
+// sequences swap.
 TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
   struct Case {
     const char* name;
     unsigned command;
     std::function<void(Pc&)> user;
     bool restored;  // the quiet swap back and the eject
+    bool largeFirst = false;  // the card's order, before and after
+    bool bootFile = true;     // the card holds an old version
   };
   std::shared_ptr<sim::Card> other;  // a card the user puts in by mistake
   const auto twoPartitionsUntilTheSwap = [](Pc& pc) {
@@ -454,15 +485,46 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
       {"Version Up's swap is not kept", IDC_VERSION_UP,
        [](Pc& pc) {
          pc.Dialog("INSTSET2", Choose({}));
-         pc.machine.ExpectBox("Error", "Cannot write boot sector! Maybe write protected.", host::kIdOk);
+         pc.machine.ExpectBox("Error", kSwapFailed, host::kIdOk);
          pc.card->faults.dropsWrites = true;
+       },
+       false},
+      // Its first swap put the small partition first: nothing to undo.
+      {"Version Up's boot file copy fails after its first swap", IDC_VERSION_UP,
+       [](Pc& pc) {
+         pc.machine.shellFaults[1] = sim::ShellFault::Fails;
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.RemoveAndReinsert();
+       },
+       false, true},
+      // No VORN card after all: back to the order it came in.
+      {"no old version behind the large partition", IDC_VERSION_UP,
+       [](Pc& pc) {
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.RemoveAndReinsert();
+         pc.Notice("Error", kNoOldVersion);
+       },
+       true, true, false},
+      // A last swap that took effect but reported a failure is not undone.
+      {"the last swap is reported failed", IDC_NEW_INSTALL,
+       [&](Pc& pc) {
+         pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+         pc.Answer(kOneTwo, host::kIdYes);
+         pc.RemoveAndReinsert();
+         pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+         pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk, [&pc] {
+           pc.machine.Reinsert('E');
+           pc.card->faults.shortWrites = true;  // from here on: the last swap only
+         });
+         pc.Answer(kQuick, host::kIdYes);
+         pc.Notice("Error", kSwapFailed);
        },
        false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Pc pc;
-    pc.InsertTwoPartitionCard(k64MbCard, false, true, {{"LYRE/LYRE.CFG", "user config"}});
+    Pc pc(sim::Windows::Win7);
+    pc.InsertTwoPartitionCard(k64MbCard, c.largeFirst, c.bootFile, {{"LYRE/LYRE.CFG", "user config"}});
     other.reset();
     c.user(pc);
     const Bytes otherMbr = other ? other->Sector(0) : Bytes();
@@ -473,7 +535,9 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
       EXPECT_EQ(pc.machine.ShellCalls().size(), 1u);  // the boot file, before the swap
       continue;
     }
-    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), DualLayout(k64MbCard));
+    std::vector<std::string> layout = DualLayout(k64MbCard);
+    if (c.largeFirst && c.restored) std::swap(layout[0], layout[1]);
+    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), layout);
     EXPECT_EQ(pc.machine.Ejected('E'), c.restored);
     EXPECT_FALSE(pc.Logged("box Confirm | Install finished!"));
     EXPECT_FALSE(pc.Logged("box Finish"));
@@ -482,26 +546,40 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
 }
 
 // A format that fails stops the sequence before the boot mark and the
-// files: a card too large for FAT, or format.com that cannot start.
-TEST(GuidedSequences, AFailedFormatIsReportedAndNothingFollows) {
+// files; a layout whose partition its file system cannot hold is refused
+// before the first question.
+TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
+  constexpr char kSizeRefused[] = "Card size is not supported for this partition layout!";
   struct Case {
     const char* name;
     std::uint64_t sectors;
-    bool missing;
+    int layout;
+    bool missing;  // format.com does not start
   };
-  for (const Case& c : {Case{"FAT on an 8 GB card", k8GbCard, false},
-                        Case{"format.com missing", k64MbCard, true}}) {
+  const Case cases[] = {
+      {"format.com missing", k64MbCard, IDC_ONE_PARTITION, true},
+      {"FAT asked of an 8 GB partition", k8GbCard, IDC_ONE_PARTITION, false},
+      {"FAT32 asked of a 14 MB partition", 32768, IDC_TWO_PARTITIONS, false},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Pc pc;
     pc.InsertOnePartitionCard(c.sectors);
     pc.machine.formatMissing = c.missing;
+    const Bytes mbr = pc.card->Sector(0);
     const Bytes boot = pc.card->Sector(63);
-    pc.Dialog("INSTSET", Choose({IDC_ONE_PARTITION}));
-    pc.Answer(kNeedFormat, host::kIdYes);
-    pc.Answer(kQuick, host::kIdYes);
-    pc.Notice("Error", kFormatFailed);
+    pc.Dialog("INSTSET", Choose({c.layout}));
+    if (c.missing) {
+      pc.Answer(kNeedFormat, host::kIdYes);
+      pc.Answer(kQuick, host::kIdYes);
+      pc.Notice("Error", kFormatFailed);
+    } else {
+      pc.Notice("Error", kSizeRefused);
+    }
     host::SendCommand(IDC_NEW_INSTALL);
+    EXPECT_EQ(pc.card->Sector(0), mbr);
     EXPECT_EQ(pc.card->Sector(63), boot);
+    EXPECT_EQ(pc.Logged("process"), c.missing);
     EXPECT_TRUE(pc.machine.ShellCalls().empty());
     EXPECT_FALSE(pc.Logged("eject"));
   }

@@ -137,7 +137,8 @@ struct Pc {
   std::shared_ptr<sim::Card> card;
   std::uint64_t dataStart = 63;
 
-  explicit Pc(std::uint32_t firstPartitionMb = 0) {
+  explicit Pc(std::uint32_t firstPartitionMb = 0, sim::Windows windows = sim::Windows::Win10) {
+    machine.windows = windows;
     testing_cards::SetUpPc(machine);
     card = machine.NewCard(64 * kMb, 2);
     if (firstPartitionMb == 0) {
@@ -183,6 +184,8 @@ struct Pc {
   }
 };
 
+// The card shows as E: and, on Windows 10, F:; the PC has C: and D:, and
+// Z: is a network drive that the elevated program does not see.
 TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
   struct Case {
     std::string typed;
@@ -195,6 +198,13 @@ TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
       {"\\", "", {}},
       {"E:\\Images", "", {}},
       {"e:\\", "", {}},
+      {"F:\\Images", "", {}},
+      {"Z:\\Images", "", {}},
+      {"\\\\?\\E:\\Images", "", {}},
+      {"\\\\.\\e:\\Images", "", {}},
+      {"\\\\localhost\\E$\\Images", "", {}},
+      {"\\\\camera-pc\\e$\\Images", "", {}},
+      {"\\\\?\\UNC\\127.0.0.1\\E$\\Images", "", {}},
       {"\\\\server\\", "", {}},
       {"D:\\", "D:\\", {}},
       {"C:\\Images\\", "C:\\Images", {"C:\\Images"}},
@@ -202,38 +212,41 @@ TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
        {"C:\\Fotos", "C:\\Fotos\\Caf\xE9", "C:\\Fotos\\Caf\xE9\\2010"}},
       {"\\\\server\\share\\Images", "\\\\server\\share\\Images", {"\\\\server\\share\\Images"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
-    Pc pc(9);  // a card whose boot partition must be swapped away first
-    const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
-    pc.machine.MakePcFolder("\\\\server\\share");
-    pc.Destination(c.typed);
-    if (c.used.empty()) {
-      pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
-    } else {
-      pc.RemoveAndReinsert();
-      pc.RemoveAndReinsert();
+  for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
+    for (const Case& c : cases) {
+      const bool win7 = windows == sim::Windows::Win7;
+      SCOPED_TRACE((win7 ? "win7: " : "win10: ") + c.typed);
+      Pc pc(9, windows);  // a card whose boot partition the older Windows swap away
+      const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
+      pc.machine.MakePcFolder("\\\\server\\share");
+      pc.Destination(c.typed);
+      if (c.used.empty()) {
+        pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
+      } else if (win7) {
+        pc.RemoveAndReinsert();
+        pc.RemoveAndReinsert();
+      }
+      host::SendCommand(IDC_COPY_IMAGES);
+      EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), table);
+      if (c.used.empty()) {
+        EXPECT_TRUE(pc.machine.ShellCalls().empty());
+        EXPECT_TRUE(pc.machine.LogMatching("box Remove").empty());  // refused before any swap
+        continue;
+      }
+      std::vector<std::string> made;
+      for (const std::string& line : pc.machine.LogMatching("mkdir ")) made.push_back(line);
+      std::vector<std::string> expected;
+      for (const std::string& folder : c.made) expected.push_back("mkdir " + folder + " like " + kTemporary);
+      EXPECT_EQ(made, expected);
+      ASSERT_EQ(pc.machine.ShellCalls().size(), 1u);
+      const sim::ShellCall& call = pc.machine.ShellCalls()[0];
+      EXPECT_EQ(call.function, host::kFoCopy);
+      EXPECT_EQ(call.from, win7 ? "E:\\DCIM\\*." : "F:\\DCIM\\*.");  // the large partition's letter
+      EXPECT_EQ(call.to, c.used);
+      EXPECT_EQ(call.flags, 0u);
+      EXPECT_EQ(pc.OnPc(c.used + "\\100ABCDE\\P1.JPG"), "picture one");
+      EXPECT_TRUE(pc.Opened(c.used));
     }
-    host::SendCommand(IDC_COPY_IMAGES);
-    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), table);
-    if (c.used.empty()) {
-      EXPECT_TRUE(pc.machine.ShellCalls().empty());
-      EXPECT_TRUE(pc.machine.LogMatching("box Remove").empty());  // refused before any swap
-      continue;
-    }
-    std::vector<std::string> made;
-    for (const std::string& line : pc.machine.LogMatching("mkdir ")) made.push_back(line);
-    std::vector<std::string> expected;
-    for (const std::string& folder : c.made) expected.push_back("mkdir " + folder + " like " + kTemporary);
-    EXPECT_EQ(made, expected);
-    ASSERT_EQ(pc.machine.ShellCalls().size(), 1u);
-    const sim::ShellCall& call = pc.machine.ShellCalls()[0];
-    EXPECT_EQ(call.function, host::kFoCopy);
-    EXPECT_EQ(call.from, "E:\\DCIM\\*.");
-    EXPECT_EQ(call.to, c.used);
-    EXPECT_EQ(call.flags, 0u);
-    EXPECT_EQ(pc.OnPc(c.used + "\\100ABCDE\\P1.JPG"), "picture one");
-    EXPECT_TRUE(pc.Opened(c.used));
   }
 }
 
@@ -275,26 +288,34 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       {"copy fails", 9, End::CopyFails, true},
       {"copy cancelled at the shell's question", 9, End::Cancelled, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Pc pc(c.firstMb);
-    const std::string table = testing_cards::SfdiskDump(*pc.card);
-    if (c.end == End::NoImageFolder) sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
-    if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
-    if (c.end == End::Cancelled) {
-      pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
-      pc.machine.replaceAnswers = {host::kIdCancel};
+  for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
+    for (const Case& c : cases) {
+      const bool swaps = c.swaps && windows == sim::Windows::Win7;  // only there
+      SCOPED_TRACE(std::string(swaps == c.swaps ? "" : "win10: ") + c.name);
+      Pc pc(c.firstMb, windows);
+      const std::string table = testing_cards::SfdiskDump(*pc.card);
+      if (c.end == End::NoImageFolder) {
+        sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
+      }
+      if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
+      if (c.end == End::Cancelled) {
+        pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
+        pc.machine.replaceAnswers = {host::kIdCancel};
+      }
+      pc.Destination("C:\\Images");
+      if (swaps) pc.RemoveAndReinsert();
+      if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
+      if (swaps) pc.RemoveAndReinsert();
+      host::SendCommand(IDC_COPY_IMAGES);
+      EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
+      EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), swaps ? 2u : 0u);
+      EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
+      if (c.end != End::NoImageFolder && c.end != End::CopyFails) {
+        EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P1.JPG"), "picture one");
+      }
+      EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }
-    pc.Destination("C:\\Images");
-    if (c.swaps) pc.RemoveAndReinsert();
-    if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
-    if (c.swaps) pc.RemoveAndReinsert();
-    host::SendCommand(IDC_COPY_IMAGES);
-    EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
-    EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), c.swaps ? 2u : 0u);
-    EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
-    EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
-    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
   }
 }
 

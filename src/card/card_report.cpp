@@ -7,6 +7,7 @@
 #include "common/catalogue.h"
 #include "common/card_state.h"
 #include "disk/boot_marks.h"
+#include "disk/card_disk.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
 #include "disk/system_disk.h"
@@ -25,6 +26,13 @@ constexpr std::uint64_t kDecimalsBelowMb = 10;
 constexpr std::size_t kLineBufferSize = 512;
 
 constexpr std::size_t kBootMarkLength = sizeof(disk::kBootMark) - 1;
+
+// Where a boot sector names its file system, and the names of the two that
+// never take the boot mark: it would land in their own fields.
+constexpr std::size_t kFat32NameOffset = 82;
+constexpr char kFat32Name[] = "FAT32   ";
+constexpr std::size_t kNtfsNameOffset = 3;
+constexpr char kNtfsName[] = "NTFS    ";
 
 enum class FileSystem { Fat12, Fat16, Ntfs, Fat32, Other };
 
@@ -63,36 +71,54 @@ std::string Format(unsigned formatId, int first, int second = 0) {
 int ToMb(std::uint64_t bytes) { return static_cast<int>(bytes / kBytesPerMb); }
 
 void ClearCardState() {
-  gCardState.bootMarkSeen = 0;
-  gCardState.firstPartitionSizeMb = 0;
-  gCardState.totalSizeMb = 0;
-  gCardState.partitionCount = 0;
-  gCardState.totalSectors = 0;
+  const std::string root = gCardState.driveRoot;
+  const std::string path = gCardState.physicalDrivePath;
+  gCardState = common::CardState{};
+  gCardState.driveRoot = root;
+  gCardState.physicalDrivePath = path;
 }
 
 enum class Identification { Identified, NoVolume, NoDeviceNumber, SystemDiskUnknown };
 
-Identification IdentifyPhysicalDrive() {
+// The selected letter's volume: on which disk, and where on it.
+struct SelectedVolume {
+  std::uint32_t deviceNumber = 0;
+  bool placed = false;
+  host::PartitionInfo place;
+};
+
+Identification IdentifyPhysicalDrive(SelectedVolume& selected) {
   disk::UniqueHandle volume = disk::OpenVolume(disk::Access::ReadWrite);
   if (!volume.Valid()) return Identification::NoVolume;
   host::StorageDeviceNumber device;
   if (!disk::GetDeviceNumber(volume.Get(), device)) return Identification::NoDeviceNumber;
+  selected.placed = host::QueryPartitionInfo(volume.Get(), selected.place);
   volume.Close();
   switch (disk::JudgeDevice(device)) {
     case disk::DeviceVerdict::Card: break;
     case disk::DeviceVerdict::NotACard: return Identification::NoVolume;
     case disk::DeviceVerdict::SystemDiskUnknown: return Identification::SystemDiskUnknown;
   }
+  selected.deviceNumber = device.deviceNumber;
   gCardState.physicalDrivePath = common::PhysicalDrivePath(device.deviceNumber);
   return Identification::Identified;
 }
 
-bool ReadCapacity(host::Handle drive) {
+// False when the card's sectors are not the 512 bytes that every table and
+// boot sector here is made of.
+bool ReadCapacity(host::Handle drive, bool& usableSectors) {
   disk::DiskSize size;
+  usableSectors = true;
   if (!disk::ReadDiskSize(drive, size)) return false;
+  usableSectors = size.bytesPerSector == disk::kSectorSize;
   gCardState.totalSizeMb = ToMb(size.bytes);
   gCardState.totalSectors = size.sectors;
   return true;
+}
+
+void TakeVolumeSize(std::uint64_t bytes) {
+  gCardState.volumeSizeMb = ToMb(bytes);
+  gCardState.volumeSectors = bytes / disk::kSectorSize;
 }
 
 std::string PartitionLine(std::size_t position, const disk::PartitionInformation& entry) {
@@ -103,26 +129,37 @@ std::string PartitionLine(std::size_t position, const disk::PartitionInformation
   return line;
 }
 
-// Appends the partition lines; returns false when the layout could not be read.
-bool ReadPartitions(host::Handle drive, std::string& report, std::uint8_t& firstType) {
+// Appends the partition lines and finds the selected letter's partition
+// (the first entry where the system does not say which); returns false when
+// the layout could not be read.
+bool ReadPartitions(host::Handle drive, const SelectedVolume& selected, std::string& report,
+                    std::uint8_t& selectedType) {
   disk::DriveLayout layout;
   if (!disk::GetDriveLayout(drive, layout)) return false;
+  if (layout.style == disk::PartitionStyle::Gpt) {
+    gCardState.gptDisk = true;
+    report += common::LoadMessageText(MSG_REPORT_GPT);
+    return true;
+  }
   for (std::size_t k = 0; k < layout.entries.size(); ++k) {
     const disk::PartitionInformation& entry = layout.entries[k];
     if (entry.partitionType == 0) continue;
     ++gCardState.partitionCount;
     report += PartitionLine(k, entry);
-    if (k == 0) {
-      firstType = entry.partitionType;
-      gCardState.firstPartitionSizeMb = ToMb(static_cast<std::uint64_t>(entry.partitionLength));
+    const auto length = static_cast<std::uint64_t>(entry.partitionLength);
+    if (k == 0) gCardState.firstPartitionSizeMb = ToMb(length);
+    const bool shown = selected.placed ? entry.startingOffset == selected.place.startingOffset : k == 0;
+    if (shown) {
+      selectedType = entry.partitionType;
+      if (!selected.placed) TakeVolumeSize(length);
     }
   }
   return true;
 }
 
-unsigned FileSystemSuffix(std::uint8_t firstType, bool& offerBootMark) {
+unsigned FileSystemSuffix(std::uint8_t volumeType, bool& offerBootMark) {
   offerBootMark = false;
-  switch (FileSystemOf(firstType)) {
+  switch (FileSystemOf(volumeType)) {
     case FileSystem::Fat12: offerBootMark = true; return MSG_SUFFIX_FAT12;
     case FileSystem::Fat16: offerBootMark = true; return MSG_SUFFIX_FAT16;
     case FileSystem::Ntfs: return MSG_SUFFIX_NTFS;
@@ -132,12 +169,14 @@ unsigned FileSystemSuffix(std::uint8_t firstType, bool& offerBootMark) {
   return 0;
 }
 
-bool HasBootMark(const disk::Sector& sector) {
-  return std::equal(disk::kBootMark, disk::kBootMark + kBootMarkLength,
-                    sector.begin() + disk::kBootMarkOffset);
+template <std::size_t N>
+bool Names(const disk::Sector& sector, std::size_t offset, const char (&text)[N]) {
+  return std::equal(text, text + N - 1, sector.begin() + static_cast<long>(offset));
 }
 
-void WriteStatusLine(std::uint8_t firstType) {
+bool HasBootMark(const disk::Sector& sector) { return Names(sector, disk::kBootMarkOffset, disk::kBootMark); }
+
+void WriteStatusLine(std::uint8_t volumeType) {
   std::string line;
   std::uint64_t volumeBytes = 0;
   if (host::GetDiskTotalBytes(gCardState.driveRoot.c_str(), volumeBytes)) {
@@ -145,7 +184,7 @@ void WriteStatusLine(std::uint8_t firstType) {
     host::ShowControl(IDC_FOLDER_OPEN, host::kSwShow);
   }
   bool offerBootMark = false;
-  const unsigned suffix = FileSystemSuffix(firstType, offerBootMark);
+  const unsigned suffix = FileSystemSuffix(volumeType, offerBootMark);
   if (suffix != 0) line += common::LoadMessageText(suffix);
   if (offerBootMark) host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwShow);
 
@@ -155,6 +194,10 @@ void WriteStatusLine(std::uint8_t firstType) {
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
     return;
   }
+  // Whatever the table's type says, the volume is what it is.
+  if (Names(sector, kFat32NameOffset, kFat32Name) || Names(sector, kNtfsNameOffset, kNtfsName)) {
+    host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
+  }
   if (HasBootMark(sector)) {
     gCardState.bootMarkSeen = 1;
     line += common::LoadMessageText(MSG_SUFFIX_BOOTABLE);
@@ -162,10 +205,20 @@ void WriteStatusLine(std::uint8_t firstType) {
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
     return;
   }
-  if (FileSystemOf(firstType) == FileSystem::Fat12 || FileSystemOf(firstType) == FileSystem::Fat16) {
+  if (FileSystemOf(volumeType) == FileSystem::Fat12 || FileSystemOf(volumeType) == FileSystem::Fat16) {
     line += common::LoadMessageText(MSG_SUFFIX_NOT_BOOTABLE);
   }
   host::SetControlText(IDC_STATUS, line.c_str());
+}
+
+// A reader whose sectors are not 512 bytes holds no card the program can
+// make: it says so, and identifies nothing.
+void RefuseReader() {
+  ClearCardState();
+  gCardState.physicalDrivePath.clear();
+  host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
+  host::ShowControl(IDC_FORMAT, host::kSwHide);
+  host::SetControlText(IDC_STATUS, common::LoadMessageText(MSG_SECTOR_SIZE_NOT_SUPPORTED));
 }
 
 }  // namespace
@@ -178,7 +231,7 @@ std::string FormatSize(std::uint64_t bytes, unsigned wholeFormatId, unsigned dec
 
 void InspectCard() {
   ClearCardState();
-  std::uint8_t firstType = 0;
+  std::uint8_t selectedType = 0;
   host::ShowControl(IDC_FORMAT, host::kSwShow);
   host::ShowControl(IDC_SWAP_PARTITIONS, host::kSwHide);
   host::ShowControl(IDC_FOLDER_OPEN, host::kSwHide);
@@ -190,7 +243,8 @@ void InspectCard() {
 
   // A card that is no longer reachable must not stay the target of commands.
   gCardState.physicalDrivePath.clear();
-  const Identification identification = IdentifyPhysicalDrive();
+  SelectedVolume selected;
+  const Identification identification = IdentifyPhysicalDrive(selected);
   if (identification == Identification::NoVolume ||
       identification == Identification::SystemDiskUnknown) {
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
@@ -209,15 +263,22 @@ void InspectCard() {
     return;
   }
   std::string report;
-  if (ReadCapacity(drive.Get())) {
+  bool usableSectors = true;
+  if (ReadCapacity(drive.Get(), usableSectors)) {
     report += Format(MSG_FMT_TOTAL_CAPACITY, gCardState.totalSizeMb);
   }
-  if (ReadPartitions(drive.Get(), report, firstType)) {
+  if (!usableSectors) {
+    RefuseReader();
+    return;
+  }
+  if (selected.placed) TakeVolumeSize(static_cast<std::uint64_t>(selected.place.partitionLength));
+  if (ReadPartitions(drive.Get(), selected, report, selectedType)) {
     if (gCardState.partitionCount == 2) host::ShowControl(IDC_SWAP_PARTITIONS, host::kSwShow);
     host::SetControlText(IDC_REPORT, report.c_str());
   }
   drive.Close();
-  WriteStatusLine(firstType);
+  disk::IdentifyCard(selected.deviceNumber);
+  WriteStatusLine(selectedType);
 }
 
 }  // namespace card

@@ -17,6 +17,11 @@ struct CardState {
   std::int32_t firstPartitionSizeMb = 0;
   std::int32_t partitionCount = 0;
   std::int32_t bootMarkSeen = 0;
+  // The partition that the selected letter shows, which need not be the
+  // table's first: its size decides what it can be formatted as.
+  std::int32_t volumeSizeMb = 0;
+  std::uint64_t volumeSectors = 0;
+  bool gptDisk = false;  // a GUID table: no MBR partition at all
 };
 
 constexpr int kDriveSlotCount = 26;

@@ -5,6 +5,8 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
+#include "disk/card_disk.h"
+#include "disk/card_guards.h"
 #include "host/host.h"
 #include "res/ids.h"
 
@@ -14,10 +16,10 @@ namespace {
 constexpr std::uint32_t kFileAccess = host::kGenericRead | host::kGenericWrite;
 constexpr std::uint32_t kFileShare = host::kFileShareRead | host::kFileShareWrite;
 
-// Opens the card's volume and reads its boot sector; an invalid handle when
-// either fails.
-UniqueHandle ReadVolumeBootSector(Sector& sector) {
-  UniqueHandle volume = OpenVolume(Access::ReadWrite);
+// Opens the volume of the root and reads its boot sector; an invalid handle
+// when either fails.
+UniqueHandle ReadVolumeBootSector(const std::string& root, Sector& sector) {
+  UniqueHandle volume = OpenVolumeOf(root, Access::ReadWrite);
   if (volume.Valid() && !ReadSector0(volume.Get(), sector)) volume.Close();
   return volume;
 }
@@ -25,13 +27,21 @@ UniqueHandle ReadVolumeBootSector(Sector& sector) {
 // Sets a mark in the volume boot sector and writes the sector back (an
 // error box if that fails); false when the sector could not be read.
 template <std::size_t N>
-bool MarkVolumeBootSector(std::size_t offset, const char (&mark)[N]) {
+bool MarkVolumeBootSector(const std::string& root, std::size_t offset, const char (&mark)[N]) {
   Sector sector{};
-  UniqueHandle volume = ReadVolumeBootSector(sector);
+  UniqueHandle volume = ReadVolumeBootSector(root, sector);
   if (!volume.Valid()) return false;
   PutMark(sector, offset, mark);
   WriteBackBootSector(std::move(volume), sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED);
+  RememberCard();  // the card's first volume may be this one
   return true;
+}
+
+// The marks of the buttons go into the selected drive's volume.
+template <std::size_t N>
+bool MarkSelectedVolume(std::size_t offset, const char (&mark)[N]) {
+  return common::CardIdentified() && !RefuseEncryptedCard() &&
+         MarkVolumeBootSector(common::gCardState.driveRoot, offset, mark);
 }
 
 // Creates an empty file in the card root; an existing one is left as it is.
@@ -42,19 +52,19 @@ void CreateMarkerFile(const char* name) {
 
 }  // namespace
 
-bool WriteInstallBootMark() {
-  if (MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return true;
+bool WriteInstallBootMark(const std::string& root) {
+  if (MarkVolumeBootSector(root, kBootMarkOffset, kBootMark)) return true;
   common::ShowErrorMessage(MSG_CANNOT_WRITE_MAYBE_PROTECTED);
   return false;
 }
 
 void MakeBootableCommand() {
-  if (!common::CardIdentified() || !MarkVolumeBootSector(kBootMarkOffset, kBootMark)) return;
+  if (!MarkSelectedVolume(kBootMarkOffset, kBootMark)) return;
   host::PostCommand(IDC_INSPECT);
 }
 
 void SetScriptFlagCommand() {
-  if (!common::CardIdentified() || !MarkVolumeBootSector(kScriptFlagOffset, kScriptFlag)) return;
+  if (!MarkSelectedVolume(kScriptFlagOffset, kScriptFlag)) return;
   CreateMarkerFile(kExtendMarkerFile);
   CreateMarkerFile(kScriptMarkerFile);
   host::PostCommand(IDC_INSPECT);
@@ -63,7 +73,7 @@ void SetScriptFlagCommand() {
 void DumpBootSectorCommand() {
   if (!common::CardIdentified()) return;
   Sector sector{};
-  UniqueHandle volume = ReadVolumeBootSector(sector);
+  UniqueHandle volume = ReadVolumeBootSector(common::gCardState.driveRoot, sector);
   if (!volume.Valid()) return;
   volume.Close();  // the card is only read
   UniqueHandle dump(host::CreateFile(kDumpFilePath, kFileAccess, kFileShare, host::kCreateAlways));

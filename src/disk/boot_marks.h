@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "disk/device.h"
 
@@ -25,10 +26,11 @@ void PutMark(Sector& sector, std::size_t offset, const char (&mark)[N]) {
   for (std::size_t i = 0; i + 1 < N; ++i) sector[offset + i] = static_cast<std::uint8_t>(mark[i]);
 }
 
-// The boot mark written as a step of an installation: a write that fails is
-// reported and the installation goes on (true); a volume that cannot be
-// opened or read is reported too, and ends it (false).
-bool WriteInstallBootMark();
+// The boot mark written, as a step of an installation, into the volume of
+// this root: a write that fails is reported and the installation goes on
+// (true); a volume that cannot be opened or read is reported too, and ends it
+// (false).
+bool WriteInstallBootMark(const std::string& root);
 
 // Command 201: "BOOTDISK" into the volume boot sector.
 void MakeBootableCommand();

@@ -1,98 +1,96 @@
 #include "disk/card_guards.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <string>
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
 #include "common/module_directory.h"
+#include "disk/card_disk.h"
 #include "disk/device.h"
-#include "disk/partition_table.h"
-#include "disk/system_disk.h"
 #include "res/ids.h"
 
 namespace disk {
 namespace {
 
-using common::gCardState;
-
-bool SameCard() {
-  UniqueHandle volume = OpenVolume(Access::Read);
-  host::StorageDeviceNumber device;
-  if (!volume.Valid() || !GetDeviceNumber(volume.Get(), device)) return false;
-  volume.Close();
-  if (common::PhysicalDrivePath(device.deviceNumber) != gCardState.physicalDrivePath ||
-      JudgeDevice(device) != DeviceVerdict::Card) {
-    return false;
-  }
-  UniqueHandle drive = OpenPhysicalDrive(Access::Read);
-  DiskSize size;
-  return drive.Valid() && ReadDiskSize(drive.Get(), size) && size.sectors == gCardState.totalSectors;
-}
-
-// The first sector of the first entry in use of the card's table now.
-bool FirstEntryStart(std::uint64_t& firstSector) {
-  UniqueHandle drive = OpenPhysicalDrive(Access::Read);
-  Sector mbr{};
-  if (!drive.Valid() || !ReadSector0(drive.Get(), mbr)) return false;
-  for (std::size_t entry = kPartitionEntry1; entry < kSignatureOffset; entry += kPartitionEntrySize) {
-    if (mbr[entry + kEntryType] == 0) continue;
-    firstSector = ReadLe32(mbr, entry + kEntryFirstSector);
-    return true;
-  }
-  return false;
-}
-
-// Windows maps a removable card's table when the card is inserted: the new
-// first partition shows only once the card has been out.
-bool VolumeShowsFirstEntry() {
-  std::uint64_t firstSector = 0;
-  if (!FirstEntryStart(firstSector)) return false;
-  UniqueHandle volume = OpenVolume(Access::Read);
-  host::PartitionInfo info;
-  return volume.Valid() && host::QueryPartitionInfo(volume.Get(), info) &&
-         info.startingOffset >= 0 &&
-         static_cast<std::uint64_t>(info.startingOffset) == firstSector * kSectorSize;
-}
+// What BitLocker To Go puts where a file system names itself.
+constexpr char kBitLockerSignature[] = "-FVE-FS-";
+constexpr std::size_t kFileSystemNameOffset = 3;
 
 void PromptRemoveAndReinsert() {
-  FlushCardVolume();
+  FlushCard();
   common::CatalogueMessageBox(MSG_CAPTION_REMOVE, MSG_REMOVE_CARD, common::ButtonSet::Notice);
   common::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, common::ButtonSet::Notice);
+}
+
+// The card is back, and the system shows its table as it now stands.
+bool ReinsertTookEffect() {
+  TableEntry first;
+  return SameCard() && FirstTableEntry(first) && !RootOfPartition(first).empty();
 }
 
 char UpperLetter(char letter) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
 
+bool Encrypted(const Sector& sector) {
+  return std::equal(kBitLockerSignature, kBitLockerSignature + sizeof kBitLockerSignature - 1,
+                    sector.begin() + kFileSystemNameOffset);
+}
+
 }  // namespace
 
-bool StillSameCard() { return SameCard(); }
-
-bool ConfirmSameCard() {
-  if (SameCard()) return true;
+bool ConfirmSameCard(const std::string& root) {
+  if (SameCard() && (root.empty() || RootOnCard(root))) return true;
   common::ShowErrorMessage(MSG_CARD_CHANGED);
   return false;
 }
 
 bool AskToRemoveAndReinsert() {
   PromptRemoveAndReinsert();
-  if (VolumeShowsFirstEntry()) return true;
+  if (ReinsertTookEffect()) return true;
   PromptRemoveAndReinsert();
-  if (VolumeShowsFirstEntry()) return true;
+  if (ReinsertTookEffect()) return true;
   common::ShowErrorMessage(MSG_CARD_CHANGED);
   return false;
 }
 
 bool RefuseProgramOnCard() {
   const std::string& folder = common::gModuleDirectory;
-  const std::string& root = gCardState.driveRoot;
-  // "E:\..." against the card root "E:\"; a UNC folder is never on the card.
-  const bool onCard = folder.size() >= 2 && folder[1] == ':' && !root.empty() &&
-                      UpperLetter(folder[0]) == UpperLetter(root[0]);
+  // "E:\..."; a UNC folder is never on the card.
+  if (folder.size() < 2 || folder[1] != ':') return false;
+  const char letter = UpperLetter(folder[0]);
+  const std::string& root = common::gCardState.driveRoot;
+  bool onCard = !root.empty() && UpperLetter(root[0]) == letter;
+  for (const CardVolume& volume : CardVolumes()) onCard = onCard || volume.letter == letter;
   if (onCard) common::ShowErrorMessage(MSG_PROGRAM_ON_CARD);
   return onCard;
 }
+
+bool RefuseEncryptedCard() {
+  UniqueHandle drive = OpenPhysicalDrive(Access::Read);
+  if (!drive.Valid()) return false;  // the write that follows fails on its own
+  // A volume over the whole card, and every partition of the layout.
+  std::vector<std::uint64_t> starts = {0};
+  DriveLayout layout;
+  if (GetDriveLayout(drive.Get(), layout)) {
+    for (const PartitionInformation& entry : layout.entries) {
+      if (entry.partitionLength > 0 && entry.startingOffset > 0) {
+        starts.push_back(static_cast<std::uint64_t>(entry.startingOffset) / kSectorSize);
+      }
+    }
+  }
+  for (const std::uint64_t start : starts) {
+    Sector sector{};
+    if (ReadSectorAt(drive.Get(), start, sector) && Encrypted(sector)) {
+      common::ShowErrorMessage(MSG_CARD_ENCRYPTED);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RefuseCardForWriting() { return RefuseProgramOnCard() || RefuseEncryptedCard(); }
 
 }  // namespace disk

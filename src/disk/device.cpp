@@ -23,21 +23,23 @@ constexpr std::size_t kGeometryBytesPerSector = 20;
 constexpr std::size_t kGeometryExDiskSize = 24;
 constexpr std::uint32_t kGeometryExMinimumSize = 32;
 
-constexpr std::size_t kLayoutPartitionCount = 0;
-constexpr std::size_t kLayoutSignature = 4;
-constexpr std::size_t kLayoutFirstEntry = 8;
-constexpr std::size_t kLayoutEntrySize = 32;
-constexpr std::size_t kEntryStartingOffset = 0;
-constexpr std::size_t kEntryPartitionLength = 8;
-constexpr std::size_t kEntryHiddenSectors = 16;
-constexpr std::size_t kEntryPartitionNumber = 20;
-constexpr std::size_t kEntryPartitionType = 24;
-constexpr std::size_t kEntryBootIndicator = 25;
-constexpr std::size_t kEntryRecognized = 26;
-constexpr std::size_t kEntryRewrite = 27;
+// DRIVE_LAYOUT_INFORMATION_EX and its PARTITION_INFORMATION_EX entries.
+constexpr std::size_t kLayoutStyle = 0;
+constexpr std::size_t kLayoutPartitionCount = 4;
+constexpr std::size_t kLayoutSignature = 8;
+constexpr std::size_t kLayoutFirstEntry = 48;
+constexpr std::size_t kLayoutEntrySize = 144;
+constexpr std::size_t kEntryStartingOffset = 8;
+constexpr std::size_t kEntryPartitionLength = 16;
+constexpr std::size_t kEntryPartitionNumber = 24;
+constexpr std::size_t kEntryRewrite = 28;
+constexpr std::size_t kEntryPartitionType = 32;
+constexpr std::size_t kEntryBootIndicator = 33;
+constexpr std::size_t kEntryRecognized = 34;
+constexpr std::size_t kEntryHiddenSectors = 36;
 
-// Room for the geometry answer and for 632 layout entries after the head.
-constexpr std::uint32_t kQueryBufferSize = 20240;
+// Room for the geometry answer, and for the layout's head and 632 entries.
+constexpr std::uint32_t kQueryBufferSize = 48 + 632 * 144;
 
 std::uint32_t Le32(const std::uint8_t* bytes) {
   std::uint32_t value = 0;
@@ -61,20 +63,33 @@ DiskGeometry DecodeGeometry(const std::uint8_t* bytes) {
   return geometry;
 }
 
-PartitionInformation DecodeEntry(const std::uint8_t* bytes) {
+PartitionInformation DecodeEntry(const std::uint8_t* bytes, PartitionStyle style) {
   PartitionInformation entry;
   entry.startingOffset = Le64(bytes + kEntryStartingOffset);
   entry.partitionLength = Le64(bytes + kEntryPartitionLength);
-  entry.hiddenSectors = Le32(bytes + kEntryHiddenSectors);
   entry.partitionNumber = Le32(bytes + kEntryPartitionNumber);
+  entry.rewritePartition = bytes[kEntryRewrite] != 0;
+  if (style != PartitionStyle::Mbr) return entry;
+  entry.hiddenSectors = Le32(bytes + kEntryHiddenSectors);
   entry.partitionType = bytes[kEntryPartitionType];
   entry.bootIndicator = bytes[kEntryBootIndicator] != 0;
   entry.recognizedPartition = bytes[kEntryRecognized] != 0;
-  entry.rewritePartition = bytes[kEntryRewrite] != 0;
   return entry;
 }
 
+bool Transferred(bool result, std::uint32_t transferred, std::uint32_t size) {
+  return result && transferred == size;
+}
+
 }  // namespace
+
+SectorBuffer::SectorBuffer(std::uint32_t sectors)
+    : storage_(sectors * std::size_t{kSectorSize} + kAlignment, 0), bytes_(sectors * kSectorSize) {
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+  offset_ = (kAlignment - address % kAlignment) % kAlignment;
+}
+
+void SectorBuffer::Fill(std::uint8_t value) { std::fill(Data(), Data() + bytes_, value); }
 
 UniqueHandle& UniqueHandle::operator=(UniqueHandle&& other) noexcept {
   if (this != &other) {
@@ -106,8 +121,9 @@ UniqueHandle OpenDevice(const std::string& path, Access access) {
                                        kShareReadWrite, host::kOpenExisting));
 }
 
-UniqueHandle OpenVolume(Access access) {
-  const std::string& root = common::gCardState.driveRoot;
+UniqueHandle OpenVolume(Access access) { return OpenVolumeOf(common::gCardState.driveRoot, access); }
+
+UniqueHandle OpenVolumeOf(const std::string& root, Access access) {
   if (root.empty()) return UniqueHandle();
   return OpenDevice(VolumePath(root[0]), access);
 }
@@ -116,20 +132,39 @@ UniqueHandle OpenPhysicalDrive(Access access) {
   return OpenDevice(common::gCardState.physicalDrivePath, access);
 }
 
-bool ReadSector0(host::Handle handle, Sector& sector) {
+bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer) {
   std::uint32_t transferred = 0;
-  return host::ReadAtZero(handle, sector.data(), kSectorSize, transferred) &&
-         transferred == kSectorSize;
+  const bool result =
+      host::ReadAt(handle, firstSector * kSectorSize, buffer.Data(), buffer.Bytes(), transferred);
+  return Transferred(result, transferred, buffer.Bytes());
 }
 
-bool WriteSector0(host::Handle handle, const Sector& sector) {
+bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer) {
   std::uint32_t transferred = 0;
-  if (!host::WriteAtZero(handle, sector.data(), kSectorSize, transferred) ||
-      transferred != kSectorSize) {
-    return false;
-  }
+  const bool result =
+      host::WriteAt(handle, firstSector * kSectorSize, buffer.Data(), buffer.Bytes(), transferred);
+  return Transferred(result, transferred, buffer.Bytes());
+}
+
+bool ReadSectorAt(host::Handle handle, std::uint64_t sectorNumber, Sector& sector) {
+  SectorBuffer buffer(1);
+  if (!ReadSectors(handle, sectorNumber, buffer)) return false;
+  std::copy(buffer.Data(), buffer.Data() + kSectorSize, sector.begin());
+  return true;
+}
+
+bool WriteSectorAt(host::Handle handle, std::uint64_t sectorNumber, const Sector& sector) {
+  SectorBuffer buffer(1);
+  std::copy(sector.begin(), sector.end(), buffer.Data());
+  if (!WriteSectors(handle, sectorNumber, buffer)) return false;
   Sector readBack{};
-  return ReadSector0(handle, readBack) && readBack == sector;
+  return ReadSectorAt(handle, sectorNumber, readBack) && readBack == sector;
+}
+
+bool ReadSector0(host::Handle handle, Sector& sector) { return ReadSectorAt(handle, 0, sector); }
+
+bool WriteSector0(host::Handle handle, const Sector& sector) {
+  return WriteSectorAt(handle, 0, sector);
 }
 
 void WriteBackBootSector(UniqueHandle handle, const Sector& sector, unsigned messageId) {
@@ -143,19 +178,6 @@ int ProbeVolumeWritable() {
   Sector sector{};
   if (!ReadSector0(volume.Get(), sector)) return 1;
   return WriteSector0(volume.Get(), sector) ? 0 : 1;
-}
-
-void FlushCardVolume() {
-  UniqueHandle volume = OpenVolume(Access::ReadWrite);
-  if (volume.Valid()) host::FlushFileBuffers(volume.Get());
-}
-
-bool EjectCard() {
-  FlushCardVolume();  // nothing cached may be lost when the card comes out
-  UniqueHandle drive = OpenPhysicalDrive(Access::Read);
-  if (!drive.Valid()) return false;
-  host::EjectMedia(drive.Get());  // the remove prompts follow whatever it answers
-  return true;
 }
 
 bool GetDeviceNumber(host::Handle volume, host::StorageDeviceNumber& number) {
@@ -180,14 +202,16 @@ bool GetDriveGeometry(host::Handle drive, DiskGeometry& geometry) {
 
 bool GetDriveLayout(host::Handle drive, DriveLayout& layout) {
   std::vector<std::uint8_t> buffer(kQueryBufferSize, 0);
-  if (!host::QueryDriveLayout(drive, buffer.data(), kQueryBufferSize)) return false;
-  layout.signature = Le32(buffer.data() + kLayoutSignature);
+  if (!host::QueryDriveLayoutEx(drive, buffer.data(), kQueryBufferSize)) return false;
+  layout.style = static_cast<PartitionStyle>(Le32(buffer.data() + kLayoutStyle));
+  layout.signature = layout.style == PartitionStyle::Mbr ? Le32(buffer.data() + kLayoutSignature) : 0;
   layout.entries.clear();
   // Never trust the count beyond what the buffer can hold.
   const std::size_t capacity = (kQueryBufferSize - kLayoutFirstEntry) / kLayoutEntrySize;
   const std::size_t count = std::min<std::size_t>(Le32(buffer.data() + kLayoutPartitionCount), capacity);
   for (std::size_t k = 0; k < count; ++k) {
-    layout.entries.push_back(DecodeEntry(buffer.data() + kLayoutFirstEntry + k * kLayoutEntrySize));
+    layout.entries.push_back(
+        DecodeEntry(buffer.data() + kLayoutFirstEntry + k * kLayoutEntrySize, layout.style));
   }
   return true;
 }
@@ -196,18 +220,22 @@ bool GetDriveLayout(host::Handle drive, DriveLayout& layout) {
 bool ReadDiskSize(host::Handle drive, DiskSize& size) {
   DiskGeometry geometry;
   std::uint64_t diskSize = 0;
-  if (GetDriveGeometryEx(drive, geometry, diskSize) && geometry.bytesPerSector != 0) {
-    size.bytes = diskSize;
-    size.sectors = diskSize / geometry.bytesPerSector;
+  const auto take = [&size, &geometry](std::uint64_t bytes, std::uint64_t sectors) {
+    size.bytes = bytes;
+    size.sectors = sectors;
+    size.bytesPerSector = geometry.bytesPerSector;
+    size.tracksPerCylinder = geometry.tracksPerCylinder;
+    size.sectorsPerTrack = geometry.sectorsPerTrack;
     return true;
+  };
+  if (GetDriveGeometryEx(drive, geometry, diskSize) && geometry.bytesPerSector != 0) {
+    return take(diskSize, diskSize / geometry.bytesPerSector);
   }
   // A zero sector size answers nothing here either.
   if (GetDriveGeometry(drive, geometry) && geometry.cylinders >= 0 && geometry.bytesPerSector != 0) {
     const std::uint64_t sectors = static_cast<std::uint64_t>(geometry.cylinders) *
                                   geometry.tracksPerCylinder * geometry.sectorsPerTrack;
-    size.bytes = sectors * geometry.bytesPerSector;
-    size.sectors = sectors;
-    return true;
+    return take(sectors * geometry.bytesPerSector, sectors);
   }
   return false;
 }

@@ -1,6 +1,6 @@
-// Raw access to the card: one whole 512-byte sector at byte 0 of the volume
-// device (the volume boot sector) or of the physical drive (the master boot
-// record), and the device queries.
+// Raw access to the card: whole 512-byte sectors of the volume device (its
+// sector 0 is the volume boot sector) or of the physical drive (its sector 0
+// is the master boot record), and the device queries.
 #pragma once
 
 #include <array>
@@ -19,6 +19,28 @@ enum class Access : std::uint32_t {
   Query = 0,  // device queries only: needs no rights to the data
   Read = host::kGenericRead,
   ReadWrite = host::kGenericRead | host::kGenericWrite,
+};
+
+// A buffer of whole sectors for device transfers, aligned for unbuffered I/O
+// (4096 bytes covers every sector size a reader may have).
+class SectorBuffer {
+ public:
+  static constexpr std::size_t kAlignment = 4096;
+  explicit SectorBuffer(std::uint32_t sectors);
+  SectorBuffer(const SectorBuffer&) = delete;
+  SectorBuffer& operator=(const SectorBuffer&) = delete;
+  SectorBuffer(SectorBuffer&&) noexcept = default;
+  SectorBuffer& operator=(SectorBuffer&&) noexcept = default;
+
+  std::uint8_t* Data() { return storage_.data() + offset_; }
+  const std::uint8_t* Data() const { return storage_.data() + offset_; }
+  std::uint32_t Bytes() const { return bytes_; }
+  void Fill(std::uint8_t value);
+
+ private:
+  std::vector<std::uint8_t> storage_;
+  std::size_t offset_ = 0;
+  std::uint32_t bytes_ = 0;
 };
 
 // Owns a file or device handle and closes it on every path.
@@ -47,13 +69,19 @@ std::string VolumePath(char driveLetter);
 // The volume of the CardState drive root, and the CardState physical drive.
 // Both fail (invalid handle) when their path is empty.
 UniqueHandle OpenVolume(Access access);
+// The volume of any drive root ("F:\").
+UniqueHandle OpenVolumeOf(const std::string& root, Access access);
 UniqueHandle OpenPhysicalDrive(Access access);
 // Opens any device path with the program's sharing and OPEN_EXISTING.
 UniqueHandle OpenDevice(const std::string& path, Access access);
 
-// A transfer counts only when all 512 bytes moved. A write counts only when
-// the sector reads back as written: some cards and readers take a write and
-// keep nothing.
+// A transfer counts only when every byte moved.
+bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer);
+bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer);
+// One sector. A write counts only when the sector reads back as written:
+// some cards and readers take a write and keep nothing.
+bool ReadSectorAt(host::Handle handle, std::uint64_t sectorNumber, Sector& sector);
+bool WriteSectorAt(host::Handle handle, std::uint64_t sectorNumber, const Sector& sector);
 bool ReadSector0(host::Handle handle, Sector& sector);
 bool WriteSector0(host::Handle handle, const Sector& sector);
 
@@ -63,14 +91,6 @@ void WriteBackBootSector(UniqueHandle handle, const Sector& sector, unsigned mes
 
 // 0 when the card's volume accepts a write of its own sector 0, 1 otherwise.
 int ProbeVolumeWritable();
-
-// Writes the card volume's cached data through (FlushFileBuffers); a failure
-// is not reported.
-void FlushCardVolume();
-
-// Flushes the card's volume, then asks the system to eject the card; false
-// when the physical drive could not be opened.
-bool EjectCard();
 
 // Answers of the device queries, decoded from their Win32 byte layouts.
 struct DiskGeometry {
@@ -92,7 +112,12 @@ struct PartitionInformation {
   bool rewritePartition = false;
 };
 
+enum class PartitionStyle : std::uint32_t { Mbr = 0, Gpt = 1, Raw = 2 };
+
+// The partition type fields are those of an MBR disk; a GPT disk's entries
+// carry their place and size only.
 struct DriveLayout {
+  PartitionStyle style = PartitionStyle::Raw;
   std::uint32_t signature = 0;
   std::vector<PartitionInformation> entries;
 };
@@ -108,6 +133,9 @@ bool GetDriveLayout(host::Handle drive, DriveLayout& layout);
 struct DiskSize {
   std::uint64_t bytes = 0;
   std::uint64_t sectors = 0;
+  std::uint32_t bytesPerSector = 0;
+  std::uint32_t tracksPerCylinder = 0;
+  std::uint32_t sectorsPerTrack = 0;
 };
 bool ReadDiskSize(host::Handle drive, DiskSize& size);
 

@@ -2,6 +2,7 @@
 
 #include "common/catalogue.h"
 #include "common/card_state.h"
+#include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
@@ -31,7 +32,7 @@ void EjectAndRefresh() {
 }  // namespace
 
 void SwapPartitionsCommand() {
-  if (!common::CardIdentified() || RefuseProgramOnCard()) return;
+  if (!common::CardIdentified() || RefuseCardForWriting()) return;
   // Only an explicit Yes goes on: a box that could not be shown is no consent.
   if (common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_SURE, common::ButtonSet::Question) !=
       host::kIdYes) {
@@ -43,7 +44,7 @@ void SwapPartitionsCommand() {
 }
 
 void CreatePartitionCommand() {
-  if (!common::CardIdentified() || RefuseProgramOnCard()) return;
+  if (!common::CardIdentified() || RefuseCardForWriting()) return;
   const int answer = common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,
                                               common::ButtonSet::Choice);
   if (answer == host::kIdNo) {
@@ -56,7 +57,7 @@ void CreatePartitionCommand() {
 }
 
 void WriteDualPartitionCommand() {
-  if (!common::CardIdentified() || RefuseProgramOnCard() || WriteDualPartitionTable() != 0) return;
+  if (!common::CardIdentified() || RefuseCardForWriting() || WriteDualPartitionTable() != 0) return;
   EjectAndRefresh();
 }
 

@@ -1,5 +1,6 @@
 #include "disk/partition_order.h"
 
+#include "disk/card_disk.h"
 #include "disk/partition_table.h"
 
 namespace disk {
@@ -15,6 +16,17 @@ bool SwapBackQuietly(PartitionOrder& order) {
   if (SwapPartitionEntries(true) != 0) return false;
   order.largeFirst = false;
   return true;
+}
+
+bool ReachPartition(PartitionOrder& order, const TableEntry& entry, bool largeFirstAfter,
+                    std::string& root) {
+  root = RootOfPartition(entry);
+  if (!root.empty()) return true;
+  return SwapWithPrompts(order, largeFirstAfter) && FindPartitionRoot(entry, root);
+}
+
+bool LeftLargeFirst(const PartitionOrder& order) {
+  return order.largeFirst && SameCard() && LargePartitionFirst();
 }
 
 }  // namespace disk

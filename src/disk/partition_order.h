@@ -1,7 +1,11 @@
-// The order of a card's two partitions while a command works on it: the
-// large one is put first to reach it from the PC, and must not stay there,
-// or the camera cannot start from the card.
+// The order of a card's two partitions while a command works on it: on the
+// older Windows the large one is put first to reach it from the PC, and must
+// not stay there, or the camera cannot start from the card.
 #pragma once
+
+#include <string>
+
+#include "disk/card_disk.h"
 
 namespace disk {
 
@@ -18,5 +22,17 @@ bool SwapWithPrompts(PartitionOrder& order, bool largeFirstAfter);
 
 // The last swap: quietly, the small partition first again.
 bool SwapBackQuietly(PartitionOrder& order);
+
+// The root of the letter that shows this partition of the card. Where no
+// letter does (the older Windows show the first entry only), the entries are
+// swapped with the prompts first, bringing the large partition first or not
+// as largeFirstAfter says. False, after its message, when the partition
+// cannot be reached.
+bool ReachPartition(PartitionOrder& order, const TableEntry& entry, bool largeFirstAfter,
+                    std::string& root);
+
+// True when the command left the large partition first and the card, still
+// the chosen one, holds it so now: only then may it be swapped back.
+bool LeftLargeFirst(const PartitionOrder& order);
 
 }  // namespace disk

@@ -4,11 +4,16 @@
 
 #include "common/catalogue.h"
 #include "common/card_state.h"
+#include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "res/ids.h"
 
 namespace disk {
 namespace {
+
+// Where a GUID partition table keeps its header, and the backup's place.
+constexpr char kGptSignature[] = "EFI PART";
+constexpr std::uint64_t kGptHeaderSector = 1;
 
 void PutLe32(Sector& sector, std::size_t offset, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) {
@@ -23,6 +28,36 @@ void PutEntry(Sector& sector, std::size_t entry, std::uint8_t type, std::uint32_
   PutLe32(sector, entry + kEntrySectorCount, count);
 }
 
+bool IsGptHeader(host::Handle drive, std::uint64_t sectorNumber) {
+  Sector sector{};
+  return ReadSectorAt(drive, sectorNumber, sector) &&
+         std::equal(kGptSignature, kGptSignature + sizeof kGptSignature - 1, sector.begin());
+}
+
+// A GUID table left behind an MBR would still be read by other tools, the
+// backup at the card's end included.
+bool ClearGptHeaders(host::Handle drive, std::uint64_t totalSectors) {
+  for (const std::uint64_t header : {kGptHeaderSector, totalSectors - 1}) {
+    if (IsGptHeader(drive, header) && !WriteSectorAt(drive, header, Sector{})) return false;
+  }
+  return true;
+}
+
+// Writes the card's first sector with its volumes locked; false, after the
+// given message for a failed write, when it is not written.
+bool WriteTableSector(const Sector& sector, unsigned failureMessage, bool clearGpt) {
+  VolumeLocks locks;
+  if (!locks.Acquire()) return false;
+  UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
+  if (!drive.Valid()) return false;
+  const bool written = (!clearGpt || ClearGptHeaders(drive.Get(), common::gCardState.totalSectors)) &&
+                       WriteSector0(drive.Get(), sector);
+  drive.Close();
+  RememberCard();  // the table the card holds now is the program's own
+  if (!written) common::ShowErrorMessage(failureMessage);
+  return written;
+}
+
 int WritePartitionTable(Layout layout) {
   const std::uint64_t total = common::gCardState.totalSectors;
   if (!LayoutFits(layout, total)) {
@@ -30,13 +65,7 @@ int WritePartitionTable(Layout layout) {
     return 1;
   }
   if (!ConfirmSameCard()) return 1;
-  UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
-  if (!drive.Valid()) return 1;
-  if (!WriteSector0(drive.Get(), BuildLayout(layout, total))) {
-    common::ShowErrorMessage(MSG_CANNOT_WRITE_BOOT_SECTOR);
-    return 1;
-  }
-  return 0;
+  return WriteTableSector(BuildLayout(layout, total), MSG_CANNOT_WRITE_BOOT_SECTOR, true) ? 0 : 1;
 }
 
 }  // namespace
@@ -83,16 +112,13 @@ int SwapPartitionEntries(bool quiet) {
 int SwapPartitionEntries(bool quiet, bool& written) {
   written = false;
   if (!ConfirmSameCard()) return 1;
-  UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
-  if (!drive.Valid()) return 1;
   Sector sector{};
-  if (!ReadSector0(drive.Get(), sector)) return 1;
-  SwapFirstTwoEntries(sector);
-  if (!WriteSector0(drive.Get(), sector)) {
-    common::ShowErrorMessage(MSG_CANNOT_WRITE_MAYBE_PROTECTED);
-    return 1;
+  {
+    UniqueHandle drive = OpenPhysicalDrive(Access::Read);
+    if (!drive.Valid() || !ReadSector0(drive.Get(), sector)) return 1;
   }
-  drive.Close();
+  SwapFirstTwoEntries(sector);
+  if (!WriteTableSector(sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED, false)) return 1;
   written = true;
   if (!quiet && !AskToRemoveAndReinsert()) return 1;
   return 0;

@@ -44,6 +44,9 @@ constexpr std::uint32_t kFileShareWrite = 0x2;
 constexpr std::uint32_t kCreateNew = 1;
 constexpr std::uint32_t kCreateAlways = 2;
 constexpr std::uint32_t kOpenExisting = 3;
+// CreateFile flags: past the system's cache, for reading back what was written.
+constexpr std::uint32_t kFileFlagNoBuffering = 0x20000000u;
+constexpr std::uint32_t kFileFlagWriteThrough = 0x80000000u;
 
 // GetDriveTypeA results.
 constexpr unsigned kDriveUnknown = 0;
@@ -199,18 +202,20 @@ std::intptr_t ShellOpen(const char* path);
 
 // ---- Files and devices ---------------------------------------------------
 
-// CreateFileA(path, access, share, no security, disposition, 0, no template).
+// CreateFileA(path, access, share, no security, disposition, flags, no
+// template).
 Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                  std::uint32_t disposition);
+                  std::uint32_t disposition, std::uint32_t flags = 0);
 void CloseHandle(Handle handle);
 
-// SetFilePointer(handle, 0, no high part, FILE_BEGIN), then ReadFile or
-// WriteFile of size bytes, not overlapped. Returns the result of ReadFile or
-// WriteFile; transferred receives the byte count it reported.
-bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size,
-                std::uint32_t& transferred);
-bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
-                 std::uint32_t& transferred);
+// SetFilePointerEx(handle, offset, FILE_BEGIN), then ReadFile or WriteFile of
+// size bytes, not overlapped. Returns the result of ReadFile or WriteFile;
+// transferred receives the byte count it reported. On a device the offset,
+// the size and the buffer's address are whole sectors.
+bool ReadAt(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+            std::uint32_t& transferred);
+bool WriteAt(Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+             std::uint32_t& transferred);
 
 // STORAGE_DEVICE_NUMBER.
 struct StorageDeviceNumber {
@@ -225,8 +230,18 @@ struct StorageDeviceNumber {
 bool QueryDeviceNumber(Handle handle, StorageDeviceNumber& number);
 bool QueryDriveGeometryEx(Handle handle, void* buffer, std::uint32_t size);
 bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size);
-bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size);
+// IOCTL_DISK_GET_DRIVE_LAYOUT_EX, in the byte layout of
+// DRIVE_LAYOUT_INFORMATION_EX.
+bool QueryDriveLayoutEx(Handle handle, void* buffer, std::uint32_t size);
 bool EjectMedia(Handle handle);
+// IOCTL_DISK_GET_LENGTH_INFO: the length in bytes of a disk or a volume.
+bool QueryLength(Handle handle, std::uint64_t& length);
+
+// FSCTL_LOCK_VOLUME, FSCTL_DISMOUNT_VOLUME and FSCTL_UNLOCK_VOLUME on a volume
+// handle. A lock and a dismount last while the handle is open.
+bool LockVolume(Handle volume);
+bool DismountVolume(Handle volume);
+bool UnlockVolume(Handle volume);
 
 // PARTITION_INFORMATION_EX of a volume: where it starts on its disk.
 struct PartitionInfo {
@@ -258,6 +273,8 @@ bool CreateDirectoryEx(const char* templateFolder, const char* newFolder);
 bool CreateDirectory(const char* path);
 // IsDBCSLeadByte: a lead byte of the system's ANSI code page.
 bool IsDBCSLeadByte(unsigned char byte);
+// GetComputerNameA: this PC's NetBIOS name; empty on failure.
+std::string GetComputerName();
 
 // ---- Processes -----------------------------------------------------------
 

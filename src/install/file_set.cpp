@@ -13,7 +13,6 @@ constexpr unsigned kRequiredFlags = host::kFofNoConfirmation;
 constexpr unsigned kBestEffortFlags = host::kFofNoConfirmation | host::kFofNoErrorUi;
 
 std::string Beside(const char* name) { return common::gModuleDirectory + name; }
-std::string OnCard(const char* path) { return common::gCardState.driveRoot + path; }
 
 // One SHFileOperationA; true when it succeeded and nothing was cancelled.
 bool Step(unsigned function, const std::string& from, const std::string& to, unsigned flags) {
@@ -29,32 +28,42 @@ bool Step(unsigned function, const std::string& from, const std::string& to, uns
   return result == 0 && !operation.anyOperationsAborted;
 }
 
-bool CopyToCardRoot(const char* name, unsigned flags) {
-  return Step(host::kFoCopy, Beside(name), common::gCardState.driveRoot, flags);
+bool CopyToCardRoot(const std::string& cardRoot, const char* name, unsigned flags) {
+  return Step(host::kFoCopy, Beside(name), cardRoot, flags);
 }
 
 }  // namespace
 
-bool CopyBootFile() { return CopyToCardRoot(kBootFile, kRequiredFlags); }
-void CopyFirmwareFile() { CopyToCardRoot(kFirmwareFile, kBestEffortFlags); }
-bool CopyAddOnFolder() { return CopyToCardRoot(kAddOnFolder, kRequiredFlags); }
-bool CopyImageFolder() { return CopyToCardRoot(kImageFolder, kRequiredFlags); }
-
-void BackUpConfig() {
-  Step(host::kFoMove, OnCard(kCardConfig), OnCard(kCardConfigBackup), kBestEffortFlags);
+bool CopyBootFile(const std::string& cardRoot) { return CopyToCardRoot(cardRoot, kBootFile, kRequiredFlags); }
+void CopyFirmwareFile(const std::string& cardRoot) {
+  CopyToCardRoot(cardRoot, kFirmwareFile, kBestEffortFlags);
+}
+bool CopyAddOnFolder(const std::string& cardRoot) {
+  return CopyToCardRoot(cardRoot, kAddOnFolder, kRequiredFlags);
+}
+bool CopyImageFolder(const std::string& cardRoot) {
+  return CopyToCardRoot(cardRoot, kImageFolder, kRequiredFlags);
 }
 
-void InstallConfig() {
-  const char* source = gInstallOptions.cameraPosition == kCameraRight ? kRightConfig : kLeftConfig;
-  Step(host::kFoCopy, Beside(source), OnCard(kCardConfig), kBestEffortFlags);
+void BackUpConfig(const std::string& cardRoot) {
+  Step(host::kFoMove, cardRoot + kCardConfig, cardRoot + kCardConfigBackup, kBestEffortFlags);
+}
+
+const char* ChosenConfig() {
+  return gInstallOptions.cameraPosition == kCameraRight ? kRightConfig : kLeftConfig;
+}
+
+void InstallConfig(const std::string& cardRoot) {
+  Step(host::kFoCopy, Beside(ChosenConfig()), cardRoot + kCardConfig, kBestEffortFlags);
 }
 
 void OpenCardFolder() { host::ShellOpen(common::gCardState.driveRoot.c_str()); }
 
 void CopyFileSet() {
-  if (!common::CardIdentified() || !CopyBootFile()) return;
-  if (common::gCardState.bootMarkSeen == 0) CopyFirmwareFile();
-  if (!CopyAddOnFolder() || !CopyImageFolder()) return;
+  const std::string& root = common::gCardState.driveRoot;
+  if (!common::CardIdentified() || !CopyBootFile(root)) return;
+  if (common::gCardState.bootMarkSeen == 0) CopyFirmwareFile(root);
+  if (!CopyAddOnFolder(root) || !CopyImageFolder(root)) return;
   OpenCardFolder();
 }
 

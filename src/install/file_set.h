@@ -17,15 +17,19 @@ constexpr char kRightConfig[] = "LYRE.CFG.R";
 constexpr char kCardConfig[] = "LYRE\\LYRE.CFG";
 constexpr char kCardConfigBackup[] = "LYRE\\LYRE.CFG.OLD";
 
-// The steps, each one shell file operation. Required steps report failure
-// (a non-zero result or an operation the user cancelled) with false; the
+// The steps, each one shell file operation onto the card root given (the
+// root of the partition they belong on). Required steps report failure (a
+// non-zero result or an operation the user cancelled) with false; the
 // best-effort steps hide the shell's error window and report nothing.
-bool CopyBootFile();
-void CopyFirmwareFile();
-bool CopyAddOnFolder();
-bool CopyImageFolder();
-void BackUpConfig();
-void InstallConfig();
+bool CopyBootFile(const std::string& cardRoot);
+void CopyFirmwareFile(const std::string& cardRoot);
+bool CopyAddOnFolder(const std::string& cardRoot);
+bool CopyImageFolder(const std::string& cardRoot);
+void BackUpConfig(const std::string& cardRoot);
+void InstallConfig(const std::string& cardRoot);
+
+// The configuration file beside the program for the camera position chosen.
+const char* ChosenConfig();
 
 // Opens the card's root folder in the shell.
 void OpenCardFolder();

@@ -4,6 +4,7 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
+#include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
 #include "host/host.h"
@@ -50,6 +51,11 @@ bool ChooseFileSystem(std::int32_t firstPartitionMb, FileSystem& fileSystem) {
 
 }  // namespace
 
+bool FileSystemHolds(FileSystem fileSystem, std::uint64_t sectors) {
+  if (fileSystem == FileSystem::Fat) return sectors > 0 && sectors <= kFatMaximumSectors;
+  return sectors >= kFat32MinimumSectors && sectors <= kFat32MaximumSectors;
+}
+
 std::string FormatCommandLine(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
   std::string line = std::string(kFormatProgram) + " " + cardRoot;
   if (!line.empty()) line.pop_back();  // "E:\" ends the line as "E:"
@@ -71,17 +77,23 @@ int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
   return exitCode == 0 ? 0 : 1;
 }
 
+int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
+  return RunFormat(cardRoot, quick, fileSystem);
+}
+
 void FormatCard() {
-  if (!common::CardIdentified() || disk::RefuseProgramOnCard() || disk::ProbeVolumeWritable() != 0) {
+  if (!common::CardIdentified() || disk::RefuseCardForWriting() || disk::ProbeVolumeWritable() != 0) {
     return;
   }
+  // The selected letter's own partition decides.
   FileSystem fileSystem = FileSystem::Fat;
-  if (!ChooseFileSystem(common::gCardState.firstPartitionSizeMb, fileSystem)) return;
+  if (!ChooseFileSystem(common::gCardState.volumeSizeMb, fileSystem)) return;
   const Answer quick = Ask(MSG_QUICK_FORMAT);
-  if (quick == Answer::Stop || !disk::ConfirmSameCard()) return;
-  if (RunFormat(common::gCardState.driveRoot, quick == Answer::Yes, fileSystem) != 0) {
-    common::ShowErrorMessage(MSG_CANNOT_FORMAT);
-  }
+  const std::string& root = common::gCardState.driveRoot;
+  if (quick == Answer::Stop || !disk::ConfirmSameCard(root)) return;
+  const bool formatted = FormatVolume(root, quick == Answer::Yes, fileSystem) == 0;
+  disk::RememberCard();
+  if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
   host::PostCommand(IDC_INSPECT);
 }
 

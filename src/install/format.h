@@ -1,11 +1,20 @@
 // Formatting the card's volume with the system's format.com.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace install {
 
 enum class FileSystem { Fat, Fat32 };
+
+// What each file system can hold, in sectors of 512 bytes: FAT up to 4 GiB;
+// FAT32 from 65,525 clusters (of one sector, with their FATs and reserved
+// sectors) to the 32-bit sector count of its boot sector.
+constexpr std::uint64_t kFatMaximumSectors = 8388608;
+constexpr std::uint64_t kFat32MinimumSectors = 66581;
+constexpr std::uint64_t kFat32MaximumSectors = 0xFFFFFFFFu;
+bool FileSystemHolds(FileSystem fileSystem, std::uint64_t sectors);
 
 // "format.com E: /q /fs:fat32" for the card root "E:\".
 std::string FormatCommandLine(const std::string& cardRoot, bool quick, FileSystem fileSystem);
@@ -13,6 +22,9 @@ std::string FormatCommandLine(const std::string& cardRoot, bool quick, FileSyste
 // Runs the system folder's format.com on the card root and waits for it.
 // 0 when it started and ended with exit code 0, 1 otherwise.
 int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem);
+
+// Formats the volume of the card root: 0 when it is formatted, 1 otherwise.
+int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem);
 
 // The handler of command 202.
 void FormatCard();

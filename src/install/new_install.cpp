@@ -1,10 +1,12 @@
 #include "install/new_install.h"
 
 #include <cstdint>
+#include <string>
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
 #include "disk/boot_marks.h"
+#include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
@@ -21,6 +23,8 @@ namespace {
 // Cards from this size (in MB) get two partitions unless the user says otherwise.
 constexpr std::int32_t kTwoPartitionsFromMb = 4000;
 
+using common::gCardState;
+
 bool Confirmed(unsigned textId) {
   return common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, textId, common::ButtonSet::Question) ==
          host::kIdYes;
@@ -28,59 +32,86 @@ bool Confirmed(unsigned textId) {
 
 bool AskQuick() { return Confirmed(MSG_QUICK_FORMAT); }
 
-// Formats the card root after making sure it is still the chosen card; a
-// failed format is reported and ends the sequence.
-bool Format(bool quick, FileSystem fileSystem) {
-  if (!disk::ConfirmSameCard()) return false;
-  if (RunFormat(common::gCardState.driveRoot, quick, fileSystem) == 0) return true;
-  common::ShowErrorMessage(MSG_CANNOT_FORMAT);
+// The sectors of the card that a layout leaves to its last partition; none
+// on a card too small for it.
+std::uint64_t PartitionAfter(std::uint64_t sectorsBefore) {
+  const std::uint64_t total = gCardState.totalSectors;
+  return total > sectorsBefore ? total - sectorsBefore : 0;
+}
+
+// Nothing is asked for that the card cannot get: the layout's partition
+// must be one the file system can hold.
+bool Holds(FileSystem fileSystem, std::uint64_t sectors) {
+  if (FileSystemHolds(fileSystem, sectors)) return true;
+  common::ShowErrorMessage(MSG_CARD_SIZE_NOT_SUPPORTED);
   return false;
 }
 
-// The boot partition: formatted FAT, the boot mark right after, its file.
-bool MarkAfterFatFormat(bool quick) {
-  return Format(quick, FileSystem::Fat) && disk::ConfirmSameCard() && disk::WriteInstallBootMark();
+// Formats the volume of the root after making sure it is still on the
+// chosen card; a failed format is reported and ends the sequence.
+bool Format(const std::string& root, bool quick, FileSystem fileSystem) {
+  if (!disk::ConfirmSameCard(root)) return false;
+  const bool formatted = FormatVolume(root, quick, fileSystem) == 0;
+  disk::RememberCard();  // the card's first volume may be the one formatted
+  if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
+  return formatted;
 }
 
-bool CopyFolders() {
-  if (!CopyAddOnFolder() || !CopyImageFolder()) return false;
-  InstallConfig();
+// The boot partition: formatted FAT, the boot mark right after, its file.
+bool MakeBootPartition(const std::string& root, bool quick) {
+  return Format(root, quick, FileSystem::Fat) && disk::ConfirmSameCard(root) &&
+         disk::WriteInstallBootMark(root) && ReadyToCopy(root) && CopyBootFile(root);
+}
+
+bool CopyFolders(const std::string& root) {
+  if (!ReadyToCopy(root) || !CopyAddOnFolder(root) || !CopyImageFolder(root)) return false;
+  InstallConfig(root);
   return true;
 }
 
 void Finish(unsigned captionId, unsigned textId) {
-  common::CatalogueMessageBox(captionId, textId, common::ButtonSet::Notice);
+  FinishSequence(captionId, textId);
   disk::EjectCard();
 }
 
-void OnePartitionSequence() {
-  if (common::gCardState.partitionCount == 1) {
-    if (!Confirmed(MSG_NEED_FORMAT)) return;
-  } else {
-    if (!Confirmed(MSG_RECREATE_ONE_PARTITION) || disk::WriteSinglePartitionTable() != 0 ||
-        !disk::AskToRemoveAndReinsert()) {
-      return;
-    }
+// The single partition: the card's own one when it has exactly one, else a
+// new table's. False when the sequence ends.
+bool OnePartition(disk::TableEntry& partition) {
+  if (gCardState.partitionCount == 1 && disk::FirstTableEntry(partition)) {
+    return Holds(FileSystem::Fat, partition.sectors) && Confirmed(MSG_NEED_FORMAT);
   }
-  if (!MarkAfterFatFormat(AskQuick()) || !ReadyToCopy() || !CopyBootFile() || !CopyFolders()) return;
+  return Holds(FileSystem::Fat, PartitionAfter(disk::kSingleFirstSector)) &&
+         Confirmed(MSG_RECREATE_ONE_PARTITION) && disk::WriteSinglePartitionTable() == 0 &&
+         disk::AskToRemoveAndReinsert() && disk::FirstTableEntry(partition);
+}
+
+void OnePartitionSequence() {
+  disk::TableEntry partition;
+  std::string root;
+  if (!OnePartition(partition) || !disk::FindPartitionRoot(partition, root)) return;
+  if (!MakeBootPartition(root, AskQuick()) || !CopyFolders(root)) return;
   Finish(MSG_CAPTION_FINISH, MSG_INSTALL_FINISHED);
 }
 
 // False when the sequence ended early.
 bool TwoPartitionSteps(disk::PartitionOrder& order) {
-  if (!Confirmed(MSG_RECREATE_TWO_PARTITIONS) || disk::WriteDualPartitionTable() != 0 ||
-      !disk::AskToRemoveAndReinsert()) {
+  disk::Table table{};
+  if (!Holds(FileSystem::Fat32, PartitionAfter(disk::kDualSecondReserved)) ||
+      !Confirmed(MSG_RECREATE_TWO_PARTITIONS) || disk::WriteDualPartitionTable() != 0 ||
+      !disk::AskToRemoveAndReinsert() || !disk::ReadCardTable(table)) {
     return false;
   }
-  // The small partition shows now: never formatted quickly, it carries the
-  // boot mark and the boot file.
-  if (!MarkAfterFatFormat(false) || !ReadyToCopy() || !CopyBootFile()) return false;
-  // The large partition next: the folders and the configuration.
-  if (!disk::SwapWithPrompts(order, true) || !Format(AskQuick(), FileSystem::Fat32) || !ReadyToCopy() ||
-      !CopyFolders()) {
+  // The small partition: never formatted quickly, it carries the boot mark
+  // and the boot file.
+  std::string small;
+  if (!disk::FindPartitionRoot(table[0], small) || !MakeBootPartition(small, false)) return false;
+  // The large partition: the folders and the configuration.
+  std::string large;
+  if (!disk::ReachPartition(order, table[1], true, large) ||
+      !Format(large, AskQuick(), FileSystem::Fat32) || !CopyFolders(large)) {
     return false;
   }
-  if (!disk::SwapBackQuietly(order)) return false;
+  if (order.largeFirst && !disk::SwapBackQuietly(order)) return false;
   host::BringMainWindowToFront();
   Finish(MSG_CAPTION_CONFIRM, MSG_INSTALL_FINISHED_CONFIRM);
   return true;
@@ -96,8 +127,8 @@ void TwoPartitionSequence() {
 void NewInstall() {
   if (!ReadyForSequence()) return;
   gInstallOptions.cardSizeChoice =
-      common::gCardState.totalSizeMb >= kTwoPartitionsFromMb ? kTwoPartitions : kOnePartition;
-  if (RunInstallSetting(kInstallSettingTemplate) == 0) return;
+      gCardState.totalSizeMb >= kTwoPartitionsFromMb ? kTwoPartitions : kOnePartition;
+  if (RunInstallSetting(kInstallSettingTemplate) == 0 || !ReadyAfterSetting()) return;
   if (gInstallOptions.cardSizeChoice == kOnePartition) {
     OnePartitionSequence();
   } else {

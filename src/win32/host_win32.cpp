@@ -254,26 +254,33 @@ std::intptr_t ShellOpen(const char* path) {
 }
 
 Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                  std::uint32_t disposition) {
+                  std::uint32_t disposition, std::uint32_t flags) {
   return reinterpret_cast<Handle>(
-      CreateFileA(path, access, share, nullptr, disposition, 0, nullptr));
+      CreateFileA(path, access, share, nullptr, disposition, flags, nullptr));
 }
 
 void CloseHandle(Handle handle) { ::CloseHandle(ToWin(handle)); }
 
-bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred) {
+namespace {
+bool Seek(Handle handle, std::uint64_t offset) {
+  LARGE_INTEGER position{};
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(ToWin(handle), position, nullptr, FILE_BEGIN) != FALSE;
+}
+}  // namespace
+
+bool ReadAt(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+            std::uint32_t& transferred) {
   DWORD done = 0;
-  SetFilePointer(ToWin(handle), 0, nullptr, FILE_BEGIN);
-  const BOOL ok = ReadFile(ToWin(handle), buffer, size, &done, nullptr);
+  const BOOL ok = Seek(handle, offset) && ReadFile(ToWin(handle), buffer, size, &done, nullptr);
   transferred = done;
   return ok != FALSE;
 }
 
-bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
-                 std::uint32_t& transferred) {
+bool WriteAt(Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+             std::uint32_t& transferred) {
   DWORD done = 0;
-  SetFilePointer(ToWin(handle), 0, nullptr, FILE_BEGIN);
-  const BOOL ok = WriteFile(ToWin(handle), buffer, size, &done, nullptr);
+  const BOOL ok = Seek(handle, offset) && WriteFile(ToWin(handle), buffer, size, &done, nullptr);
   transferred = done;
   return ok != FALSE;
 }
@@ -295,13 +302,24 @@ bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size) {
   return Control(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, buffer, size);
 }
 
-bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size) {
-  return Control(handle, IOCTL_DISK_GET_DRIVE_LAYOUT, buffer, size);
+bool QueryDriveLayoutEx(Handle handle, void* buffer, std::uint32_t size) {
+  return Control(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer, size);
 }
 
 bool EjectMedia(Handle handle) {
   return Control(handle, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0);
 }
+
+bool QueryLength(Handle handle, std::uint64_t& length) {
+  GET_LENGTH_INFORMATION answer{};
+  if (!Control(handle, IOCTL_DISK_GET_LENGTH_INFO, &answer, sizeof answer)) return false;
+  length = static_cast<std::uint64_t>(answer.Length.QuadPart);
+  return true;
+}
+
+bool LockVolume(Handle volume) { return Control(volume, FSCTL_LOCK_VOLUME, nullptr, 0); }
+bool DismountVolume(Handle volume) { return Control(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0); }
+bool UnlockVolume(Handle volume) { return Control(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0); }
 
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   PARTITION_INFORMATION_EX answer{};
@@ -374,6 +392,13 @@ bool CreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr) 
 
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
+std::string GetComputerName() {
+  std::array<char, MAX_COMPUTERNAME_LENGTH + 1> buffer{};
+  DWORD size = static_cast<DWORD>(buffer.size());
+  if (!GetComputerNameA(buffer.data(), &size)) return {};
+  return std::string(buffer.data(), size);
+}
+
 bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                        std::uint32_t& exitCode) {
   // CreateProcessA may write into its command line.
@@ -423,6 +448,16 @@ static_assert(host::kGenericRead == GENERIC_READ && host::kGenericWrite == GENER
                   host::kFileShareWrite == FILE_SHARE_WRITE, "access and sharing");
 static_assert(host::kCreateNew == CREATE_NEW && host::kCreateAlways == CREATE_ALWAYS &&
                   host::kOpenExisting == OPEN_EXISTING, "dispositions");
+static_assert(host::kFileFlagNoBuffering == FILE_FLAG_NO_BUFFERING &&
+                  host::kFileFlagWriteThrough == FILE_FLAG_WRITE_THROUGH, "file flags");
+// The byte layout that the logic decodes.
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48 &&
+                  sizeof(PARTITION_INFORMATION_EX) == 144 &&
+                  offsetof(PARTITION_INFORMATION_EX, StartingOffset) == 8 &&
+                  offsetof(PARTITION_INFORMATION_EX, PartitionNumber) == 24 &&
+                  offsetof(PARTITION_INFORMATION_EX, Mbr.PartitionType) == 32 &&
+                  offsetof(PARTITION_INFORMATION_EX, Mbr.HiddenSectors) == 36,
+              "drive layout");
 static_assert(host::kDriveRemovable == DRIVE_REMOVABLE && host::kDriveFixed == DRIVE_FIXED,
               "drive types");
 static_assert(host::kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&

@@ -24,5 +24,6 @@
 #undef RegQueryValue
 #undef ExpandEnvironmentStrings
 #undef GetTempPath
+#undef GetComputerName
 #undef CreateDirectoryEx
 #undef CreateDirectory

@@ -32,16 +32,17 @@ void PostQuit(int exitCode) { M().PostQuit(exitCode); }
 std::intptr_t RunDialog(const char* templateName) { return M().RunDialog(templateName); }
 std::intptr_t ShellOpen(const char* path) { return M().ShellOpen(path); }
 Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                  std::uint32_t disposition) {
-  return M().CreateFile(path, access, share, disposition);
+                  std::uint32_t disposition, std::uint32_t flags) {
+  return M().CreateFile(path, access, share, disposition, flags);
 }
 void CloseHandle(Handle handle) { M().CloseHandle(handle); }
-bool ReadAtZero(Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred) {
-  return M().ReadAtZero(handle, buffer, size, transferred);
+bool ReadAt(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+            std::uint32_t& transferred) {
+  return M().ReadAt(handle, offset, buffer, size, transferred);
 }
-bool WriteAtZero(Handle handle, const void* buffer, std::uint32_t size,
-                 std::uint32_t& transferred) {
-  return M().WriteAtZero(handle, buffer, size, transferred);
+bool WriteAt(Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+             std::uint32_t& transferred) {
+  return M().WriteAt(handle, offset, buffer, size, transferred);
 }
 bool QueryDeviceNumber(Handle handle, StorageDeviceNumber& number) {
   return M().QueryDeviceNumber(handle, number);
@@ -52,10 +53,15 @@ bool QueryDriveGeometryEx(Handle handle, void* buffer, std::uint32_t size) {
 bool QueryDriveGeometry(Handle handle, void* buffer, std::uint32_t size) {
   return M().QueryDriveGeometry(handle, buffer, size);
 }
-bool QueryDriveLayout(Handle handle, void* buffer, std::uint32_t size) {
-  return M().QueryDriveLayout(handle, buffer, size);
+bool QueryDriveLayoutEx(Handle handle, void* buffer, std::uint32_t size) {
+  return M().QueryDriveLayoutEx(handle, buffer, size);
 }
 bool EjectMedia(Handle handle) { return M().EjectMedia(handle); }
+bool QueryLength(Handle handle, std::uint64_t& length) { return M().QueryLength(handle, length); }
+bool LockVolume(Handle volume) { return M().LockVolume(volume); }
+bool DismountVolume(Handle volume) { return M().DismountVolume(volume); }
+bool UnlockVolume(Handle volume) { return M().UnlockVolume(volume); }
+std::string GetComputerName() { return M().GetComputerName(); }
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   return M().QueryPartitionInfo(volume, info);
 }

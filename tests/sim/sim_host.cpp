@@ -92,12 +92,53 @@ bool HasSignature(const std::vector<std::uint8_t>& sector) {
   return sector.size() == 512 && sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
+std::uint64_t GetLe64(const std::uint8_t* at) {
+  return std::uint64_t{GetLe32(at)} | std::uint64_t{GetLe32(at + 4)} << 32;
+}
+
+constexpr std::uint8_t kGptProtective = 0xEE;
+// The basic data partition type, as a GUID table stores it.
+constexpr std::uint8_t kBasicDataGuid[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                                             0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+
+// A GUID table: the header in sector 1, the entries where it says.
+bool ReadGptLayout(const Card& card, std::vector<LayoutEntry>& layout) {
+  const std::vector<std::uint8_t> header = card.Sector(1);
+  if (std::memcmp(header.data(), "EFI PART", 8) != 0) return false;
+  const std::uint64_t entries = GetLe64(header.data() + 72);
+  const std::uint32_t count = GetLe32(header.data() + 80);
+  const std::uint32_t size = GetLe32(header.data() + 84);
+  if (size < 128 || count > 1024) return false;
+  const std::vector<std::uint8_t> table = card.Read(entries * kSector, std::size_t{count} * size);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = table.data() + std::size_t{i} * size;
+    if (std::all_of(e, e + 16, [](std::uint8_t b) { return b == 0; })) continue;
+    LayoutEntry entry;
+    entry.startingOffset = GetLe64(e + 32) * kSector;
+    entry.partitionLength = (GetLe64(e + 40) - GetLe64(e + 32) + 1) * kSector;
+    entry.partitionNumber = static_cast<std::uint32_t>(layout.size() + 1);
+    entry.basicData = std::memcmp(e, kBasicDataGuid, 16) == 0;
+    layout.push_back(entry);
+  }
+  return true;
+}
+
+// The partition types Windows mounts.
+bool IsMountable(const LayoutEntry& entry) {
+  switch (entry.type) {
+    case 0x01: case 0x04: case 0x06: case 0x07: case 0x0B: case 0x0C: case 0x0E: return true;
+    default: return entry.basicData;
+  }
+}
+
 // The layout as Windows reports it for an MBR disk: four entries for the
 // table in the MBR, then four for every extended boot record of the chain.
-std::vector<LayoutEntry> ReadLayout(const Card& card) {
+std::vector<LayoutEntry> ReadLayout(const Card& card, bool& gpt) {
   std::vector<LayoutEntry> layout;
   const std::vector<std::uint8_t> mbr = card.Sector(0);
   if (!HasSignature(mbr)) return std::vector<LayoutEntry>(4);
+  gpt = mbr[446 + 4] == kGptProtective && ReadGptLayout(card, layout);
+  if (gpt) return layout;
   std::uint64_t extendedStart = 0;
   for (int i = 0; i < 4; ++i) {
     layout.push_back(EntryAt(mbr, i, 0));
@@ -276,20 +317,55 @@ std::shared_ptr<Card> Machine::NewCard(std::uint64_t sizeBytes, std::uint32_t de
 
 void Machine::Insert(char letter, std::shared_ptr<Card> card) {
   Reader& reader = readers_[letter];
+  reader.insertion = Insertion{};  // a card put in takes the place of any there
   Insertion insertion;
   insertion.card = std::move(card);
   insertion.generation = nextGeneration_++;
-  insertion.layout = ReadLayout(*insertion.card);
-  insertion.volumeOffset = 0;
-  insertion.volumeLength = insertion.card->sizeBytes;
+  insertion.layout = ReadLayout(*insertion.card, insertion.gpt);
+  Mount(letter, insertion);
+  reader.insertion = std::move(insertion);
+}
+
+bool Machine::LetterFree(char letter, char readerLetter, const Insertion& mounting) const {
+  if (IsFixedDrive(letter) || (letter != readerLetter && readers_.count(letter) != 0)) return false;
+  for (const Volume& volume : mounting.volumes) {
+    if (volume.letter == letter) return false;
+  }
+  return InsertionAt(letter) == nullptr;
+}
+
+// Windows 7 shows the first entry in use under the reader's letter. Windows
+// 10 gives every partition it mounts the letter it had, else the reader's,
+// else the lowest one free. A card without one shows whole.
+void Machine::Mount(char readerLetter, Insertion& insertion) {
+  const std::uint32_t signature = GetLe32(insertion.card->Sector(0).data() + 440);
   for (const LayoutEntry& entry : insertion.layout) {
-    if (entry.type != 0 && !IsExtended(entry.type)) {
-      insertion.volumeOffset = entry.startingOffset;
-      insertion.volumeLength = entry.partitionLength;
+    if (entry.type == 0 && !entry.basicData) continue;
+    if (windows == Windows::Win7) {
+      if (IsExtended(entry.type) || entry.basicData) continue;
+      insertion.volumes.push_back({readerLetter, entry.startingOffset, entry.partitionLength,
+                                   entry.partitionNumber});
       break;
     }
+    if (!IsMountable(entry)) continue;
+    const auto key = std::make_pair(signature, entry.startingOffset / kSector);
+    const auto known = mountedDevices.find(key);
+    char letter = 0;
+    if (known != mountedDevices.end() && LetterFree(known->second, readerLetter, insertion)) {
+      letter = known->second;
+    } else if (LetterFree(readerLetter, readerLetter, insertion)) {
+      letter = readerLetter;
+    }
+    for (char candidate = 'D'; letter == 0 && candidate <= 'Z'; ++candidate) {
+      if (LetterFree(candidate, readerLetter, insertion)) letter = candidate;
+    }
+    if (letter == 0) break;  // no letter left
+    mountedDevices[key] = letter;
+    insertion.volumes.push_back({letter, entry.startingOffset, entry.partitionLength, entry.partitionNumber});
   }
-  reader.insertion = std::move(insertion);
+  if (insertion.volumes.empty()) {
+    insertion.volumes.push_back({readerLetter, 0, insertion.card->sizeBytes, 0});
+  }
 }
 
 void Machine::Remove(char letter) { readers_[letter].insertion = Insertion{}; }
@@ -312,13 +388,21 @@ std::shared_ptr<Card> Machine::CardIn(char letter) const {
 }
 
 std::uint64_t Machine::VolumeOffset(char letter) const {
-  const Insertion* insertion = InsertionAt(letter);
-  return insertion ? insertion->volumeOffset : 0;
+  const Volume* volume = VolumeAt(letter);
+  return volume ? volume->offset : 0;
 }
 
 std::uint64_t Machine::VolumeLength(char letter) const {
-  const Insertion* insertion = InsertionAt(letter);
-  return insertion ? insertion->volumeLength : 0;
+  const Volume* volume = VolumeAt(letter);
+  return volume ? volume->length : 0;
+}
+
+std::vector<char> Machine::LettersOf(char readerLetter) const {
+  std::vector<char> letters;
+  const auto it = readers_.find(readerLetter);
+  if (it == readers_.end()) return letters;
+  for (const Volume& volume : it->second.insertion.volumes) letters.push_back(volume.letter);
+  return letters;
 }
 
 void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
@@ -332,7 +416,7 @@ void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t 
 std::string Machine::MtoolsImage(char letter) const {
   const Insertion* insertion = InsertionAt(letter);
   if (insertion == nullptr) return {};
-  return Quote(insertion->card->imagePath + "@@" + std::to_string(insertion->volumeOffset));
+  return Quote(insertion->card->imagePath + "@@" + std::to_string(VolumeAt(letter)->offset));
 }
 
 bool Machine::CardFileExists(char letter, const std::string& name) const {
@@ -551,9 +635,32 @@ std::intptr_t Machine::ShellOpen(const char* path) {
 // ---- Machine: devices and files -------------------------------------------
 
 const Machine::Insertion* Machine::InsertionAt(char letter) const {
-  const auto it = readers_.find(letter);
-  if (it == readers_.end() || !it->second.insertion.card) return nullptr;
-  return &it->second.insertion;
+  for (const auto& [readerLetter, reader] : readers_) {
+    if (!reader.insertion.card) continue;
+    for (const Volume& volume : reader.insertion.volumes) {
+      if (volume.letter == letter) return &reader.insertion;
+    }
+  }
+  return nullptr;
+}
+
+const Machine::Volume* Machine::VolumeAt(char letter) const {
+  const Insertion* insertion = InsertionAt(letter);
+  if (insertion == nullptr) return nullptr;
+  for (const Volume& volume : insertion->volumes) {
+    if (volume.letter == letter) return &volume;
+  }
+  return nullptr;
+}
+
+const Machine::Volume* Machine::VolumeOf(const OpenHandle& open) const {
+  const Insertion* insertion = LiveInsertion(open);
+  if (open.device != Device::Volume || insertion == nullptr) return nullptr;
+  return &insertion->volumes[open.volume];
+}
+
+bool Machine::IsCardLetter(char letter) const {
+  return readers_.count(letter) != 0 || InsertionAt(letter) != nullptr;
 }
 
 const Machine::Insertion* Machine::InsertionOfDevice(std::uint32_t deviceNumber) const {
@@ -609,10 +716,8 @@ host::Handle Machine::OpenDevicePath(const std::string& path, std::uint32_t acce
     const Insertion* insertion = InsertionOfDevice(number);
     if (insertion == nullptr || insertion->card->faults.physicalRefused) return host::kInvalidHandle;
     CardFaults& faults = insertion->card->faults;
-    if (!write && faults.physicalReadOpensBeforeRefusal > 0) {
-      --faults.physicalReadOpensBeforeRefusal;
-    } else if (!write && faults.physicalReadRefusals > 0) {
-      --faults.physicalReadRefusals;
+    if (!write && faults.refusesOpenAfterFlush && flushed_) {
+      faults.refusesOpenAfterFlush = false;
       return host::kInvalidHandle;
     }
     open.device = Device::Physical;
@@ -632,14 +737,22 @@ host::Handle Machine::OpenDevicePath(const std::string& path, std::uint32_t acce
     open.device = Device::SystemVolume;
     return Add(open);
   }
-  const auto reader = readers_.find(letter);
-  if (reader == readers_.end()) return host::kInvalidHandle;
-  const Insertion& insertion = reader->second.insertion;
-  if (insertion.card && insertion.card->faults.volumeRefused) return host::kInvalidHandle;
+  const Insertion* insertion = InsertionAt(letter);
+  if (insertion == nullptr) {
+    // An empty reader opens; every read of it fails.
+    if (readers_.count(letter) == 0) return host::kInvalidHandle;
+    open.device = Device::Volume;
+    open.letter = letter;
+    return Add(open);
+  }
+  const Volume* volume = VolumeAt(letter);
+  // A locked volume opens for no one else.
+  if (insertion->card->faults.volumeRefused || volume->lockedBy != 0) return host::kInvalidHandle;
   open.device = Device::Volume;
   open.letter = letter;
-  open.card = insertion.card;
-  open.generation = insertion.generation;  // 0 for an empty reader: every read fails
+  open.card = insertion->card;
+  open.generation = insertion->generation;
+  open.volume = static_cast<std::size_t>(volume - insertion->volumes.data());
   return Add(open);
 }
 
@@ -677,25 +790,23 @@ host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::ui
 }
 
 host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                                 std::uint32_t disposition) {
+                                 std::uint32_t disposition, std::uint32_t flags) {
   Count("CreateFile");
   Record("open " + std::string(path) + " " + AccessName(access));
   EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
   const std::string text = path;
   const bool write = (access & host::kGenericWrite) != 0;
+  host::Handle handle = host::kInvalidHandle;
   if (text.rfind("\\\\.\\", 0) == 0) {
     EXPECT_EQ(disposition, host::kOpenExisting);
-    return OpenDevicePath(text, access);
+    handle = OpenDevicePath(text, access);
+  } else if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
+    handle = OpenCardFile(text[0], text.substr(3), disposition);
+  } else {
+    handle = OpenFilePath(text, write, disposition);
   }
-  if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && readers_.count(text[0]) != 0) {
-    const std::string name = text.substr(3);
-    if (name.find('\\') != std::string::npos) {
-      ADD_FAILURE() << "only files in a card's root are modelled: " << text;
-      return host::kInvalidHandle;
-    }
-    return OpenCardFile(text[0], name, disposition);
-  }
-  return OpenFilePath(text, write, disposition);
+  if (handle != host::kInvalidHandle) Find(handle)->unbuffered = (flags & host::kFileFlagNoBuffering) != 0;
+  return handle;
 }
 
 void Machine::CloseHandle(host::Handle handle) {
@@ -707,9 +818,30 @@ void Machine::CloseHandle(host::Handle handle) {
   }
   if (it->second.fd >= 0) ::close(it->second.fd);
   handles_.erase(it);
+  // A lock and a dismount end with the handle that made them.
+  for (auto& [letter, reader] : readers_) {
+    for (const Volume& volume : reader.insertion.volumes) {
+      if (volume.lockedBy == handle) volume.lockedBy = 0;
+      if (volume.dismountedBy == handle) volume.dismountedBy = 0;
+    }
+  }
 }
 
-bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
+// Windows lets no one write under a mounted file system: a volume's own
+// boot sector only, unless the volume is locked or dismounted.
+bool Machine::WriteAllowed(const Insertion& insertion, const OpenHandle& open, std::uint64_t offset,
+                           std::uint64_t size) const {
+  if (open.device == Device::Volume) {
+    return offset + size <= kSector || !insertion.volumes[open.volume].Free();
+  }
+  for (const Volume& volume : insertion.volumes) {
+    const bool inside = offset < volume.offset + volume.length && volume.offset < offset + size;
+    if (inside && volume.Free()) return false;
+  }
+  return true;
+}
+
+bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                        std::uint32_t& transferred, bool write) {
   transferred = 0;
   OpenHandle* open = Find(handle);
@@ -718,7 +850,8 @@ bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
   switch (open->device) {
     case Device::PcFile: {
       if (write && pcWritesFail) return false;
-      const ssize_t done = write ? ::pwrite(open->fd, buffer, size, 0) : ::pread(open->fd, buffer, size, 0);
+      const auto at = static_cast<off_t>(offset);
+      const ssize_t done = write ? ::pwrite(open->fd, buffer, size, at) : ::pread(open->fd, buffer, size, at);
       if (done < 0) return false;
       transferred = static_cast<std::uint32_t>(done);
       return true;
@@ -733,43 +866,51 @@ bool Machine::Transfer(host::Handle handle, void* buffer, std::uint32_t size,
     case Device::Physical:
       break;
   }
+  // Unbuffered device transfers: whole sectors, from an aligned buffer.
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u) << "a device buffer is not aligned";
+  EXPECT_EQ(offset % kSector, 0u);
+  EXPECT_EQ(size % kSector, 0u);
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr) return false;
   const CardFaults& faults = insertion->card->faults;
   if (write && (faults.locked || faults.writeFails)) return false;
+  const Volume* volume = VolumeOf(*open);
+  const std::uint64_t base = volume ? volume->offset : 0;
+  const std::uint64_t limit = volume ? volume->length : insertion->card->sizeBytes;
+  if (write && !WriteAllowed(*insertion, *open, volume ? offset : base + offset, size)) {
+    Record("write refused");
+    return false;  // ERROR_ACCESS_DENIED
+  }
   if (write && faults.dropsWrites) {
     transferred = size;
     return true;
   }
   if (!write && faults.readFails) return false;
-  const std::uint64_t base = open->device == Device::Volume ? insertion->volumeOffset : 0;
-  const std::uint64_t limit =
-      open->device == Device::Volume ? insertion->volumeLength : insertion->card->sizeBytes;
-  const std::uint32_t count = faults.shortTransfer ? size - 1 : size;
-  if (count > limit) return false;
+  const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
+  if (offset + count > limit) return false;
   std::vector<std::uint8_t> bytes(count);
   if (write) {
     std::memcpy(bytes.data(), buffer, count);
-    insertion->card->Write(base, bytes);
+    insertion->card->Write(base + offset, bytes);
   } else {
-    bytes = insertion->card->Read(base, count);
+    bytes = insertion->card->Read(base + offset, count);
     std::memcpy(buffer, bytes.data(), count);
   }
   transferred = count;
   return true;
 }
 
-bool Machine::ReadAtZero(host::Handle handle, void* buffer, std::uint32_t size,
-                         std::uint32_t& transferred) {
+bool Machine::ReadAt(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                     std::uint32_t& transferred) {
   Count("ReadFile");
-  return Transfer(handle, buffer, size, transferred, false);
+  return Transfer(handle, offset, buffer, size, transferred, false);
 }
 
-bool Machine::WriteAtZero(host::Handle handle, const void* buffer, std::uint32_t size,
-                          std::uint32_t& transferred) {
+bool Machine::WriteAt(host::Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                      std::uint32_t& transferred) {
   Count("WriteFile");
   Record("write " + std::to_string(handle));
-  return Transfer(handle, const_cast<void*>(buffer), size, transferred, true);
+  return Transfer(handle, offset, const_cast<void*>(buffer), size, transferred, true);
 }
 
 bool Machine::QueryDeviceNumber(host::Handle handle, host::StorageDeviceNumber& number) {
@@ -784,7 +925,8 @@ bool Machine::QueryDeviceNumber(host::Handle handle, host::StorageDeviceNumber& 
   if (open->device != Device::Volume) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.deviceNumberFails) return false;
-  number = {insertion->card->deviceType, insertion->card->deviceNumber, 1};
+  number = {insertion->card->deviceType, insertion->card->deviceNumber,
+            insertion->volumes[open->volume].partitionNumber};
   return true;
 }
 
@@ -818,31 +960,35 @@ void Machine::FillGeometry(const Card& card, void* buffer) {
   PutLe32(bytes + 8, kRemovableMedia);
   PutLe32(bytes + 12, kTracksPerCylinder);
   PutLe32(bytes + 16, kSectorsPerTrack);
-  PutLe32(bytes + 20, card.faults.zeroBytesPerSector ? 0 : kSector);
+  PutLe32(bytes + 20, card.faults.zeroBytesPerSector ? 0 : card.bytesPerSector);
 }
 
-bool Machine::QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size) {
-  Count("IOCTL_DISK_GET_DRIVE_LAYOUT");
+// DRIVE_LAYOUT_INFORMATION_EX: its head, then 144 bytes an entry.
+bool Machine::QueryDriveLayoutEx(host::Handle handle, void* buffer, std::uint32_t size) {
+  Count("IOCTL_DISK_GET_DRIVE_LAYOUT_EX");
   OpenHandle* open = Find(handle);
   if (open == nullptr || open->device != Device::Physical) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.layoutFails) return false;
   const std::vector<LayoutEntry>& layout = insertion->layout;
-  if (size < 8 + 32 * layout.size()) return false;  // ERROR_INSUFFICIENT_BUFFER
+  if (size < 48 + 144 * layout.size()) return false;  // ERROR_INSUFFICIENT_BUFFER
   auto* bytes = static_cast<std::uint8_t*>(buffer);
-  PutLe32(bytes, layout.size());
-  PutLe32(bytes + 4, GetLe32(insertion->card->Sector(0).data() + 440));
+  const std::uint32_t style = insertion->gpt ? 1 : 0;
+  PutLe32(bytes, style);
+  PutLe32(bytes + 4, layout.size());
+  if (!insertion->gpt) PutLe32(bytes + 8, GetLe32(insertion->card->Sector(0).data() + 440));
   for (std::size_t k = 0; k < layout.size(); ++k) {
-    std::uint8_t* entry = bytes + 8 + 32 * k;
+    std::uint8_t* entry = bytes + 48 + 144 * k;
     const LayoutEntry& e = layout[k];
-    PutLe64(entry, e.startingOffset);
-    PutLe64(entry + 8, e.partitionLength);
-    PutLe32(entry + 16, e.hiddenSectors);
-    PutLe32(entry + 20, e.partitionNumber);
-    entry[24] = e.type;
-    entry[25] = e.boot ? 1 : 0;
-    entry[26] = e.partitionNumber != 0 ? 1 : 0;
-    entry[27] = 0;
+    PutLe32(entry, style);
+    PutLe64(entry + 8, e.startingOffset);
+    PutLe64(entry + 16, e.partitionLength);
+    PutLe32(entry + 24, e.partitionNumber);
+    if (insertion->gpt) continue;
+    entry[32] = e.type;
+    entry[33] = e.boot ? 1 : 0;
+    entry[34] = e.partitionNumber != 0 ? 1 : 0;
+    PutLe32(entry + 36, e.hiddenSectors);
   }
   return true;
 }
@@ -865,12 +1011,61 @@ bool Machine::QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info)
   Count("IOCTL_DISK_GET_PARTITION_INFO_EX");
   OpenHandle* open = Find(volume);
   if (open == nullptr || open->device != Device::Volume) return false;
-  const Insertion* insertion = LiveInsertion(*open);
-  if (insertion == nullptr) return false;
-  info.startingOffset = static_cast<std::int64_t>(insertion->volumeOffset);
-  info.partitionLength = static_cast<std::int64_t>(insertion->volumeLength);
+  const Volume* mounted = VolumeOf(*open);
+  if (mounted == nullptr) return false;
+  info.startingOffset = static_cast<std::int64_t>(mounted->offset);
+  info.partitionLength = static_cast<std::int64_t>(mounted->length);
   return true;
 }
+
+bool Machine::QueryLength(host::Handle handle, std::uint64_t& length) {
+  Count("IOCTL_DISK_GET_LENGTH_INFO");
+  OpenHandle* open = Find(handle);
+  const Insertion* insertion = open ? LiveInsertion(*open) : nullptr;
+  if (insertion == nullptr || (open->device != Device::Volume && open->device != Device::Physical)) {
+    return false;
+  }
+  const Volume* mounted = VolumeOf(*open);
+  length = mounted ? mounted->length : insertion->card->sizeBytes;
+  return true;
+}
+
+// A lock fails while any other handle is open on the volume, or a file or a
+// window of someone else's is.
+bool Machine::LockVolume(host::Handle volume) {
+  Count("FSCTL_LOCK_VOLUME");
+  OpenHandle* open = Find(volume);
+  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
+  if (mounted == nullptr || busyVolumes.count(mounted->letter) != 0 || mounted->lockedBy != 0) return false;
+  for (const auto& [handle, other] : handles_) {
+    const bool sameVolume = other.generation == open->generation && other.letter == open->letter &&
+                            (other.device == Device::Volume || other.device == Device::CardFile);
+    if (handle != volume && sameVolume) return false;
+  }
+  mounted->lockedBy = volume;
+  Record(std::string("lock ") + mounted->letter);
+  return true;
+}
+
+bool Machine::DismountVolume(host::Handle volume) {
+  Count("FSCTL_DISMOUNT_VOLUME");
+  OpenHandle* open = Find(volume);
+  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
+  if (mounted == nullptr) return false;
+  mounted->dismountedBy = volume;
+  return true;
+}
+
+bool Machine::UnlockVolume(host::Handle volume) {
+  Count("FSCTL_UNLOCK_VOLUME");
+  OpenHandle* open = Find(volume);
+  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
+  if (mounted == nullptr || mounted->lockedBy != volume) return false;
+  mounted->lockedBy = 0;
+  return true;
+}
+
+std::string Machine::GetComputerName() { return "CAMERA-PC"; }
 
 bool Machine::QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers) {
   Count("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
@@ -888,6 +1083,7 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   OpenHandle* open = Find(handle);
   if (open == nullptr) return false;
   Record("flush " + std::string(1, open->letter));
+  flushed_ = true;
   return open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
 }
 
@@ -896,7 +1092,7 @@ unsigned Machine::GetDriveType(const char* root) {
   const std::string text = root;
   if (text.size() != 3 || text[1] != ':' || text[2] != '\\') return host::kDriveNoRootDir;
   if (IsFixedDrive(text[0])) return host::kDriveFixed;
-  return readers_.count(text[0]) != 0 ? host::kDriveRemovable : host::kDriveNoRootDir;
+  return IsCardLetter(text[0]) ? host::kDriveRemovable : host::kDriveNoRootDir;
 }
 
 bool Machine::GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
@@ -912,7 +1108,7 @@ bool Machine::GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
     return true;
   }
   // A volume without a FAT boot sector has no file system to measure.
-  const std::vector<std::uint8_t> boot = insertion->card->Read(insertion->volumeOffset, 512);
+  const std::vector<std::uint8_t> boot = insertion->card->Read(VolumeAt(text[0])->offset, 512);
   if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return false;
   const std::uint32_t small = GetLe16(boot.data() + 19);
   totalBytes = (small != 0 ? small : GetLe32(boot.data() + 32)) * kSector;
@@ -923,7 +1119,7 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   Count("GetFileAttributes");
   const std::string text = path;
   // A path on a card: what the file system the card root shows now holds.
-  if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && readers_.count(text[0]) != 0) {
+  if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
     const Insertion* insertion = InsertionAt(text[0]);
     if (insertion == nullptr || insertion->ejected) return host::kInvalidFileAttributes;
     std::string inside = "::/";

@@ -25,22 +25,28 @@ struct LayoutEntry {
   std::uint32_t partitionNumber = 0;
   std::uint8_t type = 0;
   bool boot = false;
+  bool basicData = false;  // a GUID table's entry of a type Windows mounts
 };
+
+// The Windows the simulated PC runs. Since Windows 10 version 1703 every
+// partition of a removable card has a letter of its own; before, only the
+// first one showed, under the reader's letter.
+enum class Windows { Win10, Win7 };
 
 struct CardFaults {
   bool locked = false;             // write-protect switch: reads work, writes fail
   bool readFails = false;          // every sector read fails
   bool writeFails = false;         // every sector write fails
   bool shortTransfer = false;      // reads and writes succeed but move 511 bytes
+  bool shortWrites = false;        // the same, writes only
   bool deviceNumberFails = false;  // IOCTL_STORAGE_GET_DEVICE_NUMBER
   bool geometryExFails = false;
   bool geometryFails = false;
   bool layoutFails = false;
   bool physicalRefused = false;    // no administrator rights
-  // After so many read-only opens of the physical drive succeed, so many
-  // next ones fail.
-  int physicalReadOpensBeforeRefusal = 0;
-  int physicalReadRefusals = 0;
+  // The first read-only open of the physical drive after the card's volume
+  // was flushed fails (the eject's).
+  bool refusesOpenAfterFlush = false;
   bool volumeRefused = false;      // the volume device does not open
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
@@ -53,6 +59,7 @@ struct Card {
   std::uint64_t sizeBytes = 0;
   std::uint32_t deviceNumber = 1;
   std::uint32_t deviceType = host::kFileDeviceDisk;
+  std::uint32_t bytesPerSector = 512;  // what the geometry answers say
   CardFaults faults;
   // GetDiskFreeSpaceExA's total; when 0 it comes from the volume's BPB.
   std::uint64_t volumeTotalBytes = 0;
@@ -170,6 +177,12 @@ class Machine {
   bool pcWritesFail = false;       // writes to files on the PC fail (a full disk)
 
   // ---- Readers and cards ----
+  Windows windows = Windows::Win10;
+  // Where Windows keeps the letters it gave: (disk signature, first sector)
+  // of a partition -> its letter. A test may change it.
+  std::map<std::pair<std::uint32_t, std::uint64_t>, char> mountedDevices;
+  // Letters with a file or a window open on them: they cannot be locked.
+  std::set<char> busyVolumes;
   void AddReader(char letter);
   std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
   // The volume and the layout are taken from the table as it stands now.
@@ -178,8 +191,11 @@ class Machine {
   void Reinsert(char letter);  // remove, then insert the same card again
   bool Ejected(char letter) const;
   std::shared_ptr<Card> CardIn(char letter) const;
+  // The volume a letter shows: where on its card it starts, and its length.
   std::uint64_t VolumeOffset(char letter) const;
   std::uint64_t VolumeLength(char letter) const;
+  // The letters that show the card in this reader, in table order.
+  std::vector<char> LettersOf(char readerLetter) const;
   // Puts a FAT file system on a byte range of a card with mkfs.fat.
   static void Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
                      int fatBits);
@@ -270,17 +286,22 @@ class Machine {
   int ShellFileOperation(host::FileOperation& operation);
   std::intptr_t ShellOpen(const char* path);
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                          std::uint32_t disposition);
+                          std::uint32_t disposition, std::uint32_t flags);
   void CloseHandle(host::Handle handle);
-  bool ReadAtZero(host::Handle handle, void* buffer, std::uint32_t size,
-                  std::uint32_t& transferred);
-  bool WriteAtZero(host::Handle handle, const void* buffer, std::uint32_t size,
-                   std::uint32_t& transferred);
+  bool ReadAt(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+              std::uint32_t& transferred);
+  bool WriteAt(host::Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+               std::uint32_t& transferred);
   bool QueryDeviceNumber(host::Handle handle, host::StorageDeviceNumber& number);
   bool QueryDriveGeometryEx(host::Handle handle, void* buffer, std::uint32_t size);
   bool QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_t size);
-  bool QueryDriveLayout(host::Handle handle, void* buffer, std::uint32_t size);
+  bool QueryDriveLayoutEx(host::Handle handle, void* buffer, std::uint32_t size);
   bool EjectMedia(host::Handle handle);
+  bool QueryLength(host::Handle handle, std::uint64_t& length);
+  bool LockVolume(host::Handle volume);
+  bool DismountVolume(host::Handle volume);
+  bool UnlockVolume(host::Handle volume);
+  std::string GetComputerName();
   bool QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info);
   bool QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers);
   bool FlushFileBuffers(host::Handle handle);
@@ -290,12 +311,22 @@ class Machine {
   std::string GetSystemWindowsDirectory();
 
  private:
+  struct Volume {
+    char letter = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::uint32_t partitionNumber = 0;
+    // The handles that locked or dismounted it, while they are open.
+    mutable host::Handle lockedBy = 0;
+    mutable host::Handle dismountedBy = 0;
+    bool Free() const { return lockedBy == 0 && dismountedBy == 0; }
+  };
   struct Insertion {
     std::shared_ptr<Card> card;
     std::uint64_t generation = 0;
-    std::uint64_t volumeOffset = 0;
-    std::uint64_t volumeLength = 0;
+    std::vector<Volume> volumes;
     std::vector<LayoutEntry> layout;
+    bool gpt = false;
     bool ejected = false;
   };
   struct Reader {
@@ -306,23 +337,33 @@ class Machine {
     Device device = Device::PcFile;
     char letter = 0;
     std::uint64_t generation = 0;
+    std::size_t volume = 0;  // which of the insertion's volumes
     std::shared_ptr<Card> card;
     bool write = false;
+    bool unbuffered = false;
     int fd = -1;
   };
 
   void Record(const std::string& line);
   void Count(const std::string& primitive) { ++calls_[primitive]; }
   const Insertion* LiveInsertion(const OpenHandle& open) const;
+  // The insertion whose volume a letter shows, and that volume.
   const Insertion* InsertionAt(char letter) const;
+  const Volume* VolumeAt(char letter) const;
+  const Volume* VolumeOf(const OpenHandle& open) const;
+  bool IsCardLetter(char letter) const;
+  void Mount(char readerLetter, Insertion& insertion);
+  bool LetterFree(char letter, char readerLetter, const Insertion& mounting) const;
+  bool WriteAllowed(const Insertion& insertion, const OpenHandle& open, std::uint64_t offset,
+                    std::uint64_t size) const;
   const Insertion* InsertionOfDevice(std::uint32_t deviceNumber) const;
   OpenHandle* Find(host::Handle handle);
   host::Handle Add(OpenHandle open);
   host::Handle OpenDevicePath(const std::string& path, std::uint32_t access);
   host::Handle OpenFilePath(const std::string& path, bool write, std::uint32_t disposition);
   host::Handle OpenCardFile(char letter, const std::string& name, std::uint32_t disposition);
-  bool Transfer(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t& transferred,
-                bool write);
+  bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                std::uint32_t& transferred, bool write);
   std::string MtoolsImage(char letter) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
@@ -339,6 +380,7 @@ class Machine {
   std::map<host::Handle, OpenHandle> handles_;
   host::Handle nextHandle_ = 0x100;
   int cardCount_ = 0;
+  bool flushed_ = false;  // a card volume was flushed
 
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;

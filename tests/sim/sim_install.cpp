@@ -269,10 +269,11 @@ std::uint32_t Machine::RunFormatCommand(const std::string& commandLine) {
   } else if (formatExitCode != 0) {
     return formatExitCode;
   }
-  const std::uint64_t bytes = insertion->volumeLength;
+  const Volume& volume = *VolumeAt(drive[0]);
+  const std::uint64_t bytes = volume.length;
   if (fat32 ? bytes < kFat32Minimum || bytes > kFat32Limit : bytes > kFatLimit) return kFormatRefused;
   const int bits = fat32 ? 32 : bytes < kFat12Below ? 12 : 16;
-  const std::uint64_t firstSector = insertion->volumeOffset / 512;
+  const std::uint64_t firstSector = volume.offset / 512;
   std::ostringstream command;
   command << "mkfs.fat -F " << bits << " -h " << firstSector << " --offset " << firstSector << " "
           << Quote(insertion->card->imagePath) << " " << bytes / 1024;

@@ -10,6 +10,7 @@
 
 #include "common/card_state.h"
 #include "card/scan.h"
+#include "disk/card_disk.h"
 #include "disk/device.h"
 #include "disk/system_disk.h"
 #include "host/host.h"
@@ -32,13 +33,13 @@ class CardImage {
     disk::Sector sector{};
     disk::UniqueHandle file = Open(host::kGenericRead);
     std::uint32_t done = 0;
-    EXPECT_TRUE(host::ReadAtZero(file.Get(), sector.data(), disk::kSectorSize, done));
+    EXPECT_TRUE(host::ReadAt(file.Get(), 0, sector.data(), disk::kSectorSize, done));
     return sector;
   }
   void Write(const disk::Sector& sector) const {
     disk::UniqueHandle file = Open(host::kGenericRead | host::kGenericWrite);
     std::uint32_t done = 0;
-    EXPECT_TRUE(host::WriteAtZero(file.Get(), sector.data(), disk::kSectorSize, done));
+    EXPECT_TRUE(host::WriteAt(file.Get(), 0, sector.data(), disk::kSectorSize, done));
   }
 
  private:
@@ -163,7 +164,7 @@ TEST_F(PcFolder, CreateNewKeepsAnExistingFileAndCreateAlwaysReplacesIt) {
     disk::UniqueHandle file = Create(host::kCreateNew);
     ASSERT_TRUE(file.Valid());
     std::uint32_t done = 0;
-    ASSERT_TRUE(host::WriteAtZero(file.Get(), "kept", 4, done));
+    ASSERT_TRUE(host::WriteAt(file.Get(), 0, "kept", 4, done));
     EXPECT_EQ(done, 4u);
   }
   EXPECT_FALSE(Create(host::kCreateNew).Valid());

@@ -55,8 +55,8 @@ std::vector<CardFile> With(std::vector<CardFile> files, const CardFile& file) {
 
 void CopyToCard() { install::CopyFileSet(); }
 void ReplaceConfig() {
-  install::BackUpConfig();
-  install::InstallConfig();
+  install::BackUpConfig(kCardRoot);
+  install::InstallConfig(kCardRoot);
 }
 
 struct StepsCase {

@@ -1,0 +1,82 @@
+// The card as a disk. Windows may show each of its partitions under a letter
+// of its own, or only the first one under the reader's letter: every step
+// that works on a partition asks which letter shows it now. Here too: what
+// makes a card the same card, its table as it stands on the card, and its
+// volumes locked while the program writes the disk itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/device.h"
+
+namespace disk {
+
+// A letter whose volume lies on the card's disk.
+struct CardVolume {
+  char letter = 0;
+  bool placed = false;  // the system said where on the disk it starts
+  std::uint64_t startSector = 0;
+  std::uint64_t sectors = 0;
+};
+
+// Every letter D: to Z: whose volume lies on the card's disk.
+std::vector<CardVolume> CardVolumes();
+// "F:\" of a letter.
+std::string DriveRoot(char letter);
+// An entry of the card's table as it stands on the card now, which is not
+// what the system maps until the card has been re-inserted.
+struct TableEntry {
+  std::uint8_t type = 0;
+  std::uint32_t firstSector = 0;
+  std::uint32_t sectors = 0;
+  bool InUse() const { return type != 0; }
+};
+
+// The root of the letter that shows this partition of the card now: its
+// volume starts where the entry starts and is as long. Empty when no letter
+// does.
+std::string RootOfPartition(const TableEntry& entry);
+// The same; "SD Card changed or missing!" and false when no letter does.
+bool FindPartitionRoot(const TableEntry& entry, std::string& root);
+// True when the root's volume lies on the card's disk.
+bool RootOnCard(const std::string& root);
+using Table = std::array<TableEntry, 4>;
+// False when the card's first sector cannot be read; a sector without the
+// signature holds no entry.
+bool ReadCardTable(Table& table);
+// The first entry in use; false when there is none.
+bool FirstTableEntry(TableEntry& entry);
+// Entries 1 and 2 both in use, the first the larger.
+bool LargePartitionFirst();
+
+// The card as the program last read or wrote it: the reader's device
+// number, the size, the table sector and the first volume's boot sector.
+// The inspection takes it; every write and format of the program's takes
+// it again.
+void IdentifyCard(std::uint32_t deviceNumber);
+void RememberCard();
+// True while the card in the reader matches that picture.
+bool SameCard();
+
+// Writes every card volume's cached data through.
+void FlushCard();
+// Flushes the card, then asks the system to eject it; false when the
+// physical drive could not be opened.
+bool EjectCard();
+
+// Every mounted volume of the card, locked and dismounted while this lives:
+// the system lets no one write a disk under a mounted volume.
+class VolumeLocks {
+ public:
+  // False, after "close what is open on the card", when one cannot be.
+  bool Acquire();
+
+ private:
+  std::vector<UniqueHandle> volumes_;
+};
+
+}  // namespace disk
