@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "res/ids.h"
@@ -121,31 +122,52 @@ bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::strin
   return std::system(command.c_str()) == 0;
 }
 
-// Copies only the parts of the range that hold data: a 32 GB card stays cheap.
-std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors) {
-  const std::string copy = card.imagePath + ".part";
+namespace {
+
+// Calls back with every run of bytes in the range that holds data, in
+// order: the holes of a sparse image are never read.
+void ForEachExtent(const sim::Card& card, std::uint64_t begin, std::uint64_t end,
+                   const std::function<void(std::uint64_t, const char*, std::size_t)>& take) {
   const int in = ::open(card.imagePath.c_str(), O_RDONLY);
-  const int out = ::open(copy.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  const auto begin = static_cast<off_t>(firstSector * 512);
-  const auto end = static_cast<off_t>((firstSector + sectors) * 512);
-  EXPECT_EQ(::ftruncate(out, end - begin), 0);
   std::vector<char> buffer(1 << 20);
-  for (off_t data = ::lseek(in, begin, SEEK_DATA); data >= 0 && data < end;) {
-    const off_t hole = std::min<off_t>(::lseek(in, data, SEEK_HOLE), end);
+  for (off_t data = ::lseek(in, static_cast<off_t>(begin), SEEK_DATA);
+       data >= 0 && static_cast<std::uint64_t>(data) < end;) {
+    const off_t hole = std::min<off_t>(::lseek(in, data, SEEK_HOLE), static_cast<off_t>(end));
     for (off_t at = data; at < hole;) {
       const auto chunk = static_cast<std::size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
       const ssize_t got = ::pread(in, buffer.data(), chunk, at);
       if (got <= 0) break;
-      EXPECT_EQ(::pwrite(out, buffer.data(), static_cast<std::size_t>(got), at - begin), got);
+      take(static_cast<std::uint64_t>(at), buffer.data(), static_cast<std::size_t>(got));
       at += got;
     }
     data = ::lseek(in, hole, SEEK_DATA);
   }
   ::close(in);
+}
+
+}  // namespace
+
+std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors) {
+  const std::string copy = card.imagePath + ".part";
+  const int out = ::open(copy.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  const std::uint64_t begin = firstSector * 512;
+  EXPECT_EQ(::ftruncate(out, static_cast<off_t>(sectors * 512)), 0);
+  ForEachExtent(card, begin, begin + sectors * 512, [out, begin](std::uint64_t at, const char* bytes, std::size_t size) {
+    EXPECT_EQ(::pwrite(out, bytes, size, static_cast<off_t>(at - begin)), static_cast<ssize_t>(size));
+  });
   ::close(out);
   const std::string report = sim::Run("fsck.fat -n '" + copy + "'");
   ::unlink(copy.c_str());
   return report;
+}
+
+std::size_t Fingerprint(const sim::Card& card) {
+  std::string all;
+  ForEachExtent(card, 0, card.sizeBytes, [&all](std::uint64_t at, const char* bytes, std::size_t size) {
+    all += std::to_string(at) + ":";
+    all.append(bytes, size);
+  });
+  return std::hash<std::string>{}(all);
 }
 
 void KeepCard(const sim::Card& card, const std::string& name) {

@@ -60,6 +60,10 @@ bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::strin
 // `fsck.fat -n` of a partition (copied out sparsely): its output.
 std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors);
 
+// What the card's image holds and where, in one number: a read leaves it,
+// any write changes it.
+std::size_t Fingerprint(const sim::Card& card);
+
 // When VORN_KEEP_CARDS names a folder, the card's image is copied there
 // under this name and ".img", for anyone to open by hand.
 void KeepCard(const sim::Card& card, const std::string& name);

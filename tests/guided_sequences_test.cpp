@@ -44,6 +44,7 @@ constexpr char kNoOldVersion[] = "Cannot find Old version on your SD card!";
 constexpr char kSwapFailed[] = "Cannot write boot sector! Maybe write protected.";
 constexpr char kFilesMissing[] = "VORN files are missing beside the installer!";
 constexpr char kOneTwo[] = "Need to re-create two partitions.\nContinue to install VORN ? ";
+constexpr char kOneOrTwoPartitions[] = "Create One Partition(YES) or Two Partitions(NO) ?";
 constexpr char kRecreateOne[] = "Need to re-create one partition.\nContinue to install VORN ? ";
 constexpr char kNeedFormat[] = "Need to format this card.\nContinue to install VORN ? ";
 constexpr char kInstalled[] =
@@ -113,6 +114,10 @@ struct Pc {
   // first when asked. The boot file on the small one, files on the large.
   void InsertTwoPartitionCard(std::uint64_t sectors, bool largeFirst, bool bootFile,
                               const std::vector<std::pair<std::string, std::string>>& files = {}) {
+    Insert(MakeTwoPartitionCard(sectors, largeFirst, bootFile, files));
+  }
+  std::shared_ptr<sim::Card> MakeTwoPartitionCard(std::uint64_t sectors, bool largeFirst, bool bootFile,
+                                                  const std::vector<std::pair<std::string, std::string>>& files) {
     auto made = machine.NewCard(sectors * 512, 2);
     const auto large = static_cast<std::uint32_t>(sectors - 4098);
     const testing_cards::Partition small{1, kSmallStart, kSmallSectors};
@@ -123,7 +128,7 @@ struct Pc {
     sim::Machine::Format(*made, kLargeStart, large, 32);
     if (bootFile) testing_cards::PutFilesAt(*made, kSmallStart, {{"DISKBOOT.BIN", "old boot file"}});
     testing_cards::PutFilesAt(*made, kLargeStart, files);
-    Insert(made);
+    return made;
   }
   // ---- The user ----
   void Dialog(const char* name, std::function<void(sim::SimDialog&)> user) {
@@ -582,6 +587,95 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
     EXPECT_EQ(pc.Logged("process"), c.missing);
     EXPECT_TRUE(pc.machine.ShellCalls().empty());
     EXPECT_FALSE(pc.Logged("eject"));
+  }
+}
+
+// Two cards of the same size and the same table in one reader: at a pause of
+// any command that writes, the user puts the other card in. The command ends
+// with 2054; nothing more reaches the first card, and nothing the other.
+TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
+  enum class At { Box, Dialog, Reinsert, Format };
+  struct Step {
+    At at;
+    const char* text = "";  // the box's text, or the dialog's name
+    int answer = host::kIdYes;
+    bool checkedNext = true;  // the card is checked before the next step
+  };
+  struct Command {
+    const char* name;
+    Model model;
+    unsigned id;
+    std::vector<Step> steps;
+    bool largeFirst = false;
+    int comboEntry = 0;  // E:, or the second letter of the card
+  };
+  const Model win10 = kModels[0];
+  const Model win7 = kModels[1];
+  const Step instset{At::Dialog, "INSTSET"};
+  const std::vector<Command> commands = {
+      {"202 on F:", win10, IDC_FORMAT,
+       {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdNo, false}, {At::Box, kQuick}}, false, 1},
+      {"208", win10, IDC_SWAP_PARTITIONS, {{At::Box, "Sure?"}}},
+      {"211, one", win10, IDC_CREATE_PARTITION, {{At::Box, kOneOrTwoPartitions, host::kIdYes}}},
+      {"211, two", win10, IDC_CREATE_PARTITION, {{At::Box, kOneOrTwoPartitions, host::kIdNo}}},
+      {"210", win10, IDC_NEW_INSTALL,
+       {instset, {At::Box, kOneTwo}, {At::Reinsert}, {At::Format}, {At::Box, kQuick}}},
+      {"210", win7, IDC_NEW_INSTALL,
+       {instset, {At::Box, kOneTwo}, {At::Reinsert}, {At::Format}, {At::Reinsert}, {At::Box, kQuick}}},
+      {"212", win10, IDC_VERSION_UP, {{At::Dialog, "INSTSET2"}}},
+      {"212, large first", win7, IDC_VERSION_UP, {{At::Dialog, "INSTSET2"}, {At::Reinsert}, {At::Reinsert}},
+       true},
+      {"213", win10, IDC_COPY_IMAGES, {{At::Dialog, "TODIR"}}},
+      {"213", win7, IDC_COPY_IMAGES, {{At::Dialog, "TODIR"}, {At::Reinsert}}},
+  };
+  for (const Command& command : commands) {
+    for (std::size_t pause = 0; pause < command.steps.size(); ++pause) {
+      SCOPED_TRACE(std::string(command.name) + ", " + command.model.name + ", pause " + std::to_string(pause));
+      Pc pc(command.model.windows);
+      const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
+      pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
+      // The other card: the same table and files, formatted apart.
+      std::shared_ptr<sim::Card> other = pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      const std::size_t otherBefore = testing_cards::Fingerprint(*other);
+      std::size_t chosenAtPause = 0;
+      const std::function<void()> exchange = [&pc, &other, &chosenAtPause] {
+        chosenAtPause = testing_cards::Fingerprint(*pc.card);
+        pc.machine.Remove('E');
+        pc.machine.Insert('E', other);
+      };
+      bool exchanged = false;
+      for (std::size_t i = 0; i < command.steps.size() && !exchanged; ++i) {
+        const Step& step = command.steps[i];
+        const bool now = i == pause;
+        switch (step.at) {
+          case At::Box: pc.machine.ExpectBox("Confirm", step.text, step.answer, now ? exchange : std::function<void()>()); break;
+          case At::Dialog:
+            pc.Dialog(step.text, [now, &exchange](sim::SimDialog& dialog) {
+              if (dialog.Exists(IDC_DESTINATION)) dialog.Type(IDC_DESTINATION, "C:\\Images");
+              if (dialog.Exists(IDC_TWO_PARTITIONS)) dialog.Click(IDC_TWO_PARTITIONS);
+              if (now) exchange();
+              dialog.Click(1);
+            });
+            break;
+          case At::Reinsert:
+            pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+            pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                                 [&pc, now, &exchange] { now ? exchange() : pc.machine.Reinsert('E'); });
+            if (now) pc.RemoveAndReinsert(false);  // asked once more, in vain
+            break;
+          case At::Format:
+            if (now) pc.machine.afterFormat = exchange;
+            break;
+        }
+        exchanged = now && step.checkedNext;
+      }
+      pc.Notice("Error", kCardChanged);
+      host::SendCommand(command.id);
+      EXPECT_EQ(testing_cards::Fingerprint(*other), otherBefore);
+      EXPECT_EQ(testing_cards::Fingerprint(*pc.card), chosenAtPause);
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    }
   }
 }
 

@@ -33,7 +33,7 @@ bool MarkVolumeBootSector(const std::string& root, std::size_t offset, const cha
   if (!volume.Valid()) return false;
   PutMark(sector, offset, mark);
   WriteBackBootSector(std::move(volume), sector, MSG_CANNOT_WRITE_MAYBE_PROTECTED);
-  RememberCard();  // the card's first volume may be this one
+  RememberPartition(root);
   return true;
 }
 

@@ -14,17 +14,19 @@ namespace {
 constexpr char kFirstLetter = 'D';
 constexpr char kLastLetter = 'Z';
 
+// What tells one card from another of the same size in the same reader.
 struct CardPicture {
   bool taken = false;
   std::uint32_t deviceNumber = 0;
   std::uint64_t sectors = 0;
   // Unreadable sectors stay empty: an unreadable card matches no readable one.
   std::optional<Sector> table;
-  std::optional<Sector> firstBoot;
+  // The boot sector of every partition of the table, by its first sector.
+  std::vector<std::pair<std::uint32_t, std::optional<Sector>>> bootSectors;
 
   bool operator==(const CardPicture& other) const {
     return taken == other.taken && deviceNumber == other.deviceNumber && sectors == other.sectors &&
-           table == other.table && firstBoot == other.firstBoot;
+           table == other.table && bootSectors == other.bootSectors;
   }
 };
 
@@ -61,11 +63,24 @@ CardPicture TakePicture(std::uint32_t deviceNumber) {
   picture.table = ReadOptional(drive.Get(), 0);
   if (!picture.table) return picture;
   for (const TableEntry& entry : EntriesOf(*picture.table)) {
-    if (!entry.InUse()) continue;
-    picture.firstBoot = ReadOptional(drive.Get(), entry.firstSector);
-    break;
+    if (entry.InUse()) {
+      picture.bootSectors.emplace_back(entry.firstSector, ReadOptional(drive.Get(), entry.firstSector));
+    }
   }
   return picture;
+}
+
+// The two pictures differ at most in the boot sector of the partition that
+// starts here (a volume over the whole card has its boot sector in the
+// table's place).
+bool SameButPartition(CardPicture now, CardPicture before, std::uint64_t startSector) {
+  for (CardPicture* picture : {&now, &before}) {
+    if (startSector == 0) picture->table.reset();
+    for (auto& [start, sector] : picture->bootSectors) {
+      if (start == startSector) sector.reset();
+    }
+  }
+  return now == before;
 }
 
 bool OnCardDisk(const host::StorageDeviceNumber& device) {
@@ -154,6 +169,21 @@ void IdentifyCard(std::uint32_t deviceNumber) { gPicture = TakePicture(deviceNum
 
 void RememberCard() {
   if (gPicture.taken) gPicture = TakePicture(gPicture.deviceNumber);
+}
+
+void RememberPartition(const std::string& root) {
+  if (!gPicture.taken) return;
+  std::optional<std::uint64_t> start;
+  for (const CardVolume& volume : CardVolumes()) {
+    if (volume.placed && !root.empty() && volume.letter == root[0]) start = volume.startSector;
+  }
+  const CardPicture now = TakePicture(gPicture.deviceNumber);
+  // Anything else changed: another card is in the reader now.
+  if (start && SameButPartition(now, gPicture, *start)) {
+    gPicture = now;
+  } else {
+    gPicture.taken = false;
+  }
 }
 
 bool SameCard() {

@@ -54,11 +54,16 @@ bool FirstTableEntry(TableEntry& entry);
 bool LargePartitionFirst();
 
 // The card as the program last read or wrote it: the reader's device
-// number, the size, the table sector and the first volume's boot sector.
-// The inspection takes it; every write and format of the program's takes
-// it again.
+// number, the size, the table sector and its partitions' boot sectors. The
+// inspection takes it; every write and format of the program's takes it
+// again.
 void IdentifyCard(std::uint32_t deviceNumber);
+// After a write of the table, made right after the card was confirmed.
 void RememberCard();
+// After a write or a format inside the volume of this root, which may have
+// given the user time to change cards: taken again only where nothing but
+// that volume's boot sector changed; otherwise the card is no longer known.
+void RememberPartition(const std::string& root);
 // True while the card in the reader matches that picture.
 bool SameCard();
 

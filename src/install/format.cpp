@@ -92,7 +92,7 @@ void FormatCard() {
   const std::string& root = common::gCardState.driveRoot;
   if (quick == Answer::Stop || !disk::ConfirmSameCard(root)) return;
   const bool formatted = FormatVolume(root, quick == Answer::Yes, fileSystem) == 0;
-  disk::RememberCard();
+  disk::RememberPartition(root);
   if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
   host::PostCommand(IDC_INSPECT);
 }

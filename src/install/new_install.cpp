@@ -52,7 +52,7 @@ bool Holds(FileSystem fileSystem, std::uint64_t sectors) {
 bool Format(const std::string& root, bool quick, FileSystem fileSystem) {
   if (!disk::ConfirmSameCard(root)) return false;
   const bool formatted = FormatVolume(root, quick, fileSystem) == 0;
-  disk::RememberCard();  // the card's first volume may be the one formatted
+  disk::RememberPartition(root);
   if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
   return formatted;
 }

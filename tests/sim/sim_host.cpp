@@ -885,7 +885,7 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     transferred = size;
     return true;
   }
-  if (!write && faults.readFails) return false;
+  if (!write && (faults.readFails || (volume && faults.volumeReadsFail))) return false;
   const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
   if (offset + count > limit) return false;
   std::vector<std::uint8_t> bytes(count);

@@ -48,6 +48,7 @@ struct CardFaults {
   // was flushed fails (the eject's).
   bool refusesOpenAfterFlush = false;
   bool volumeRefused = false;      // the volume device does not open
+  bool volumeReadsFail = false;    // reads through the volume device fail
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
@@ -163,6 +164,7 @@ class Machine {
   bool formatMissing = false;
   std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
   int formatRunsBeforeExitCode = 0;   // so many runs format before it applies
+  std::function<void()> afterFormat;  // what the user does as format.com ends
   std::map<int, ShellFault> shellFaults;
   // The shell's own question before it replaces a file (fFlags without
   // FOF_NOCONFIRMATION): IDYES, IDNO or IDCANCEL, in turn.

@@ -238,6 +238,7 @@ bool Machine::RunProcessAndWait(const char* applicationName, const char* command
   }
   if (formatMissing) return false;
   exitCode = RunFormatCommand(commandLine);
+  if (afterFormat) afterFormat();
   return true;
 }
 
