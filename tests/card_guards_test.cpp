@@ -269,7 +269,7 @@ TEST(DeviceAccess, EachUseOpensItsDeviceAsTheDeviceTableSays) {
       {"inspection", [](sim::Machine&) { host::SendCommand(IDC_INSPECT); },
        {volume + "[rw]", drive + "[r]", system}},
       {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); },
-       {volume + "[rw]", drive + "[r]"}},
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", drive + "[r]"}},
       {"swap, its volumes locked",
        [](sim::Machine& m) {
          m.ExpectBox("Confirm", "Sure?", host::kIdYes);
