@@ -186,8 +186,9 @@ TEST(ProgramOnCard, CommandsThatEraseTheCardRefuseIt) {
     const char* path;
     bool onCard;
   };
-  const Folder folders[] = {{"E:\\VORN\\", true}, {"e:\\", true}, {"C:\\VORN\\", false},
-                            {"\\\\server\\share\\VORN\\", false}};
+  // The card shows under E: and F:.
+  const Folder folders[] = {{"E:\\VORN\\", true}, {"e:\\", true}, {"F:\\VORN\\", true},
+                            {"C:\\VORN\\", false}, {"\\\\server\\share\\VORN\\", false}};
   for (const Command& command : WritingCommands()) {
     for (const Folder& folder : folders) {
       SCOPED_TRACE(std::string(command.name) + " from " + folder.path);
@@ -217,6 +218,40 @@ TEST(ProgramOnCard, CommandsThatEraseTheCardRefuseIt) {
   pc.machine.ExpectBox("Error", kProgramOnCard, host::kIdOk);
   host::SendCommand(IDC_WRITE_DUAL);
   EXPECT_FALSE(pc.Logged("write"));
+}
+
+// A card with a volume encrypted by BitLocker is refused before anything is
+// asked; one with a file or a window open on a volume, when its table would
+// be written.
+TEST(WritesToTheCard, AnEncryptedOrABusyCardIsRefused) {
+  constexpr char kEncrypted[] = "The SD Card is encrypted with BitLocker!\nTurn BitLocker off for the card, then try again.";
+  constexpr char kInUse[] =
+      "The SD Card is in use: a file or a window is open on it.\nClose everything that is open on the card, then try again.";
+  std::vector<Command> commands = WritingCommands();
+  commands.push_back({"boot mark", IDC_MAKE_BOOTABLE, nullptr, 0, {}});
+  for (const bool encrypted : {true, false}) {
+    for (const Command& command : commands) {
+      // format.com locks the volume itself, and a boot sector may always be written.
+      if (!encrypted && (command.id == IDC_FORMAT || command.id == IDC_MAKE_BOOTABLE)) continue;
+      SCOPED_TRACE(std::string(command.name) + (encrypted ? ", BitLocker" : ", F: in use"));
+      Pc pc;
+      if (encrypted) {
+        pc.card->Write(4097 * 512 + 3, {'-', 'F', 'V', 'E', '-', 'F', 'S', '-'});
+      } else {
+        pc.machine.busyVolumes = {'F'};
+        pc.machine.ExpectBox("Confirm", command.question, command.answer);
+      }
+      const Bytes mbr = pc.Mbr();
+      const Bytes vbr = pc.Vbr();
+      pc.machine.ExpectBox("Error", encrypted ? kEncrypted : kInUse, host::kIdOk);
+      host::SendCommand(command.id);
+      EXPECT_EQ(pc.Mbr(), mbr);
+      EXPECT_EQ(pc.Vbr(), vbr);
+      EXPECT_FALSE(pc.Logged("process"));
+      EXPECT_FALSE(pc.Logged("write"));
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    }
+  }
 }
 
 TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {

@@ -220,6 +220,12 @@ TEST_F(InspectTest, FailuresOfTheQueriesLeaveTheirPartOut) {
   card->faults.shortTransfer = true;
   Inspect();
   EXPECT_EQ(machine.Text(IDC_STATUS), "");
+  card->faults = {};
+  card->bytesPerSector = 4096;  // no table or boot sector here is made for it
+  Inspect();
+  EXPECT_EQ(machine.Text(IDC_STATUS), "Card reader sector size is not 512 bytes: not supported.");
+  EXPECT_TRUE(common::gCardState.physicalDrivePath.empty());
+  EXPECT_FALSE(machine.Visible(IDC_FORMAT));
   EXPECT_EQ(machine.OpenHandles(), 0u);
 }
 

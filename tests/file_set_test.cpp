@@ -77,6 +77,7 @@ TEST(CopyFileSet, RequiredStepsEndTheCommandAndTheBestEffortOneGoesOn) {
     bool locked;
     std::size_t steps;
     bool opened;
+    bool systemDisk = false;  // the disk in the reader is the system's: no card
   };
   const Case cases[] = {
       {"boot file fails", 1, sim::ShellFault::Fails, nullptr, false, 1, false},
@@ -87,6 +88,7 @@ TEST(CopyFileSet, RequiredStepsEndTheCommandAndTheBestEffortOneGoesOn) {
       {"no PS.FIR", 0, {}, "PS.FIR", false, 4, true},
       {"no LYRE", 0, {}, "LYRE", false, 3, false},
       {"locked card", 0, {}, nullptr, true, 1, false},
+      {"the system disk in a reader, button shown", 0, {}, nullptr, false, 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,6 +98,11 @@ TEST(CopyFileSet, RequiredStepsEndTheCommandAndTheBestEffortOneGoesOn) {
       std::filesystem::remove_all(pc.machine.PcPath(std::string("C:\\VORN\\") + c.missing));
     }
     pc.card->faults.locked = c.locked;
+    if (c.systemDisk) {
+      pc.card->deviceNumber = 0;
+      host::SendCommand(IDC_INSPECT);
+      ASSERT_TRUE(pc.machine.Visible(IDC_COPY_VORN));
+    }
     host::SendCommand(IDC_COPY_VORN);
     EXPECT_EQ(pc.machine.ShellCalls().size(), c.steps);
     EXPECT_EQ(pc.machine.Calls("ShellExecute"), c.opened ? 1 : 0);

@@ -41,6 +41,7 @@ constexpr char kQuick[] = "Quick Format ?";
 constexpr char kFormatFailed[] = "Cannot format SD Card!";
 constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
 constexpr char kNoOldVersion[] = "Cannot find Old version on your SD card!";
+// The box of a failed write into a boot sector: a swap's, or the boot mark's.
 constexpr char kSwapFailed[] = "Cannot write boot sector! Maybe write protected.";
 constexpr char kFilesMissing[] = "VORN files are missing beside the installer!";
 constexpr char kOneTwo[] = "Need to re-create two partitions.\nContinue to install VORN ? ";
@@ -265,6 +266,20 @@ TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
   }
 }
 
+TEST(NewInstall, TheCardsSizePreselectsTheLayout) {
+  for (const std::uint64_t mb : {3999, 4000}) {
+    SCOPED_TRACE(mb);
+    Pc pc;
+    pc.InsertOnePartitionCard(mb * 2048);
+    pc.Dialog("INSTSET", [mb](sim::SimDialog& dialog) {
+      EXPECT_EQ(dialog.Checked(IDC_TWO_PARTITIONS), mb >= 4000);
+      EXPECT_EQ(dialog.Checked(IDC_ONE_PARTITION), mb < 4000);
+      dialog.Click(2);
+    });
+    host::SendCommand(IDC_NEW_INSTALL);
+  }
+}
+
 // ---- Version Up ----------------------------------------------------------------
 
 TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
@@ -394,6 +409,18 @@ TEST(GuidedSequences, DeclinedOrRefusedRunsWriteNothing) {
          pc.Notice("Error", "Run the installer from the PC, not from the SD Card!");
        }},
       {"locked card", IDC_VERSION_UP, [](Pc& pc) { pc.card->faults.locked = true; }},
+      {"the configuration chosen is missing", IDC_NEW_INSTALL,
+       [](Pc& pc) {
+         std::filesystem::remove(pc.machine.PcPath("C:\\VORN\\LYRE.CFG.R"));
+         pc.Dialog("INSTSET", Choose({IDC_CAMERA_RIGHT}));
+         pc.Notice("Error", kFilesMissing);
+       }},
+      {"the configuration chosen is missing, Version Up", IDC_VERSION_UP,
+       [](Pc& pc) {
+         std::filesystem::remove(pc.machine.PcPath("C:\\VORN\\LYRE.CFG.L"));
+         pc.Dialog("INSTSET2", Choose({}));
+         pc.Notice("Error", kFilesMissing);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -555,36 +582,41 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
 // before the first question.
 TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
   constexpr char kSizeRefused[] = "Card size is not supported for this partition layout!";
+  enum class Fault { FormatMissing, BootSectorUnreadable, SizeRefused };
   struct Case {
     const char* name;
     std::uint64_t sectors;
     int layout;
-    bool missing;  // format.com does not start
+    Fault fault;
   };
   const Case cases[] = {
-      {"format.com missing", k64MbCard, IDC_ONE_PARTITION, true},
-      {"FAT asked of an 8 GB partition", k8GbCard, IDC_ONE_PARTITION, false},
-      {"FAT32 asked of a 14 MB partition", 32768, IDC_TWO_PARTITIONS, false},
+      {"format.com missing", k64MbCard, IDC_ONE_PARTITION, Fault::FormatMissing},
+      {"the formatted volume cannot be read", k64MbCard, IDC_ONE_PARTITION, Fault::BootSectorUnreadable},
+      {"FAT asked of an 8 GB partition", k8GbCard, IDC_ONE_PARTITION, Fault::SizeRefused},
+      {"FAT32 asked of a 14 MB partition", 32768, IDC_TWO_PARTITIONS, Fault::SizeRefused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Pc pc;
     pc.InsertOnePartitionCard(c.sectors);
-    pc.machine.formatMissing = c.missing;
+    pc.machine.formatMissing = c.fault == Fault::FormatMissing;
+    if (c.fault == Fault::BootSectorUnreadable) {
+      pc.machine.afterFormat = [&pc] { pc.card->faults.volumeReadsFail = true; };
+    }
     const Bytes mbr = pc.card->Sector(0);
     const Bytes boot = pc.card->Sector(63);
     pc.Dialog("INSTSET", Choose({c.layout}));
-    if (c.missing) {
+    if (c.fault == Fault::SizeRefused) {
+      pc.Notice("Error", kSizeRefused);
+    } else {
       pc.Answer(kNeedFormat, host::kIdYes);
       pc.Answer(kQuick, host::kIdYes);
-      pc.Notice("Error", kFormatFailed);
-    } else {
-      pc.Notice("Error", kSizeRefused);
+      pc.Notice("Error", c.fault == Fault::FormatMissing ? kFormatFailed : kSwapFailed);
     }
     host::SendCommand(IDC_NEW_INSTALL);
     EXPECT_EQ(pc.card->Sector(0), mbr);
-    EXPECT_EQ(pc.card->Sector(63), boot);
-    EXPECT_EQ(pc.Logged("process"), c.missing);
+    EXPECT_EQ(pc.card->Sector(63) == boot, c.fault != Fault::BootSectorUnreadable);  // formatted
+    EXPECT_EQ(pc.Logged("process"), c.fault != Fault::SizeRefused);
     EXPECT_TRUE(pc.machine.ShellCalls().empty());
     EXPECT_FALSE(pc.Logged("eject"));
   }

@@ -13,6 +13,7 @@
 
 #include "card_fixture.h"
 #include "common/card_state.h"
+#include "common/module_directory.h"
 #include "host/host.h"
 #include "images/destination.h"
 #include "res/ids.h"
@@ -191,6 +192,7 @@ TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
     std::string typed;
     std::string used;  // empty: refused with 2053
     std::vector<std::string> made;
+    unsigned codePage = 1252;
   };
   const Case cases[] = {
       {"", "", {}},
@@ -211,12 +213,15 @@ TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
       {"C:\\Fotos\\Caf\xE9\\2010", "C:\\Fotos\\Caf\xE9\\2010",
        {"C:\\Fotos", "C:\\Fotos\\Caf\xE9", "C:\\Fotos\\Caf\xE9\\2010"}},
       {"\\\\server\\share\\Images", "\\\\server\\share\\Images", {"\\\\server\\share\\Images"}},
+      // A character whose second byte is the backslash's code ends no folder.
+      {"C:\\\x95\\\\2010", "C:\\\x95\\\\2010", {"C:\\\x95\\", "C:\\\x95\\\\2010"}, 932},
   };
   for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
     for (const Case& c : cases) {
       const bool win7 = windows == sim::Windows::Win7;
       SCOPED_TRACE((win7 ? "win7: " : "win10: ") + c.typed);
       Pc pc(9, windows);  // a card whose boot partition the older Windows swap away
+      pc.machine.codePage = c.codePage;
       const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
       pc.machine.MakePcFolder("\\\\server\\share");
       pc.Destination(c.typed);
@@ -273,7 +278,7 @@ TEST(ImageTransfer, FoldersWithoutExtensionAreCopiedOrMovedAndTheShellAsksBefore
 // The small boot partition first: it is swapped behind for the copy and put
 // first again after it, and after every end that follows the first swap.
 TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
-  enum class End { Done, NoImageFolder, CopyFails, Cancelled };
+  enum class End { Done, NoImageFolder, CopyFails, Cancelled, Aborted, ProgramOnCard };
   struct Case {
     const char* name;
     std::uint32_t firstMb;  // 0: one partition
@@ -287,6 +292,8 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       {"no image folder", 9, End::NoImageFolder, true},
       {"copy fails", 9, End::CopyFails, true},
       {"copy cancelled at the shell's question", 9, End::Cancelled, true},
+      {"the shell says 0 but aborted", 9, End::Aborted, true},
+      {"the program on the card's second letter", 9, End::ProgramOnCard, false},
   };
   for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
     for (const Case& c : cases) {
@@ -298,11 +305,17 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
         sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
       }
       if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
+      if (c.end == End::Aborted) pc.machine.shellFaults[1] = sim::ShellFault::Aborted;
       if (c.end == End::Cancelled) {
         pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
         pc.machine.replaceAnswers = {host::kIdCancel};
       }
-      pc.Destination("C:\\Images");
+      if (c.end == End::ProgramOnCard) {
+        common::gModuleDirectory = windows == sim::Windows::Win7 ? "E:\\VORN\\" : "F:\\VORN\\";
+        pc.machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+      } else {
+        pc.Destination("C:\\Images");
+      }
       if (swaps) pc.RemoveAndReinsert();
       if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
       if (swaps) pc.RemoveAndReinsert();
@@ -310,7 +323,7 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
       EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), swaps ? 2u : 0u);
       EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
-      if (c.end != End::NoImageFolder && c.end != End::CopyFails) {
+      if (c.end == End::Done || c.end == End::Cancelled) {
         EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P1.JPG"), "picture one");
       }
       EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);

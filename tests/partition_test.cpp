@@ -169,6 +169,38 @@ TEST(PartitionCreate, LayoutsThatDoNotFitTheCardAreRefused) {
   }
 }
 
+// A card without a table is one volume over its first sector, locked for
+// the write; a GPT card is reported as one, has no MBR partition, and loses
+// both of its headers to the new table, so that no tool reads the old one.
+TEST(PartitionCreate, ACardWithoutATableOrWithAGptOneTakesANewTable) {
+  constexpr std::uint64_t kSectors = 65536;
+  for (const bool gpt : {false, true}) {
+    SCOPED_TRACE(gpt ? "GPT" : "no table");
+    sim::Machine machine;
+    testing_cards::SetUpPc(machine);
+    std::shared_ptr<sim::Card> card = machine.NewCard(kSectors * 512, 2);
+    if (gpt) {
+      sim::Run("printf 'label: gpt\\nsize=20000, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk -q '" +
+               card->imagePath + "'");
+    } else {
+      sim::Machine::Format(*card, 0, kSectors, 16);
+    }
+    machine.Insert('E', card);
+    machine.Tick();
+    ASSERT_TRUE(common::CardIdentified());
+    EXPECT_EQ(machine.Text(IDC_REPORT),
+              gpt ? "Total capacity : 32 MB\nPartition table : GPT (no MBR partition)\n" : "Total capacity : 32 MB\n");
+    EXPECT_EQ(common::gCardState.partitionCount, 0);
+    machine.ExpectBox("Confirm", kOneOrTwo, host::kIdYes);
+    machine.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk, [&machine] { machine.Reinsert('E'); });
+    host::SendCommand(IDC_CREATE_PARTITION);
+    EXPECT_EQ(SfdiskEntries(*card), std::vector<std::string>{"start=249,size=65287,type=6"});
+    EXPECT_EQ(card->Sector(1), Bytes(512, 0));
+    EXPECT_EQ(card->Sector(kSectors - 1), Bytes(512, 0));
+    EXPECT_EQ(machine.VolumeOffset('E'), 249u * 512);
+  }
+}
+
 // The older Windows, whose reader letter shows the first entry.
 TEST(PartitionSwap, SwapKeepsEveryOtherByteAndTwiceRestoresTheSector) {
   Pc pc(kExampleSectors, {{1, 1, 4096}, {11, 4097, 3837950}}, sim::Windows::Win7);

@@ -280,8 +280,13 @@ std::string Machine::PcPath(const std::string& windowsPath) const {
   } else {
     return {};
   }
-  for (std::size_t i = rest; i < windowsPath.size(); ++i) {
-    path += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+  // A backslash that is the second byte of a double-byte character is no
+  // separator: the name holds it.
+  bool trail = false;
+  for (std::size_t i = 0; i < windowsPath.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(windowsPath[i]);
+    if (i >= rest) path += byte == '\\' && !trail ? '/' : windowsPath[i];
+    trail = !trail && codePage == 932 && ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
   }
   return path;
 }
