@@ -13,6 +13,7 @@
 #include "card_fixture.h"
 #include "common/card_state.h"
 #include "common/module_directory.h"
+#include "disk/card_guards.h"
 #include "disk/partition_table.h"
 #include "host/host.h"
 #include "res/ids.h"
@@ -121,31 +122,46 @@ TEST(SameCard, WhatHappensToTheReaderDuringTheQuestionDecidesTheWrite) {
   }
 }
 
-// A swap with prompts wants the card back with its new first partition.
+// A new table takes effect when the card is back: the older Windows show
+// the swapped first entry then; Windows 10 its partitions as long as the new
+// table makes them (the same starts are not enough).
 TEST(Reinsert, TheRemovePromptIsCheckedAndAskedOnceMore) {
   struct Case {
     const char* name;
     int reinsertAt;  // the re-insert prompt (1 or 2) at which the user re-inserts; 0: never
     int result;
   };
-  for (const Case& c : {Case{"re-inserted", 1, 0}, Case{"re-inserted at the second asking", 2, 0},
-                        Case{"never re-inserted", 0, 1}}) {
-    SCOPED_TRACE(c.name);
-    Pc pc(sim::Windows::Win7);  // whose reader letter shows the first entry only
-    const int askings = c.reinsertAt == 1 ? 1 : 2;
-    for (int asking = 1; asking <= askings; ++asking) {
-      pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
-      pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
-                           [&pc, &c, asking] {
-                             if (asking == c.reinsertAt) pc.machine.Reinsert('E');
-                           });
+  constexpr std::uint64_t kNewLarge = 64 * 2048 - 4098;
+  for (const sim::Windows windows : {sim::Windows::Win7, sim::Windows::Win10}) {
+    for (const Case& c : {Case{"re-inserted", 1, 0}, Case{"re-inserted at the second asking", 2, 0},
+                          Case{"never re-inserted", 0, 1}}) {
+      const bool win7 = windows == sim::Windows::Win7;
+      SCOPED_TRACE(std::string(win7 ? "win7, swap: " : "win10, two partitions: ") + c.name);
+      Pc pc(windows);
+      const int askings = c.reinsertAt == 1 ? 1 : 2;
+      for (int asking = 1; asking <= askings; ++asking) {
+        pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+        pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                             [&pc, &c, asking] {
+                               if (asking == c.reinsertAt) pc.machine.Reinsert('E');
+                             });
+      }
+      if (c.result != 0) pc.machine.ExpectBox("Error", kCardChanged, host::kIdOk);
+      if (win7) {
+        EXPECT_EQ(disk::SwapPartitionEntries(false), c.result);
+      } else {
+        ASSERT_EQ(disk::WriteDualPartitionTable(), 0);
+        EXPECT_EQ(disk::AskToRemoveAndReinsert(), c.result == 0);
+      }
+      EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "box Remove"}));
+      EXPECT_EQ(pc.machine.LogMatching("flush E").size(), static_cast<std::size_t>(askings));
+      if (win7) {
+        EXPECT_EQ(pc.machine.VolumeOffset('E'), c.result == 0 ? 4097u * 512 : 512u);
+      } else {
+        EXPECT_EQ(pc.machine.VolumeLength('F'), (c.result == 0 ? kNewLarge : 60000u) * 512);
+      }
+      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }
-    if (c.result != 0) pc.machine.ExpectBox("Error", kCardChanged, host::kIdOk);
-    EXPECT_EQ(disk::SwapPartitionEntries(false), c.result);
-    EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "box Remove"}));
-    EXPECT_EQ(pc.machine.LogMatching("flush E").size(), static_cast<std::size_t>(askings));
-    EXPECT_EQ(pc.machine.VolumeOffset('E'), c.result == 0 ? 4097u * 512 : 512u);
-    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
   }
 }
 

@@ -181,6 +181,17 @@ TEST_F(InspectTest, TheBootMarkIsComparedExactly) {
   Inspect();
   EXPECT_EQ(machine.Text(IDC_STATUS), "1.00 MB (FAT16) (Bootable card !!!)");
   EXPECT_FALSE(machine.Visible(IDC_MAKE_BOOTABLE));
+  // A FAT16 entry whose volume names itself FAT32 or NTFS is no place for
+  // the mark: it would land in that file system's own fields.
+  for (const auto& [offset, name] : {std::pair<std::size_t, std::string>{82, "FAT32   "}, {3, "NTFS    "}}) {
+    PutBootSectorBytes(*machine.CardIn('E'), 64, "nomark..");
+    PutBootSectorBytes(*machine.CardIn('E'), offset, name);
+    Inspect();
+    EXPECT_FALSE(machine.Visible(IDC_MAKE_BOOTABLE)) << name;
+    PutBootSectorBytes(*machine.CardIn('E'), offset, "        ");
+  }
+  Inspect();
+  EXPECT_TRUE(machine.Visible(IDC_MAKE_BOOTABLE));
 }
 
 TEST_F(InspectTest, FailuresOfTheQueriesLeaveTheirPartOut) {

@@ -24,10 +24,22 @@ void PromptRemoveAndReinsert() {
   common::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, common::ButtonSet::Notice);
 }
 
-// The card is back, and the system shows its table as it now stands.
+// The card is back, and the system shows its table as it now stands: the
+// first entry is shown, and no letter shows a partition where an entry
+// starts but as long as the old table made it.
 bool ReinsertTookEffect() {
+  Table table{};
   TableEntry first;
-  return SameCard() && FirstTableEntry(first) && !RootOfPartition(first).empty();
+  if (!SameCard() || !ReadCardTable(table) || !FirstTableEntry(first)) return false;
+  bool firstShown = false;
+  for (const CardVolume& volume : CardVolumes()) {
+    for (const TableEntry& entry : table) {
+      if (!entry.InUse() || !volume.placed || volume.startSector != entry.firstSector) continue;
+      if (volume.sectors != entry.sectors) return false;
+      firstShown = firstShown || entry.firstSector == first.firstSector;
+    }
+  }
+  return firstShown;
 }
 
 char UpperLetter(char letter) {
