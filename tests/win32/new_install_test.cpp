@@ -26,10 +26,15 @@ struct Box {
 };
 const Box kTwoPartitionsYes{"Confirm", "Need to re-create two partitions.\nContinue to install VORN ? ",
                             IDYES};
-const Box kOnePartitionYes{"Confirm", "Need to re-create one partition.\nContinue to install VORN ? ",
-                           IDYES};
-// Wine fails every write to the physical drive.
-const Box kTableRefused{"Error", "Cannot write boot sector!", IDOK};
+// Wine's card counts as about 82 GB: too large for one FAT partition, which
+// is said before anything is asked.
+const Box kOnePartitionTooLarge{"Error", "Card size is not supported for this partition layout!", IDOK};
+// Wine locks the card's volume but cannot dismount it: the table is never
+// written there.
+const Box kTableRefused{"Error",
+                        "The SD Card is in use: a file or a window is open on it.\nClose everything that is "
+                        "open on the card, then try again.",
+                        IDOK};
 
 // One command, run after the ones before it in the same program.
 struct SettingRun {
@@ -77,7 +82,7 @@ TEST(NewInstall, SettingDialogsOfTheProgramAndARefusedTableWrite) {
       {"New Install, two partitions", IDC_NEW_INSTALL, IDC_CAMERA_LEFT, IDC_TWO_PARTITIONS,
        {IDC_CAMERA_RIGHT}, IDOK, {kTwoPartitionsYes, kTableRefused}},
       {"New Install, one partition", IDC_NEW_INSTALL, IDC_CAMERA_RIGHT, IDC_TWO_PARTITIONS,
-       {IDC_CAMERA_LEFT, IDC_ONE_PARTITION}, IDOK, {kOnePartitionYes, kTableRefused}},
+       {IDC_CAMERA_LEFT, IDC_ONE_PARTITION}, IDOK, {kOnePartitionTooLarge}},
       {"Version Up, CANCEL", IDC_VERSION_UP, IDC_CAMERA_LEFT, 0, {IDC_CAMERA_RIGHT}, IDCANCEL, {}},
   };
 
