@@ -328,6 +328,10 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       }
       EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
       EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+      if (c.firstMb == 9 && c.end == End::Done) {
+        testing_cards::KeepCard(*pc.card, std::string("ImageTransfer.TwoPartitions.") +
+                                              (windows == sim::Windows::Win7 ? "win7" : "win10"));
+      }
     }
   }
 }
