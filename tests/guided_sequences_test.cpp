@@ -53,21 +53,23 @@ constexpr char kInstalled[] =
 constexpr char kVersionUpDone[] =
     "Version Up finished!\nLock the card, insert into the camera and VORN will auto-boot.";
 
-// Every sequence runs under both Windows: every partition under a letter of
+// The sequences run under both Windows: every partition under a letter of
 // its own, or only the first one under the reader's.
-struct Model {
-  sim::Windows windows;
-  const char* name;
-  bool Win7() const { return windows == sim::Windows::Win7; }
+class BothWindows : public ::testing::TestWithParam<sim::Windows> {
+ protected:
+  static bool Win7() { return GetParam() == sim::Windows::Win7; }
+  // Keeps the finished card as "<test>[.<variant>].<model>.img".
+  static void Keep(const sim::Card& card, const std::string& variant = {}) {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    name.insert(name.find('/'), variant.empty() ? "" : "." + variant);
+    name[name.find('/')] = '.';
+    testing_cards::KeepCard(card, name);
+  }
 };
-constexpr Model kModels[] = {{sim::Windows::Win10, "win10"}, {sim::Windows::Win7, "win7"}};
-
-// Keeps the finished card as "<test>[.<variant>].<model>.img".
-void Keep(const sim::Card& card, const Model& model, const std::string& variant = {}) {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  testing_cards::KeepCard(card, std::string(info->test_suite_name()) + "." + info->name() +
-                                    (variant.empty() ? "" : "." + variant) + "." + model.name);
-}
+INSTANTIATE_TEST_SUITE_P(Windows, BothWindows, ::testing::Values(sim::Windows::Win10, sim::Windows::Win7),
+                         [](const ::testing::TestParamInfo<sim::Windows>& windows) {
+                           return windows.param == sim::Windows::Win7 ? "win7" : "win10";
+                         });
 
 std::string Entry(std::uint64_t start, std::uint64_t size, const char* type) {
   return "start=" + std::to_string(start) + ",size=" + std::to_string(size) + ",type=" + type;
@@ -171,62 +173,59 @@ std::string FatType(const sim::Card& card, std::uint64_t firstSector) {
 
 // On the 32 GB card the partitions come back under other letters than the
 // card had: the program asks which letter shows which partition.
-TEST(NewInstall, TwoPartitionsOnAn8GbAndA32GbCard) {
-  for (const Model& model : kModels) {
-    for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
-      SCOPED_TRACE(std::string(model.name) + ", " + std::to_string(sectors));
-      Pc pc(model.windows);
-      const bool otherLetters = sectors == k32GbCard && !model.Win7();
-      if (otherLetters) pc.machine.mountedDevices = {{{0, kSmallStart}, 'H'}, {{0, kLargeStart}, 'G'}};
-      pc.InsertOnePartitionCard(sectors, {{"OLD.TXT", "old"}});
-      pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
-        EXPECT_TRUE(dialog.Checked(IDC_TWO_PARTITIONS));  // 4000 MB or more
-        dialog.Click(IDC_CAMERA_RIGHT);
-        dialog.Click(1);
-      });
-      pc.Answer(kOneTwo, host::kIdYes);
-      pc.RemoveAndReinsert();                     // the new table
-      if (model.Win7()) pc.RemoveAndReinsert();  // the swap: the large partition shows
-      pc.Answer(kQuick, host::kIdYes);
-      pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
-      host::SendCommand(IDC_NEW_INSTALL);
+TEST_P(BothWindows, NewInstallTwoPartitionsOnAn8GbAndA32GbCard) {
+  for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
+    SCOPED_TRACE(sectors);
+    Pc pc(GetParam());
+    const bool otherLetters = sectors == k32GbCard && !Win7();
+    if (otherLetters) pc.machine.mountedDevices = {{{0, kSmallStart}, 'H'}, {{0, kLargeStart}, 'G'}};
+    pc.InsertOnePartitionCard(sectors, {{"OLD.TXT", "old"}});
+    pc.Dialog("INSTSET", [](sim::SimDialog& dialog) {
+      EXPECT_TRUE(dialog.Checked(IDC_TWO_PARTITIONS));  // 4000 MB or more
+      dialog.Click(IDC_CAMERA_RIGHT);
+      dialog.Click(1);
+    });
+    pc.Answer(kOneTwo, host::kIdYes);
+    pc.RemoveAndReinsert();  // the new table
+    if (Win7()) pc.RemoveAndReinsert();  // the swap: the large partition shows
+    pc.Answer(kQuick, host::kIdYes);
+    pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
+    host::SendCommand(IDC_NEW_INSTALL);
 
-      const sim::Card& card = *pc.card;
-      EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(sectors));
-      EXPECT_TRUE(HasBootMark(card, kSmallStart));
-      EXPECT_FALSE(HasBootMark(card, kLargeStart));
-      EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
-      EXPECT_FALSE(ExistsAt(card, kSmallStart, "LYRE"));
-      EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
-      EXPECT_FALSE(ExistsAt(card, kLargeStart, "OLD.TXT"));
-      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.BIN"), "add-on");
-      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config right");
-      EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
-      testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
-      testing_cards::CheckFileSystem(card, kLargeStart, sectors - 4098);
-      EXPECT_EQ(FatType(card, kSmallStart), "FAT12");
-      EXPECT_EQ(FatType(card, kLargeStart), "FAT32");
-      // The small partition's format is never quick and asks nothing.
-      const std::string small = otherLetters ? "H:" : "E:";
-      const std::string large = model.Win7() ? "E:" : otherLetters ? "G:" : "F:";
-      EXPECT_EQ(pc.machine.LogMatching("process"),
-                (std::vector<std::string>{
-                    "process C:\\Windows\\system32\\format.com | format.com " + small + " /fs:fat",
-                    "process C:\\Windows\\system32\\format.com | format.com " + large + " /q /fs:fat32"}));
-      EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "flush", "box Confirm | Install finished!",
-                                                      "flush", "eject"}));
-      EXPECT_TRUE(pc.machine.Ejected('E'));
-      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
-      Keep(card, model, std::to_string(sectors / 2048) + "MB");
-    }
+    const sim::Card& card = *pc.card;
+    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(sectors));
+    EXPECT_TRUE(HasBootMark(card, kSmallStart));
+    EXPECT_FALSE(HasBootMark(card, kLargeStart));
+    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+    EXPECT_FALSE(ExistsAt(card, kSmallStart, "LYRE"));
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "OLD.TXT"));
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.BIN"), "add-on");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config right");
+    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+    testing_cards::CheckFileSystem(card, kLargeStart, sectors - 4098);
+    EXPECT_EQ(FatType(card, kSmallStart), "FAT12");
+    EXPECT_EQ(FatType(card, kLargeStart), "FAT32");
+    // The small partition's format is never quick and asks nothing.
+    const std::string small = otherLetters ? "H:" : "E:";
+    const std::string large = Win7() ? "E:" : otherLetters ? "G:" : "F:";
+    EXPECT_EQ(pc.machine.LogMatching("process"),
+              (std::vector<std::string>{
+                  "process C:\\Windows\\system32\\format.com | format.com " + small + " /fs:fat",
+                  "process C:\\Windows\\system32\\format.com | format.com " + large + " /q /fs:fat32"}));
+    EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "flush", "box Confirm | Install finished!",
+                                                    "flush", "eject"}));
+    EXPECT_TRUE(pc.machine.Ejected('E'));
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    Keep(card, std::to_string(sectors / 2048) + "MB");
   }
 }
 
-TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
-  for (const Model& model : kModels) {
-   for (const bool hadTwo : {false, true}) {
-    SCOPED_TRACE(std::string(model.name) + (hadTwo ? ", had two" : ", had one"));
-    Pc pc(model.windows);
+TEST_P(BothWindows, NewInstallOnePartitionOnCardsWithOneAndWithTwoPartitions) {
+  for (const bool hadTwo : {false, true}) {
+    SCOPED_TRACE(hadTwo ? "had two" : "had one");
+    Pc pc(GetParam());
     if (hadTwo) {
       pc.InsertTwoPartitionCard(k2GbCard, false, true);
     } else {
@@ -261,8 +260,7 @@ TEST(NewInstall, OnePartitionOnCardsWithOneAndWithTwoPartitions) {
     EXPECT_EQ(pc.Count("process"), 1u);
     EXPECT_EQ(pc.Count("box Remove"), hadTwo ? 1u : 0u);
     EXPECT_TRUE(pc.machine.Ejected('E'));
-    Keep(card, model, hadTwo ? "HadTwo" : "HadOne");
-   }
+    Keep(card, hadTwo ? "HadTwo" : "HadOne");
   }
 }
 
@@ -282,8 +280,8 @@ TEST(NewInstall, TheCardsSizePreselectsTheLayout) {
 
 // ---- Version Up ----------------------------------------------------------------
 
-TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
-  Pc pc;
+TEST_P(BothWindows, VersionUpOnePartitionKeepsTheUsersConfigurationAsTheBackup) {
+  Pc pc(GetParam());
   // The installer's own LYRE brings a LYRE.CFG: the card's must still be
   // the one backed up.
   pc.machine.WritePcFile("C:\\VORN\\LYRE\\LYRE.CFG", "installer's default");
@@ -319,36 +317,33 @@ TEST(VersionUp, OnePartitionKeepsTheUsersConfigurationAsTheBackup) {
   EXPECT_FALSE(pc.Logged("eject"));  // the card stays in the reader
   EXPECT_FALSE(pc.Logged("process"));
   EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"shell copy C:\\VORN\\LYRE.CFG.R", "flush E", "box Finish"}));
-  Keep(card, kModels[0]);
+  Keep(card);
 }
 
-TEST(VersionUp, TwoPartitionsWithTheSmallOrTheLargePartitionFirst) {
-  for (const Model& model : kModels) {
-    for (const bool largeFirst : {false, true}) {
-      SCOPED_TRACE(std::string(model.name) + (largeFirst ? ", large first" : ", small first"));
-      Pc pc(model.windows);
-      pc.InsertTwoPartitionCard(k64MbCard, largeFirst, true, {{"LYRE/LYRE.CFG", "user config"}});
-      pc.Dialog("INSTSET2", Choose({}));
-      // The older Windows show the first entry only: the partition that is
-      // not first is swapped there, with the prompts.
-      if (model.Win7() && largeFirst) pc.RemoveAndReinsert();
-      if (model.Win7()) pc.RemoveAndReinsert();
-      pc.Notice("Finish", kVersionUpDone);
-      host::SendCommand(IDC_VERSION_UP);
+TEST_P(BothWindows, VersionUpTwoPartitionsWithTheSmallOrTheLargePartitionFirst) {
+  for (const bool largeFirst : {false, true}) {
+    SCOPED_TRACE(largeFirst ? "large first" : "small first");
+    Pc pc(GetParam());
+    pc.InsertTwoPartitionCard(k64MbCard, largeFirst, true, {{"LYRE/LYRE.CFG", "user config"}});
+    pc.Dialog("INSTSET2", Choose({}));
+    // The older Windows show the first entry only: the other is swapped there.
+    if (Win7() && largeFirst) pc.RemoveAndReinsert();  // first partition over 10 MB
+    if (Win7()) pc.RemoveAndReinsert();
+    pc.Notice("Finish", kVersionUpDone);
+    host::SendCommand(IDC_VERSION_UP);
 
-      const sim::Card& card = *pc.card;
-      EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(k64MbCard));
-      EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
-      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
-      EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
-      EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
-      EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
-      testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
-      testing_cards::CheckFileSystem(card, kLargeStart, k64MbCard - 4098);
-      EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"flush", "box Finish", "eject"}));
-      EXPECT_TRUE(pc.machine.Ejected('E'));
-      Keep(card, model, largeFirst ? "LargeFirst" : "SmallFirst");
-    }
+    const sim::Card& card = *pc.card;
+    EXPECT_EQ(testing_cards::SfdiskEntries(card), DualLayout(k64MbCard));
+    EXPECT_EQ(FileAt(card, kSmallStart, "DISKBOOT.BIN"), "boot file");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG"), "config left");
+    EXPECT_EQ(FileAt(card, kLargeStart, "LYRE/LYRE.CFG.OLD"), "user config");
+    EXPECT_EQ(FileAt(card, kLargeStart, "DCIM/100TEST/README.TXT"), "dcim");
+    EXPECT_FALSE(ExistsAt(card, kLargeStart, "DISKBOOT.BIN"));
+    testing_cards::CheckFileSystem(card, kSmallStart, kSmallSectors);
+    testing_cards::CheckFileSystem(card, kLargeStart, k64MbCard - 4098);
+    EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"flush", "box Finish", "eject"}));
+    EXPECT_TRUE(pc.machine.Ejected('E'));
+    Keep(card, largeFirst ? "LargeFirst" : "SmallFirst");
   }
 }
 
@@ -521,14 +516,6 @@ TEST(GuidedSequences, EarlyEndsLeaveTheBootPartitionFirst) {
          pc.card->faults.dropsWrites = true;
        },
        false},
-      // Its first swap put the small partition first: nothing to undo.
-      {"Version Up's boot file copy fails after its first swap", IDC_VERSION_UP,
-       [](Pc& pc) {
-         pc.machine.shellFaults[1] = sim::ShellFault::Fails;
-         pc.Dialog("INSTSET2", Choose({}));
-         pc.RemoveAndReinsert();
-       },
-       false, true},
       // No VORN card after all: back to the order it came in.
       {"no old version behind the large partition", IDC_VERSION_UP,
        [](Pc& pc) {
@@ -634,37 +621,33 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
     bool checkedNext = true;  // the card is checked before the next step
   };
   struct Command {
-    const char* name;
-    Model model;
     unsigned id;
+    bool win7;
     std::vector<Step> steps;
     bool largeFirst = false;
-    int comboEntry = 0;  // E:, or the second letter of the card
+    int comboEntry = 0;  // E:, or the card's second letter
   };
-  const Model win10 = kModels[0];
-  const Model win7 = kModels[1];
   const Step instset{At::Dialog, "INSTSET"};
-  const std::vector<Command> commands = {
-      {"202 on F:", win10, IDC_FORMAT,
-       {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdNo, false}, {At::Box, kQuick}}, false, 1},
-      {"208", win10, IDC_SWAP_PARTITIONS, {{At::Box, "Sure?"}}},
-      {"211, one", win10, IDC_CREATE_PARTITION, {{At::Box, kOneOrTwoPartitions, host::kIdYes}}},
-      {"211, two", win10, IDC_CREATE_PARTITION, {{At::Box, kOneOrTwoPartitions, host::kIdNo}}},
-      {"210", win10, IDC_NEW_INSTALL,
-       {instset, {At::Box, kOneTwo}, {At::Reinsert}, {At::Format}, {At::Box, kQuick}}},
-      {"210", win7, IDC_NEW_INSTALL,
+  const Command commands[] = {
+      {IDC_FORMAT, false, {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdNo, false}, {At::Box, kQuick}},
+       false, 1},
+      {IDC_SWAP_PARTITIONS, false, {{At::Box, "Sure?"}}},
+      {IDC_CREATE_PARTITION, false, {{At::Box, kOneOrTwoPartitions, host::kIdYes}}},
+      {IDC_CREATE_PARTITION, false, {{At::Box, kOneOrTwoPartitions, host::kIdNo}}},
+      {IDC_NEW_INSTALL, false, {instset, {At::Box, kOneTwo}, {At::Reinsert}, {At::Format}, {At::Box, kQuick}}},
+      {IDC_NEW_INSTALL, true,
        {instset, {At::Box, kOneTwo}, {At::Reinsert}, {At::Format}, {At::Reinsert}, {At::Box, kQuick}}},
-      {"212", win10, IDC_VERSION_UP, {{At::Dialog, "INSTSET2"}}},
-      {"212, large first", win7, IDC_VERSION_UP, {{At::Dialog, "INSTSET2"}, {At::Reinsert}, {At::Reinsert}},
-       true},
-      {"213", win10, IDC_COPY_IMAGES, {{At::Dialog, "TODIR"}}},
-      {"213", win7, IDC_COPY_IMAGES, {{At::Dialog, "TODIR"}, {At::Reinsert}}},
+      {IDC_VERSION_UP, false, {{At::Dialog, "INSTSET2"}}},
+      {IDC_VERSION_UP, true, {{At::Dialog, "INSTSET2"}, {At::Reinsert}, {At::Reinsert}}, true},
+      {IDC_COPY_IMAGES, false, {{At::Dialog, "TODIR"}}},
+      {IDC_COPY_IMAGES, true, {{At::Dialog, "TODIR"}, {At::Reinsert}}},
   };
+  const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
   for (const Command& command : commands) {
     for (std::size_t pause = 0; pause < command.steps.size(); ++pause) {
-      SCOPED_TRACE(std::string(command.name) + ", " + command.model.name + ", pause " + std::to_string(pause));
-      Pc pc(command.model.windows);
-      const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
+      SCOPED_TRACE(std::to_string(command.id) + (command.win7 ? " win7" : " win10") + ", pause " +
+                   std::to_string(pause));
+      Pc pc(command.win7 ? sim::Windows::Win7 : sim::Windows::Win10);
       pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
       // The other card: the same table and files, formatted apart.
@@ -676,31 +659,25 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
         pc.machine.Remove('E');
         pc.machine.Insert('E', other);
       };
-      bool exchanged = false;
-      for (std::size_t i = 0; i < command.steps.size() && !exchanged; ++i) {
+      for (std::size_t i = 0; i < command.steps.size() && (i <= pause || !command.steps[i - 1].checkedNext); ++i) {
         const Step& step = command.steps[i];
-        const bool now = i == pause;
-        switch (step.at) {
-          case At::Box: pc.machine.ExpectBox("Confirm", step.text, step.answer, now ? exchange : std::function<void()>()); break;
-          case At::Dialog:
-            pc.Dialog(step.text, [now, &exchange](sim::SimDialog& dialog) {
-              if (dialog.Exists(IDC_DESTINATION)) dialog.Type(IDC_DESTINATION, "C:\\Images");
-              if (dialog.Exists(IDC_TWO_PARTITIONS)) dialog.Click(IDC_TWO_PARTITIONS);
-              if (now) exchange();
-              dialog.Click(1);
-            });
-            break;
-          case At::Reinsert:
-            pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
-            pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
-                                 [&pc, now, &exchange] { now ? exchange() : pc.machine.Reinsert('E'); });
-            if (now) pc.RemoveAndReinsert(false);  // asked once more, in vain
-            break;
-          case At::Format:
-            if (now) pc.machine.afterFormat = exchange;
-            break;
+        const std::function<void()> user = i == pause ? exchange : std::function<void()>();
+        if (step.at == At::Box) pc.machine.ExpectBox("Confirm", step.text, step.answer, user);
+        if (step.at == At::Format && user) pc.machine.afterFormat = user;
+        if (step.at == At::Dialog) {
+          pc.Dialog(step.text, [user](sim::SimDialog& dialog) {
+            if (dialog.Exists(IDC_DESTINATION)) dialog.Type(IDC_DESTINATION, "C:\\Images");
+            if (dialog.Exists(IDC_TWO_PARTITIONS)) dialog.Click(IDC_TWO_PARTITIONS);
+            if (user) user();
+            dialog.Click(1);
+          });
         }
-        exchanged = now && step.checkedNext;
+        if (step.at == At::Reinsert) {
+          pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+          pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk,
+                               user ? user : [&pc] { pc.machine.Reinsert('E'); });
+          if (user) pc.RemoveAndReinsert(false);  // asked once more, in vain
+        }
       }
       pc.Notice("Error", kCardChanged);
       host::SendCommand(command.id);

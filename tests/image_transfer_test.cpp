@@ -185,9 +185,18 @@ struct Pc {
   }
 };
 
+// The transfers run under both Windows: the older ones swap to reach the
+// large partition.
+class TransferBothWindows : public ::testing::TestWithParam<sim::Windows> {
+ protected:
+  static bool Win7() { return GetParam() == sim::Windows::Win7; }
+};
+INSTANTIATE_TEST_SUITE_P(Windows, TransferBothWindows,
+                         ::testing::Values(sim::Windows::Win10, sim::Windows::Win7));
+
 // The card shows as E: and, on Windows 10, F:; the PC has C: and D:, and
 // Z: is a network drive that the elevated program does not see.
-TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
+TEST_P(TransferBothWindows, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
   struct Case {
     std::string typed;
     std::string used;  // empty: refused with 2053
@@ -216,42 +225,39 @@ TEST(ImageTransfer, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParents) {
       // A character whose second byte is the backslash's code ends no folder.
       {"C:\\\x95\\\\2010", "C:\\\x95\\\\2010", {"C:\\\x95\\", "C:\\\x95\\\\2010"}, 932},
   };
-  for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
-    for (const Case& c : cases) {
-      const bool win7 = windows == sim::Windows::Win7;
-      SCOPED_TRACE((win7 ? "win7: " : "win10: ") + c.typed);
-      Pc pc(9, windows);  // a card whose boot partition the older Windows swap away
-      pc.machine.codePage = c.codePage;
-      const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
-      pc.machine.MakePcFolder("\\\\server\\share");
-      pc.Destination(c.typed);
-      if (c.used.empty()) {
-        pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
-      } else if (win7) {
-        pc.RemoveAndReinsert();
-        pc.RemoveAndReinsert();
-      }
-      host::SendCommand(IDC_COPY_IMAGES);
-      EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), table);
-      if (c.used.empty()) {
-        EXPECT_TRUE(pc.machine.ShellCalls().empty());
-        EXPECT_TRUE(pc.machine.LogMatching("box Remove").empty());  // refused before any swap
-        continue;
-      }
-      std::vector<std::string> made;
-      for (const std::string& line : pc.machine.LogMatching("mkdir ")) made.push_back(line);
-      std::vector<std::string> expected;
-      for (const std::string& folder : c.made) expected.push_back("mkdir " + folder + " like " + kTemporary);
-      EXPECT_EQ(made, expected);
-      ASSERT_EQ(pc.machine.ShellCalls().size(), 1u);
-      const sim::ShellCall& call = pc.machine.ShellCalls()[0];
-      EXPECT_EQ(call.function, host::kFoCopy);
-      EXPECT_EQ(call.from, win7 ? "E:\\DCIM\\*." : "F:\\DCIM\\*.");  // the large partition's letter
-      EXPECT_EQ(call.to, c.used);
-      EXPECT_EQ(call.flags, 0u);
-      EXPECT_EQ(pc.OnPc(c.used + "\\100ABCDE\\P1.JPG"), "picture one");
-      EXPECT_TRUE(pc.Opened(c.used));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Pc pc(9, GetParam());  // a card whose boot partition the older Windows swap away
+    pc.machine.codePage = c.codePage;
+    const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
+    pc.machine.MakePcFolder("\\\\server\\share");
+    pc.Destination(c.typed);
+    if (c.used.empty()) {
+      pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
+    } else if (Win7()) {
+      pc.RemoveAndReinsert();
+      pc.RemoveAndReinsert();
     }
+    host::SendCommand(IDC_COPY_IMAGES);
+    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), table);
+    if (c.used.empty()) {
+      EXPECT_TRUE(pc.machine.ShellCalls().empty());
+      EXPECT_TRUE(pc.machine.LogMatching("box Remove").empty());  // refused before any swap
+      continue;
+    }
+    std::vector<std::string> made;
+    for (const std::string& line : pc.machine.LogMatching("mkdir ")) made.push_back(line);
+    std::vector<std::string> expected;
+    for (const std::string& folder : c.made) expected.push_back("mkdir " + folder + " like " + kTemporary);
+    EXPECT_EQ(made, expected);
+    ASSERT_EQ(pc.machine.ShellCalls().size(), 1u);
+    const sim::ShellCall& call = pc.machine.ShellCalls()[0];
+    EXPECT_EQ(call.function, host::kFoCopy);
+    EXPECT_EQ(call.from, Win7() ? "E:\\DCIM\\*." : "F:\\DCIM\\*.");  // the large partition's letter
+    EXPECT_EQ(call.to, c.used);
+    EXPECT_EQ(call.flags, 0u);
+    EXPECT_EQ(pc.OnPc(c.used + "\\100ABCDE\\P1.JPG"), "picture one");
+    EXPECT_TRUE(pc.Opened(c.used));
   }
 }
 
@@ -277,7 +283,7 @@ TEST(ImageTransfer, FoldersWithoutExtensionAreCopiedOrMovedAndTheShellAsksBefore
 
 // The small boot partition first: it is swapped behind for the copy and put
 // first again after it, and after every end that follows the first swap.
-TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
+TEST_P(TransferBothWindows, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
   enum class End { Done, NoImageFolder, CopyFails, Cancelled, Aborted, ProgramOnCard };
   struct Case {
     const char* name;
@@ -295,43 +301,36 @@ TEST(ImageTransfer, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       {"the shell says 0 but aborted", 9, End::Aborted, true},
       {"the program on the card's second letter", 9, End::ProgramOnCard, false},
   };
-  for (const sim::Windows windows : {sim::Windows::Win10, sim::Windows::Win7}) {
-    for (const Case& c : cases) {
-      const bool swaps = c.swaps && windows == sim::Windows::Win7;  // only there
-      SCOPED_TRACE(std::string(swaps == c.swaps ? "" : "win10: ") + c.name);
-      Pc pc(c.firstMb, windows);
-      const std::string table = testing_cards::SfdiskDump(*pc.card);
-      if (c.end == End::NoImageFolder) {
-        sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
-      }
-      if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
-      if (c.end == End::Aborted) pc.machine.shellFaults[1] = sim::ShellFault::Aborted;
-      if (c.end == End::Cancelled) {
-        pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
-        pc.machine.replaceAnswers = {host::kIdCancel};
-      }
-      if (c.end == End::ProgramOnCard) {
-        common::gModuleDirectory = windows == sim::Windows::Win7 ? "E:\\VORN\\" : "F:\\VORN\\";
-        pc.machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
-      } else {
-        pc.Destination("C:\\Images");
-      }
-      if (swaps) pc.RemoveAndReinsert();
-      if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
-      if (swaps) pc.RemoveAndReinsert();
-      host::SendCommand(IDC_COPY_IMAGES);
-      EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
-      EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), swaps ? 2u : 0u);
-      EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
-      if (c.end == End::Done || c.end == End::Cancelled) {
-        EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P1.JPG"), "picture one");
-      }
-      EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
-      EXPECT_EQ(pc.machine.OpenHandles(), 0u);
-      if (c.firstMb == 9 && c.end == End::Done) {
-        testing_cards::KeepCard(*pc.card, std::string("ImageTransfer.TwoPartitions.") +
-                                              (windows == sim::Windows::Win7 ? "win7" : "win10"));
-      }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool swaps = c.swaps && Win7();  // only the older Windows swap
+    Pc pc(c.firstMb, GetParam());
+    const std::string table = testing_cards::SfdiskDump(*pc.card);
+    if (c.end == End::NoImageFolder) sim::Run("mdeltree -i " + testing_cards::MtoolsAt(*pc.card, pc.dataStart) + " ::/DCIM");
+    if (c.end == End::CopyFails) pc.machine.shellFaults[1] = sim::ShellFault::Fails;
+    if (c.end == End::Aborted) pc.machine.shellFaults[1] = sim::ShellFault::Aborted;
+    if (c.end == End::Cancelled) {
+      pc.machine.WritePcFile("C:\\Images\\101TEST\\T1.JPG", "older");
+      pc.machine.replaceAnswers = {host::kIdCancel};
+    }
+    if (c.end == End::ProgramOnCard) {
+      common::gModuleDirectory = Win7() ? "E:\\VORN\\" : "F:\\VORN\\";
+      pc.machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+    } else {
+      pc.Destination("C:\\Images");
+    }
+    if (swaps) pc.RemoveAndReinsert();
+    if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);
+    if (swaps) pc.RemoveAndReinsert();
+    host::SendCommand(IDC_COPY_IMAGES);
+    EXPECT_EQ(testing_cards::SfdiskDump(*pc.card), table);
+    EXPECT_EQ(pc.machine.LogMatching("box Remove").size(), swaps ? 2u : 0u);
+    EXPECT_EQ(pc.Opened("C:\\Images"), c.end == End::Done);
+    EXPECT_EQ(pc.machine.VolumeOffset('E'), c.firstMb == 0 ? 63u * 512 : 512u);
+    EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+    if (c.firstMb == 9 && c.end == End::Done) {
+      EXPECT_EQ(pc.OnPc("C:\\Images\\100ABCDE\\P1.JPG"), "picture one");
+      testing_cards::KeepCard(*pc.card, std::string("ImageTransfer.TwoPartitions.") + (Win7() ? "win7" : "win10"));
     }
   }
 }

@@ -237,11 +237,10 @@ bool EjectMedia(Handle handle);
 // IOCTL_DISK_GET_LENGTH_INFO: the length in bytes of a disk or a volume.
 bool QueryLength(Handle handle, std::uint64_t& length);
 
-// FSCTL_LOCK_VOLUME, FSCTL_DISMOUNT_VOLUME and FSCTL_UNLOCK_VOLUME on a volume
-// handle. A lock and a dismount last while the handle is open.
+// FSCTL_LOCK_VOLUME and FSCTL_DISMOUNT_VOLUME on a volume handle: both last
+// until the handle is closed.
 bool LockVolume(Handle volume);
 bool DismountVolume(Handle volume);
-bool UnlockVolume(Handle volume);
 
 // PARTITION_INFORMATION_EX of a volume: where it starts on its disk.
 struct PartitionInfo {

@@ -319,7 +319,6 @@ bool QueryLength(Handle handle, std::uint64_t& length) {
 
 bool LockVolume(Handle volume) { return Control(volume, FSCTL_LOCK_VOLUME, nullptr, 0); }
 bool DismountVolume(Handle volume) { return Control(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0); }
-bool UnlockVolume(Handle volume) { return Control(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0); }
 
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   PARTITION_INFORMATION_EX answer{};

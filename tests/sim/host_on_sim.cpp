@@ -60,7 +60,6 @@ bool EjectMedia(Handle handle) { return M().EjectMedia(handle); }
 bool QueryLength(Handle handle, std::uint64_t& length) { return M().QueryLength(handle, length); }
 bool LockVolume(Handle volume) { return M().LockVolume(volume); }
 bool DismountVolume(Handle volume) { return M().DismountVolume(volume); }
-bool UnlockVolume(Handle volume) { return M().UnlockVolume(volume); }
 std::string GetComputerName() { return M().GetComputerName(); }
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   return M().QueryPartitionInfo(volume, info);

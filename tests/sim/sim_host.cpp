@@ -402,14 +402,6 @@ std::uint64_t Machine::VolumeLength(char letter) const {
   return volume ? volume->length : 0;
 }
 
-std::vector<char> Machine::LettersOf(char readerLetter) const {
-  std::vector<char> letters;
-  const auto it = readers_.find(readerLetter);
-  if (it == readers_.end()) return letters;
-  for (const Volume& volume : it->second.insertion.volumes) letters.push_back(volume.letter);
-  return letters;
-}
-
 void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
                      int fatBits) {
   std::ostringstream command;
@@ -795,23 +787,20 @@ host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::ui
 }
 
 host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                                 std::uint32_t disposition, std::uint32_t flags) {
+                                 std::uint32_t disposition, std::uint32_t) {
   Count("CreateFile");
   Record("open " + std::string(path) + " " + AccessName(access));
   EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
   const std::string text = path;
   const bool write = (access & host::kGenericWrite) != 0;
-  host::Handle handle = host::kInvalidHandle;
   if (text.rfind("\\\\.\\", 0) == 0) {
     EXPECT_EQ(disposition, host::kOpenExisting);
-    handle = OpenDevicePath(text, access);
-  } else if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
-    handle = OpenCardFile(text[0], text.substr(3), disposition);
-  } else {
-    handle = OpenFilePath(text, write, disposition);
+    return OpenDevicePath(text, access);
   }
-  if (handle != host::kInvalidHandle) Find(handle)->unbuffered = (flags & host::kFileFlagNoBuffering) != 0;
-  return handle;
+  if (text.size() > 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
+    return OpenCardFile(text[0], text.substr(3), disposition);
+  }
+  return OpenFilePath(text, write, disposition);
 }
 
 void Machine::CloseHandle(host::Handle handle) {
@@ -1058,15 +1047,6 @@ bool Machine::DismountVolume(host::Handle volume) {
   const Volume* mounted = open ? VolumeOf(*open) : nullptr;
   if (mounted == nullptr) return false;
   mounted->dismountedBy = volume;
-  return true;
-}
-
-bool Machine::UnlockVolume(host::Handle volume) {
-  Count("FSCTL_UNLOCK_VOLUME");
-  OpenHandle* open = Find(volume);
-  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
-  if (mounted == nullptr || mounted->lockedBy != volume) return false;
-  mounted->lockedBy = 0;
   return true;
 }
 

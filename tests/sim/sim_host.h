@@ -196,8 +196,6 @@ class Machine {
   // The volume a letter shows: where on its card it starts, and its length.
   std::uint64_t VolumeOffset(char letter) const;
   std::uint64_t VolumeLength(char letter) const;
-  // The letters that show the card in this reader, in table order.
-  std::vector<char> LettersOf(char readerLetter) const;
   // Puts a FAT file system on a byte range of a card with mkfs.fat.
   static void Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
                      int fatBits);
@@ -302,7 +300,6 @@ class Machine {
   bool QueryLength(host::Handle handle, std::uint64_t& length);
   bool LockVolume(host::Handle volume);
   bool DismountVolume(host::Handle volume);
-  bool UnlockVolume(host::Handle volume);
   std::string GetComputerName();
   bool QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info);
   bool QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers);
@@ -342,7 +339,6 @@ class Machine {
     std::size_t volume = 0;  // which of the insertion's volumes
     std::shared_ptr<Card> card;
     bool write = false;
-    bool unbuffered = false;
     int fd = -1;
   };
 
