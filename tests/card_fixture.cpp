@@ -161,6 +161,19 @@ std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, st
   return report;
 }
 
+void ExpectOwnFat32(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors) {
+  const std::vector<std::uint8_t> boot = card.Sector(firstSector);
+  EXPECT_EQ(std::string(boot.begin() + 82, boot.begin() + 90), "FAT32   ");
+  EXPECT_EQ(boot[13], 64);  // sectors a cluster
+  EXPECT_EQ(Le32(boot, 28), firstSector);
+  EXPECT_EQ(Le32(boot, 32), sectors);
+  const std::uint64_t reserved = boot[14] | boot[15] << 8;
+  EXPECT_EQ((firstSector + reserved + 2 * std::uint64_t{Le32(boot, 36)}) % 8192, 0u);
+  EXPECT_EQ(card.Sector(firstSector + 6), boot);
+  CheckFileSystem(card, firstSector, sectors);
+  sim::Run("mdir -i " + MtoolsAt(card, firstSector) + " ::/");
+}
+
 std::size_t Fingerprint(const sim::Card& card) {
   std::string all;
   ForEachExtent(card, 0, card.sizeBytes, [&all](std::uint64_t at, const char* bytes, std::size_t size) {

@@ -60,6 +60,12 @@ bool ExistsAt(const sim::Card& card, std::uint64_t firstSector, const std::strin
 // `fsck.fat -n` of a partition (copied out sparsely): its output.
 std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors);
 
+// The program's own FAT32 format at this sector, of this many sectors: 32 KiB
+// clusters, the partition's start as hidden sectors, the first data cluster
+// on a 4 MiB boundary of the card, the backup boot sector the same, and
+// fsck.fat (FSInfo's free count included) and mdir accept it.
+void ExpectOwnFat32(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors);
+
 // What the card's image holds and where, in one number: a read leaves it,
 // any write changes it.
 std::size_t Fingerprint(const sim::Card& card);

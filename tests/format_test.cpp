@@ -3,13 +3,16 @@
 // system's limits, the failure box and the inspection that follows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "card_fixture.h"
 #include "common/card_state.h"
+#include "disk/device.h"
 #include "host/host.h"
+#include "install/fat32_format.h"
 #include "res/ids.h"
 #include "sim/sim_host.h"
 
@@ -150,6 +153,77 @@ TEST(Format, FailuresAreReportedAndUnwritableCardsAreLeftAlone) {
     }
     EXPECT_EQ(pc.BootSector(), before);
     EXPECT_EQ(pc.machine.OpenHandles(), 0u);
+  }
+}
+
+// A FAT32 volume over 32 GiB is the program's own to format, with the window
+// alive meanwhile; one of 2 TiB is more than FAT32 counts, and is told so
+// before anything is asked. A write that fails ends the format with 2052.
+TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
+  constexpr std::uint64_t k32GiB = 67108864;
+  constexpr std::uint64_t k2TiB = std::uint64_t{1} << 32;
+  struct Case {
+    std::uint64_t sectors;  // the volume's
+    int quickAnswer;        // kNotAsked: refused first
+    bool own;
+    bool writeFails = false;
+  };
+  const Case cases[] = {
+      {k32GiB, host::kIdYes, false},      {k32GiB + 1, host::kIdYes, true},
+      {250069680, host::kIdYes, true},    {250069680, host::kIdYes, true, true},  // a 128 GB card's
+      {k2TiB - 1, host::kIdCancel, true}, {k2TiB, kNotAsked, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sectors) + (c.writeFails ? ", write fails" : ""));
+    sim::Machine machine;
+    testing_cards::SetUpPc(machine);
+    const bool mbr = c.sectors < k2TiB;  // else a volume over the whole card
+    auto card = machine.NewCard((c.sectors + (mbr ? kStart : 0)) * 512, 2);
+    if (mbr) testing_cards::WriteTable(*card, {{0x0C, kStart, static_cast<std::uint32_t>(c.sectors)}});
+    machine.Insert('E', card);
+    machine.Tick();
+    install::Fat32Plan plan;
+    EXPECT_EQ(install::PlanFat32(kStart, c.sectors, 64, plan), mbr);
+    if (c.quickAnswer == kNotAsked) {
+      machine.ExpectBox("Error", "SD Card over 2 TB: it cannot take an MBR partition table!", host::kIdOk);
+    } else {
+      machine.ExpectBox("Confirm", kQuick, c.quickAnswer, [&] { card->faults.writeFails = c.writeFails; });
+    }
+    if (c.writeFails) machine.ExpectBox("Error", "Cannot format SD Card!", host::kIdOk);
+    host::SendCommand(IDC_FORMAT);
+    const bool formats = c.quickAnswer == host::kIdYes;
+    EXPECT_EQ(machine.LogMatching("process").size(), formats && !c.own ? 1u : 0u);
+    if (!formats || !c.own) continue;
+    EXPECT_TRUE(testing_cards::InOrder(machine, {"window disabled", "text 112 Formatting SD Card : ", "window enabled"}));
+    EXPECT_GT(machine.Calls("DispatchPendingMessages"), 0);
+    if (!c.writeFails) testing_cards::ExpectOwnFat32(*card, kStart, c.sectors);
+  }
+}
+
+// A full format writes zeros over the whole data area, a quick one over the
+// root folder's cluster only; both tell their progress up to 100 %. On a
+// small volume, with clusters of one sector.
+TEST(Format, AFullFormatClearsTheDataArea) {
+  constexpr std::uint32_t kSectors = 90000;
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full" : "quick");
+    Pc pc(48);
+    install::Fat32Plan plan;
+    ASSERT_TRUE(install::PlanFat32(kStart, kSectors, 1, plan));
+    const std::uint64_t junk = kStart + plan.DataStart() + 10;  // cluster 12
+    pc.card->WriteSector(junk, Bytes(512, 0x4A));
+    pc.card->WriteSector(kStart + kSectors - 1, Bytes(512, 0x4A));
+    std::vector<int> shown;
+    {
+      disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);
+      ASSERT_TRUE(host::LockVolume(volume.Get()));
+      EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
+    }
+    EXPECT_EQ(pc.card->Sector(junk) == Bytes(512, 0), full);
+    EXPECT_EQ(pc.card->Sector(kStart + kSectors - 1) == Bytes(512, 0), full);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_EQ(shown.back(), 100);
+    testing_cards::CheckFileSystem(*pc.card, kStart, kSectors);
   }
 }
 

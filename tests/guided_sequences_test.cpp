@@ -30,6 +30,8 @@ using testing_cards::kMb;
 constexpr std::uint64_t k2GbCard = 3842048;    // sectors
 constexpr std::uint64_t k8GbCard = 15523840;
 constexpr std::uint64_t k32GbCard = 62333952;
+constexpr std::uint64_t k64GbCard = 124735488;  // sold as 64 GB: over what format.com takes
+constexpr std::uint64_t k256GbCard = 499744768;
 constexpr std::uint64_t k64MbCard = 131072;
 constexpr std::uint32_t kSmallStart = 1;
 constexpr std::uint32_t kSmallSectors = 4096;
@@ -172,9 +174,10 @@ std::string FatType(const sim::Card& card, std::uint64_t firstSector) {
 // ---- New Install ---------------------------------------------------------------
 
 // On the 32 GB card the partitions come back under other letters than the
-// card had: the program asks which letter shows which partition.
-TEST_P(BothWindows, NewInstallTwoPartitionsOnAn8GbAndA32GbCard) {
-  for (const std::uint64_t sectors : {k8GbCard, k32GbCard}) {
+// card had: the program asks which letter shows which partition. From 64 GB
+// the program formats the large partition itself.
+TEST_P(BothWindows, NewInstallTwoPartitionsOnCardsFrom8To256Gb) {
+  for (const std::uint64_t sectors : {k8GbCard, k32GbCard, k64GbCard, k256GbCard}) {
     SCOPED_TRACE(sectors);
     Pc pc(GetParam());
     const bool otherLetters = sectors == k32GbCard && !Win7();
@@ -210,10 +213,13 @@ TEST_P(BothWindows, NewInstallTwoPartitionsOnAn8GbAndA32GbCard) {
     // The small partition's format is never quick and asks nothing.
     const std::string small = otherLetters ? "H:" : "E:";
     const std::string large = Win7() ? "E:" : otherLetters ? "G:" : "F:";
-    EXPECT_EQ(pc.machine.LogMatching("process"),
-              (std::vector<std::string>{
-                  "process C:\\Windows\\system32\\format.com | format.com " + small + " /fs:fat",
-                  "process C:\\Windows\\system32\\format.com | format.com " + large + " /q /fs:fat32"}));
+    std::vector<std::string> formats = {"process C:\\Windows\\system32\\format.com | format.com " + small + " /fs:fat"};
+    if (sectors < k64GbCard) {
+      formats.push_back("process C:\\Windows\\system32\\format.com | format.com " + large + " /q /fs:fat32");
+    } else {
+      testing_cards::ExpectOwnFat32(card, kLargeStart, sectors - 4098);
+    }
+    EXPECT_EQ(pc.machine.LogMatching("process"), formats);
     EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"foreground", "flush", "box Confirm | Install finished!",
                                                     "flush", "eject"}));
     EXPECT_TRUE(pc.machine.Ejected('E'));

@@ -145,15 +145,19 @@ TEST(PartitionCreate, LayoutsThatDoNotFitTheCardAreRefused) {
     Pc pc(c.sectors);
     ASSERT_EQ(common::gCardState.totalSectors, c.sectors);
     const Bytes before = pc.Mbr();
-    pc.machine.ExpectBox("Confirm", kOneOrTwo, c.answer);
-    if (c.fits) {
+    // A card over 2 TB is told so before it is asked anything.
+    const bool over2Tb = c.sectors >= k2To32;
+    if (!over2Tb) pc.machine.ExpectBox("Confirm", kOneOrTwo, c.answer);
+    if (over2Tb) {
+      pc.machine.ExpectBox("Error", "SD Card over 2 TB: it cannot take an MBR partition table!", host::kIdOk);
+    } else if (c.fits) {
       pc.ExpectReinsertNotice(false);
     } else {
       pc.machine.ExpectBox("Error", "Card size is not supported for this partition layout!",
                            host::kIdOk);
     }
     host::SendCommand(IDC_CREATE_PARTITION);
-    EXPECT_EQ(pc.machine.Boxes().at(1).flags, host::kMbIconWarning);
+    EXPECT_EQ(pc.machine.Boxes().at(over2Tb ? 0 : 1).flags, host::kMbIconWarning);
     EXPECT_EQ(pc.Logged("eject"), c.fits);
     EXPECT_EQ(pc.Logged("send 205"), c.fits);
     if (!c.fits) {

@@ -44,7 +44,10 @@ void SwapPartitionsCommand() {
 }
 
 void CreatePartitionCommand() {
-  if (!common::CardIdentified() || RefuseCardForWriting()) return;
+  if (!common::CardIdentified() || RefuseCardForWriting() ||
+      RefuseOver2Tb(common::gCardState.totalSectors)) {
+    return;
+  }
   const int answer = common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,
                                               common::ButtonSet::Choice);
   if (answer == host::kIdNo) {

@@ -70,6 +70,12 @@ int WritePartitionTable(Layout layout) {
 
 }  // namespace
 
+bool RefuseOver2Tb(std::uint64_t sectors) {
+  if (sectors < kLayoutSectorLimit) return false;
+  common::ShowErrorMessage(MSG_CARD_OVER_2TB);
+  return true;
+}
+
 bool LayoutFits(Layout layout, std::uint64_t totalSectors) {
   const std::uint64_t minimum =
       layout == Layout::Single ? kSingleMinimumSectors : kDualMinimumSectors;

@@ -45,6 +45,10 @@ constexpr std::uint64_t kLayoutSectorLimit = std::uint64_t{1} << 32;
 
 enum class Layout { Single, Dual };
 
+// True, after "SD Card over 2 TB...", when a card or a volume of this many
+// sectors is beyond what an MBR entry and FAT32 count: said before anything
+// is asked.
+bool RefuseOver2Tb(std::uint64_t sectors);
 // True when the layout describes a card of this many sectors.
 bool LayoutFits(Layout layout, std::uint64_t totalSectors);
 // The layout's sector, built from zero. The card must fit (LayoutFits).

@@ -127,6 +127,11 @@ void PostCommand(unsigned commandId, unsigned notifyCode = 0);
 
 // SetForegroundWindow(main window).
 void BringMainWindowToFront();
+// EnableWindow(main window, enable): disabled, it repaints but takes no input.
+void EnableMainWindow(bool enable);
+// PeekMessageA with PM_REMOVE, TranslateMessage and DispatchMessageA until the
+// queue is empty, so that the window stays alive during a long write.
+void DispatchPendingMessages();
 
 // SendMessageA(main window, WM_CLOSE, 0, 0).
 void SendClose();
@@ -274,6 +279,8 @@ bool CreateDirectory(const char* path);
 bool IsDBCSLeadByte(unsigned char byte);
 // GetComputerNameA: this PC's NetBIOS name; empty on failure.
 std::string GetComputerName();
+// GetSystemTimeAsFileTime, as one number of 100 ns ticks.
+std::uint64_t GetSystemTimeAsFileTime();
 
 // ---- Processes -----------------------------------------------------------
 

@@ -7,7 +7,9 @@
 #include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
+#include "disk/partition_table.h"
 #include "host/host.h"
+#include "install/fat32_format.h"
 #include "res/ids.h"
 
 namespace install {
@@ -77,17 +79,39 @@ int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
   return exitCode == 0 ? 0 : 1;
 }
 
+// The sectors of the root's volume; 0 when the system does not say.
+std::uint64_t VolumeSectors(const std::string& cardRoot) {
+  disk::UniqueHandle volume = disk::OpenVolumeOf(cardRoot, disk::Access::Read);
+  std::uint64_t length = 0;
+  host::PartitionInfo place;
+  if (!volume.Valid()) return 0;
+  if (!host::QueryLength(volume.Get(), length) && host::QueryPartitionInfo(volume.Get(), place)) {
+    length = static_cast<std::uint64_t>(place.partitionLength);
+  }
+  return length / disk::kSectorSize;
+}
+
+// format.com keeps every volume it can take; the larger FAT32 ones are the
+// program's own to format, without asking format.com first.
 int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
+  if (fileSystem == FileSystem::Fat32 && VolumeSectors(cardRoot) > kFormatComFat32MaximumSectors) {
+    return FormatFat32Volume(cardRoot, quick);
+  }
   return RunFormat(cardRoot, quick, fileSystem);
 }
+
 
 void FormatCard() {
   if (!common::CardIdentified() || disk::RefuseCardForWriting() || disk::ProbeVolumeWritable() != 0) {
     return;
   }
-  // The selected letter's own partition decides.
+  // The selected letter's own partition decides, and nothing is asked that
+  // it cannot get.
   FileSystem fileSystem = FileSystem::Fat;
-  if (!ChooseFileSystem(common::gCardState.volumeSizeMb, fileSystem)) return;
+  if (disk::RefuseOver2Tb(common::gCardState.volumeSectors) ||
+      !ChooseFileSystem(common::gCardState.volumeSizeMb, fileSystem)) {
+    return;
+  }
   const Answer quick = Ask(MSG_QUICK_FORMAT);
   const std::string& root = common::gCardState.driveRoot;
   if (quick == Answer::Stop || !disk::ConfirmSameCard(root)) return;

@@ -125,7 +125,7 @@ void TwoPartitionSequence() {
 }  // namespace
 
 void NewInstall() {
-  if (!ReadyForSequence()) return;
+  if (!ReadyForSequence() || disk::RefuseOver2Tb(gCardState.totalSectors)) return;
   gInstallOptions.cardSizeChoice =
       gCardState.totalSizeMb >= kTwoPartitionsFromMb ? kTwoPartitions : kOnePartition;
   if (RunInstallSetting(kInstallSettingTemplate) == 0 || !ReadyAfterSetting()) return;

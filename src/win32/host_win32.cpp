@@ -101,6 +101,20 @@ void PostCommand(unsigned commandId, unsigned notifyCode) {
 
 void BringMainWindowToFront() { SetForegroundWindow(win32::gMainWindow); }
 
+void EnableMainWindow(bool enable) { EnableWindow(win32::gMainWindow, enable ? TRUE : FALSE); }
+
+void DispatchPendingMessages() {
+  MSG message{};
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {  // for the message loop, once the work is done
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
 void SendClose() { SendMessageA(win32::gMainWindow, WM_CLOSE, 0, 0); }
 
 void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
@@ -390,6 +404,12 @@ bool CreateDirectoryEx(const char* templateFolder, const char* newFolder) {
 bool CreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
 
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+std::uint64_t GetSystemTimeAsFileTime() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  return (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
 
 std::string GetComputerName() {
   std::array<char, MAX_COMPUTERNAME_LENGTH + 1> buffer{};

@@ -28,6 +28,9 @@ void SendCommand(unsigned commandId, unsigned notifyCode) { M().SendCommand(comm
 void PostCommand(unsigned commandId, unsigned notifyCode) { M().PostCommand(commandId, notifyCode); }
 void SendClose() { M().SendClose(); }
 void BringMainWindowToFront() { M().BringMainWindowToFront(); }
+void EnableMainWindow(bool enable) { M().EnableMainWindow(enable); }
+void DispatchPendingMessages() { M().DispatchPendingMessages(); }
+std::uint64_t GetSystemTimeAsFileTime() { return M().GetSystemTimeAsFileTime(); }
 void PostQuit(int exitCode) { M().PostQuit(exitCode); }
 std::intptr_t RunDialog(const char* templateName) { return M().RunDialog(templateName); }
 std::intptr_t ShellOpen(const char* path) { return M().ShellOpen(path); }

@@ -600,6 +600,12 @@ void Machine::PostCommand(unsigned commandId, unsigned notifyCode) {
 
 void Machine::BringMainWindowToFront() { Record("foreground"); }
 
+void Machine::EnableMainWindow(bool enable) { Record(enable ? "window enabled" : "window disabled"); }
+
+void Machine::DispatchPendingMessages() { Count("DispatchPendingMessages"); }
+
+std::uint64_t Machine::GetSystemTimeAsFileTime() { return clock_ += 10000000; }  // a second a call
+
 void Machine::SendClose() {
   Record("close");
   app::OnClose();

@@ -165,6 +165,7 @@ class Machine {
   std::uint32_t formatExitCode = 0;  // used when not 0, without formatting
   int formatRunsBeforeExitCode = 0;   // so many runs format before it applies
   std::function<void()> afterFormat;  // what the user does as format.com ends
+  bool formatTakesLargeFat32 = false;  // the newer builds' 2 TiB, not 32 GiB
   std::map<int, ShellFault> shellFaults;
   // The shell's own question before it replaces a file (fFlags without
   // FOF_NOCONFIRMATION): IDYES, IDNO or IDCANCEL, in turn.
@@ -253,6 +254,9 @@ class Machine {
   void PostCommand(unsigned commandId, unsigned notifyCode);
   void SendClose();
   void BringMainWindowToFront();
+  void EnableMainWindow(bool enable);
+  void DispatchPendingMessages();
+  std::uint64_t GetSystemTimeAsFileTime();
   void PostQuit(int exitCode);
   std::intptr_t RunDialog(const char* templateName);
   std::intptr_t RunDialog(const char* templateName, host::DialogProcedure procedure);
@@ -379,6 +383,7 @@ class Machine {
   host::Handle nextHandle_ = 0x100;
   int cardCount_ = 0;
   bool flushed_ = false;  // a card volume was flushed
+  std::uint64_t clock_ = 0;
 
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;

@@ -28,6 +28,7 @@ constexpr std::uint64_t kFatLimit = 4096 * kMiB;
 constexpr std::uint64_t kFat12Below = 16 * kMiB;
 constexpr std::uint64_t kFat32Minimum = 65527 * std::uint64_t{512};
 constexpr std::uint64_t kFat32Limit = 32768 * kMiB;
+constexpr std::uint64_t kNewerFat32Limit = (std::uint64_t{1} << 32) * 512 - 512;
 constexpr std::uint32_t kFormatRefused = 1;
 
 // Shell results (winerror.h values the shell passes on).
@@ -272,7 +273,8 @@ std::uint32_t Machine::RunFormatCommand(const std::string& commandLine) {
   }
   const Volume& volume = *VolumeAt(drive[0]);
   const std::uint64_t bytes = volume.length;
-  if (fat32 ? bytes < kFat32Minimum || bytes > kFat32Limit : bytes > kFatLimit) return kFormatRefused;
+  const std::uint64_t fat32Limit = formatTakesLargeFat32 ? kNewerFat32Limit : kFat32Limit;
+  if (fat32 ? bytes < kFat32Minimum || bytes > fat32Limit : bytes > kFatLimit) return kFormatRefused;
   const int bits = fat32 ? 32 : bytes < kFat12Below ? 12 : 16;
   const std::uint64_t firstSector = volume.offset / 512;
   std::ostringstream command;
