@@ -213,12 +213,15 @@ TEST(Format, AFullFormatClearsTheDataArea) {
     const std::uint64_t junk = kStart + plan.DataStart() + 10;  // cluster 12
     pc.card->WriteSector(junk, Bytes(512, 0x4A));
     pc.card->WriteSector(kStart + kSectors - 1, Bytes(512, 0x4A));
+    pc.card->WriteSector(kStart + plan.reservedSectors + 5, Bytes(512, 0x4A));  // an old FAT's
+    pc.card->WriteSector(kStart + 3, Bytes(512, 0x4A));  // old boot code among the reserved sectors
     std::vector<int> shown;
     {
       disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);
       ASSERT_TRUE(host::LockVolume(volume.Get()));
       EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
     }
+    EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));
     EXPECT_EQ(pc.card->Sector(junk) == Bytes(512, 0), full);
     EXPECT_EQ(pc.card->Sector(kStart + kSectors - 1) == Bytes(512, 0), full);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
