@@ -38,7 +38,9 @@ std::optional<Sector> ReadOptional(host::Handle drive, std::uint64_t sectorNumbe
   return sector;
 }
 
-Table EntriesOf(const Sector& mbr) {
+}  // namespace
+
+Table TableOf(const Sector& mbr) {
   Table table{};
   if (mbr[kSignatureOffset] != kSignatureByte0 || mbr[kSignatureOffset + 1] != kSignatureByte1) {
     return table;
@@ -51,6 +53,8 @@ Table EntriesOf(const Sector& mbr) {
   return table;
 }
 
+namespace {
+
 // The card in the reader now, as a picture.
 CardPicture TakePicture(std::uint32_t deviceNumber) {
   CardPicture picture;
@@ -62,7 +66,7 @@ CardPicture TakePicture(std::uint32_t deviceNumber) {
   picture.sectors = size.sectors;
   picture.table = ReadOptional(drive.Get(), 0);
   if (!picture.table) return picture;
-  for (const TableEntry& entry : EntriesOf(*picture.table)) {
+  for (const TableEntry& entry : TableOf(*picture.table)) {
     if (entry.InUse()) {
       picture.bootSectors.emplace_back(entry.firstSector, ReadOptional(drive.Get(), entry.firstSector));
     }
@@ -144,7 +148,7 @@ bool ReadCardTable(Table& table) {
   UniqueHandle drive = OpenPhysicalDrive(Access::Read);
   Sector mbr{};
   if (!drive.Valid() || !ReadSector0(drive.Get(), mbr)) return false;
-  table = EntriesOf(mbr);
+  table = TableOf(mbr);
   return true;
 }
 

@@ -48,6 +48,8 @@ using Table = std::array<TableEntry, 4>;
 // False when the card's first sector cannot be read; a sector without the
 // signature holds no entry.
 bool ReadCardTable(Table& table);
+// The entries of a table sector.
+Table TableOf(const Sector& mbr);
 // The first entry in use; false when there is none.
 bool FirstTableEntry(TableEntry& entry);
 // Entries 1 and 2 both in use, the first the larger.

@@ -115,10 +115,10 @@ std::string VolumePath(char driveLetter) {
   return path;
 }
 
-UniqueHandle OpenDevice(const std::string& path, Access access) {
+UniqueHandle OpenDevice(const std::string& path, Access access, std::uint32_t flags) {
   if (path.empty()) return UniqueHandle();
   return UniqueHandle(host::CreateFile(path.c_str(), static_cast<std::uint32_t>(access),
-                                       kShareReadWrite, host::kOpenExisting));
+                                       kShareReadWrite, host::kOpenExisting, flags));
 }
 
 UniqueHandle OpenVolume(Access access) { return OpenVolumeOf(common::gCardState.driveRoot, access); }

@@ -72,8 +72,11 @@ UniqueHandle OpenVolume(Access access);
 // The volume of any drive root ("F:\").
 UniqueHandle OpenVolumeOf(const std::string& root, Access access);
 UniqueHandle OpenPhysicalDrive(Access access);
-// Opens any device path with the program's sharing and OPEN_EXISTING.
-UniqueHandle OpenDevice(const std::string& path, Access access);
+// Opens any device path with the program's sharing and OPEN_EXISTING, and
+// these CreateFile flags.
+UniqueHandle OpenDevice(const std::string& path, Access access, std::uint32_t flags = 0);
+// Past the system's cache both ways: what is read is what the card holds.
+constexpr std::uint32_t kUnbuffered = host::kFileFlagNoBuffering | host::kFileFlagWriteThrough;
 
 // A transfer counts only when every byte moved.
 bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer);

@@ -212,6 +212,8 @@ std::intptr_t ShellOpen(const char* path);
 Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                   std::uint32_t disposition, std::uint32_t flags = 0);
 void CloseHandle(Handle handle);
+// GetFileSizeEx.
+bool GetFileSize(Handle handle, std::uint64_t& size);
 
 // SetFilePointerEx(handle, offset, FILE_BEGIN), then ReadFile or WriteFile of
 // size bytes, not overlapped. Returns the result of ReadFile or WriteFile;

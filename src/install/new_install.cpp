@@ -8,6 +8,7 @@
 #include "disk/boot_marks.h"
 #include "disk/card_disk.h"
 #include "disk/card_guards.h"
+#include "disk/card_size.h"
 #include "disk/device.h"
 #include "disk/partition_table.h"
 #include "host/host.h"
@@ -15,6 +16,7 @@
 #include "install/format.h"
 #include "install/install_setting.h"
 #include "install/sequence.h"
+#include "install/verify.h"
 #include "res/ids.h"
 
 namespace install {
@@ -60,7 +62,12 @@ bool Format(const std::string& root, bool quick, FileSystem fileSystem) {
 // The boot partition: formatted FAT, the boot mark right after, its file.
 bool MakeBootPartition(const std::string& root, bool quick) {
   return Format(root, quick, FileSystem::Fat) && disk::ConfirmSameCard(root) &&
-         disk::WriteInstallBootMark(root) && ReadyToCopy(root) && CopyBootFile(root);
+         disk::WriteInstallBootMark(root) && ReadyToCopy(root) && CopyBootFile(root) && ProveBootFile(root);
+}
+
+// What the table must hold when the layout was written.
+disk::TableEntry LayoutEntry(disk::Layout layout, std::size_t index) {
+  return disk::TableOf(disk::BuildLayout(layout, gCardState.totalSectors))[index];
 }
 
 bool CopyFolders(const std::string& root) {
@@ -69,20 +76,22 @@ bool CopyFolders(const std::string& root) {
   return true;
 }
 
-void Finish(unsigned captionId, unsigned textId) {
-  FinishSequence(captionId, textId);
+void Finish(unsigned captionId, unsigned textId, const CardProof& proof) {
+  FinishSequence(captionId, textId, proof);
   disk::EjectCard();
 }
 
 // The single partition: the card's own one when it has exactly one, else a
 // new table's. False when the sequence ends.
+// The card's real size is proven once the user has agreed to erase it.
 bool OnePartition(disk::TableEntry& partition) {
   if (gCardState.partitionCount == 1 && disk::FirstTableEntry(partition)) {
-    return Holds(FileSystem::Fat, partition.sectors) && Confirmed(MSG_NEED_FORMAT);
+    return Holds(FileSystem::Fat, partition.sectors) && Confirmed(MSG_NEED_FORMAT) && disk::ProveCardSize();
   }
+  partition = LayoutEntry(disk::Layout::Single, 0);
   return Holds(FileSystem::Fat, PartitionAfter(disk::kSingleFirstSector)) &&
-         Confirmed(MSG_RECREATE_ONE_PARTITION) && disk::WriteSinglePartitionTable() == 0 &&
-         disk::AskToRemoveAndReinsert() && disk::FirstTableEntry(partition);
+         Confirmed(MSG_RECREATE_ONE_PARTITION) && disk::ProveCardSize() &&
+         disk::WriteSinglePartitionTable() == 0 && disk::AskToRemoveAndReinsert();
 }
 
 void OnePartitionSequence() {
@@ -90,17 +99,17 @@ void OnePartitionSequence() {
   std::string root;
   if (!OnePartition(partition) || !disk::FindPartitionRoot(partition, root)) return;
   if (!MakeBootPartition(root, AskQuick()) || !CopyFolders(root)) return;
-  Finish(MSG_CAPTION_FINISH, MSG_INSTALL_FINISHED);
+  Finish(MSG_CAPTION_FINISH, MSG_INSTALL_FINISHED, {{partition}, partition, std::nullopt, root});
 }
 
 // False when the sequence ended early.
 bool TwoPartitionSteps(disk::PartitionOrder& order) {
-  disk::Table table{};
   if (!Holds(FileSystem::Fat32, PartitionAfter(disk::kDualSecondReserved)) ||
-      !Confirmed(MSG_RECREATE_TWO_PARTITIONS) || disk::WriteDualPartitionTable() != 0 ||
-      !disk::AskToRemoveAndReinsert() || !disk::ReadCardTable(table)) {
+      !Confirmed(MSG_RECREATE_TWO_PARTITIONS) || !disk::ProveCardSize() ||
+      disk::WriteDualPartitionTable() != 0 || !disk::AskToRemoveAndReinsert()) {
     return false;
   }
+  const std::vector<disk::TableEntry> table = {LayoutEntry(disk::Layout::Dual, 0), LayoutEntry(disk::Layout::Dual, 1)};
   // The small partition: never formatted quickly, it carries the boot mark
   // and the boot file.
   std::string small;
@@ -113,7 +122,7 @@ bool TwoPartitionSteps(disk::PartitionOrder& order) {
   }
   if (order.largeFirst && !disk::SwapBackQuietly(order)) return false;
   host::BringMainWindowToFront();
-  Finish(MSG_CAPTION_CONFIRM, MSG_INSTALL_FINISHED_CONFIRM);
+  Finish(MSG_CAPTION_CONFIRM, MSG_INSTALL_FINISHED_CONFIRM, {table, table[0], table[1], large});
   return true;
 }
 

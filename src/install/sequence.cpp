@@ -44,9 +44,8 @@ void EndEarly(disk::PartitionOrder& order) {
 
 bool ReadyToCopy(const std::string& cardRoot) { return disk::ConfirmSameCard(cardRoot); }
 
-void FinishSequence(unsigned captionId, unsigned textId) {
-  disk::FlushCard();
-  common::CatalogueMessageBox(captionId, textId, common::ButtonSet::Notice);
+void FinishSequence(unsigned captionId, unsigned textId, const CardProof& proof) {
+  if (ProveInstall(proof)) common::CatalogueMessageBox(captionId, textId, common::ButtonSet::Notice);
 }
 
 }  // namespace install

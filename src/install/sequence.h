@@ -6,6 +6,7 @@
 #include <string>
 
 #include "disk/partition_order.h"
+#include "install/verify.h"
 
 namespace install {
 
@@ -28,8 +29,9 @@ void EndEarly(disk::PartitionOrder& order);
 // The card root lies on the chosen card; then copies may start.
 bool ReadyToCopy(const std::string& cardRoot);
 
-// The end message, once everything written has reached the card: the user
-// takes the card out while it is up.
-void FinishSequence(unsigned captionId, unsigned textId);
+// The end message, once everything written has reached the card (the user
+// takes it out while the message is up) and the card was read back as the
+// proof says; no message when it is not so.
+void FinishSequence(unsigned captionId, unsigned textId, const CardProof& proof);
 
 }  // namespace install

@@ -13,6 +13,7 @@
 #include "install/file_set.h"
 #include "install/install_setting.h"
 #include "install/sequence.h"
+#include "install/verify.h"
 #include "res/ids.h"
 
 namespace install {
@@ -38,16 +39,17 @@ bool UpdateFolders(const std::string& root) {
   return true;
 }
 
-void Finish() { FinishSequence(MSG_CAPTION_FINISH, MSG_VERSION_UP_FINISHED); }
+void Finish(const CardProof& proof) { FinishSequence(MSG_CAPTION_FINISH, MSG_VERSION_UP_FINISHED, proof); }
 
 void OnePartitionSequence() {
   disk::TableEntry only;
   std::string root;
   if (!disk::FirstTableEntry(only) || !disk::FindPartitionRoot(only, root) ||
-      !OldVersionPresent(root) || !ReadyToCopy(root) || !CopyBootFile(root) || !UpdateFolders(root)) {
+      !OldVersionPresent(root) || !ReadyToCopy(root) || !CopyBootFile(root) || !ProveBootFile(root) ||
+      !UpdateFolders(root)) {
     return;
   }
-  Finish();  // the card stays in the reader
+  Finish({{only}, std::nullopt, std::nullopt, root});  // the card stays in the reader
 }
 
 // A card that is no VORN card after all goes back to the order it came in.
@@ -77,13 +79,13 @@ bool TwoPartitionSteps(disk::PartitionOrder& order) {
     return false;
   }
   std::string largeRoot;
-  if (!ReadyToCopy(smallRoot) || !CopyBootFile(smallRoot) ||
+  if (!ReadyToCopy(smallRoot) || !CopyBootFile(smallRoot) || !ProveBootFile(smallRoot) ||
       !disk::ReachPartition(order, large, true, largeRoot) || !UpdateFolders(largeRoot)) {
     return false;
   }
   // The camera starts from the first entry: the boot partition goes first.
   if (disk::LargePartitionFirst() && !disk::SwapBackQuietly(order)) return false;
-  Finish();
+  Finish({{small, large}, std::nullopt, std::nullopt, largeRoot});
   disk::EjectCard();
   return true;
 }

@@ -275,6 +275,13 @@ Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
 
 void CloseHandle(Handle handle) { ::CloseHandle(ToWin(handle)); }
 
+bool GetFileSize(Handle handle, std::uint64_t& size) {
+  LARGE_INTEGER answer{};
+  if (!GetFileSizeEx(ToWin(handle), &answer)) return false;
+  size = static_cast<std::uint64_t>(answer.QuadPart);
+  return true;
+}
+
 namespace {
 bool Seek(Handle handle, std::uint64_t offset) {
   LARGE_INTEGER position{};

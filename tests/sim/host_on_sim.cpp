@@ -39,6 +39,7 @@ Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
   return M().CreateFile(path, access, share, disposition, flags);
 }
 void CloseHandle(Handle handle) { M().CloseHandle(handle); }
+bool GetFileSize(Handle handle, std::uint64_t& size) { return M().GetFileSize(handle, size); }
 bool ReadAt(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
             std::uint32_t& transferred) {
   return M().ReadAt(handle, offset, buffer, size, transferred);

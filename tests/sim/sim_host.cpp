@@ -774,7 +774,8 @@ host::Handle Machine::OpenFilePath(const std::string& path, bool write, std::uin
   return Add(open);
 }
 
-host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::uint32_t disposition) {
+host::Handle Machine::OpenCardFile(char letter, std::string name, std::uint32_t disposition) {
+  std::replace(name.begin(), name.end(), '\\', '/');
   const Insertion* insertion = InsertionAt(letter);
   if (insertion == nullptr || insertion->ejected) return host::kInvalidHandle;
   const bool exists = CardFileExists(letter, name);
@@ -789,6 +790,7 @@ host::Handle Machine::OpenCardFile(char letter, const std::string& name, std::ui
   open.letter = letter;
   open.card = insertion->card;
   open.generation = insertion->generation;
+  open.name = name;
   return Add(open);
 }
 
@@ -859,8 +861,14 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     case Device::SystemDisk:
       if (write) ++systemDiskWrites;
       return false;
+    case Device::CardFile: {
+      if (write || LiveInsertion(*open) == nullptr) return false;
+      const std::string content = CardFileContent(open->letter, open->name);
+      transferred = static_cast<std::uint32_t>(std::min<std::size_t>(size, content.size()));
+      std::memcpy(buffer, content.data(), transferred);
+      return true;
+    }
     case Device::SystemVolume:
-    case Device::CardFile:
       return false;
     case Device::Volume:
     case Device::Physical:
@@ -888,15 +896,30 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   if (!write && (faults.readFails || (volume && faults.volumeReadsFail))) return false;
   const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
   if (offset + count > limit) return false;
-  std::vector<std::uint8_t> bytes(count);
-  if (write) {
-    std::memcpy(bytes.data(), buffer, count);
-    insertion->card->Write(base + offset, bytes);
-  } else {
-    bytes = insertion->card->Read(base + offset, count);
-    std::memcpy(buffer, bytes.data(), count);
+  // Sector by sector where the flash is smaller than the card says.
+  const std::uint64_t flash = insertion->card->flashBytes;
+  for (std::uint32_t done = 0; done < count;) {
+    const std::uint64_t at = base + offset + done;
+    const std::uint32_t piece = flash == 0 ? count : std::min<std::uint32_t>(count - done, kSector);
+    auto* bytes = static_cast<std::uint8_t*>(buffer) + done;
+    if (write) {
+      insertion->card->Write(flash == 0 ? at : at % flash, std::vector<std::uint8_t>(bytes, bytes + piece));
+    } else {
+      const std::vector<std::uint8_t> read = insertion->card->Read(flash == 0 ? at : at % flash, piece);
+      std::memcpy(bytes, read.data(), piece);
+    }
+    done += piece;
   }
+  (write ? deviceBytesWritten : deviceBytesRead) += count;
   transferred = count;
+  return true;
+}
+
+bool Machine::GetFileSize(host::Handle handle, std::uint64_t& size) {
+  OpenHandle* open = Find(handle);
+  struct stat info {};
+  if (open == nullptr || open->device != Device::PcFile || ::fstat(open->fd, &info) != 0) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 

@@ -52,6 +52,10 @@ struct CardFaults {
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
+  // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
+  // card leaves zeros, or, corrupted, a byte changed.
+  std::string damagedFile;
+  bool corrupts = false;
 };
 
 // A card: a sparse disk image file.
@@ -61,6 +65,8 @@ struct Card {
   std::uint32_t deviceNumber = 1;
   std::uint32_t deviceType = host::kFileDeviceDisk;
   std::uint32_t bytesPerSector = 512;  // what the geometry answers say
+  // A counterfeit card's real flash: every sector beyond wraps onto it.
+  std::uint64_t flashBytes = 0;
   CardFaults faults;
   // GetDiskFreeSpaceExA's total; when 0 it comes from the volume's BPB.
   std::uint64_t volumeTotalBytes = 0;
@@ -186,6 +192,9 @@ class Machine {
   std::map<std::pair<std::uint32_t, std::uint64_t>, char> mountedDevices;
   // Letters with a file or a window open on them: they cannot be locked.
   std::set<char> busyVolumes;
+  // Bytes moved through the card's devices.
+  std::uint64_t deviceBytesRead = 0;
+  std::uint64_t deviceBytesWritten = 0;
   void AddReader(char letter);
   std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
   // The volume and the layout are taken from the table as it stands now.
@@ -292,6 +301,7 @@ class Machine {
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition, std::uint32_t flags);
   void CloseHandle(host::Handle handle);
+  bool GetFileSize(host::Handle handle, std::uint64_t& size);
   bool ReadAt(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
               std::uint32_t& transferred);
   bool WriteAt(host::Handle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
@@ -341,6 +351,7 @@ class Machine {
     char letter = 0;
     std::uint64_t generation = 0;
     std::size_t volume = 0;  // which of the insertion's volumes
+    std::string name;        // a card file's path in its volume ("LYRE/LYRE.CFG")
     std::shared_ptr<Card> card;
     bool write = false;
     int fd = -1;
@@ -363,7 +374,7 @@ class Machine {
   host::Handle Add(OpenHandle open);
   host::Handle OpenDevicePath(const std::string& path, std::uint32_t access);
   host::Handle OpenFilePath(const std::string& path, bool write, std::uint32_t disposition);
-  host::Handle OpenCardFile(char letter, const std::string& name, std::uint32_t disposition);
+  host::Handle OpenCardFile(char letter, std::string name, std::uint32_t disposition);
   bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t& transferred, bool write);
   std::string MtoolsImage(char letter) const;

@@ -341,9 +341,22 @@ int Machine::CopyToCard(const std::string& from, char letter, const std::string&
   if (intoFolder && target.back() != '/') target += '/';
   const std::string recursive = fs::is_directory(local, error) ? "-s " : "";
   if (!recursive.empty() && !intoFolder) return kPathNotFound;
-  return Succeeds("mcopy " + recursive + "-o -i " + image + " " + Quote(local) + " " + Quote(target))
-             ? 0
-             : kPathNotFound;
+  if (!Succeeds("mcopy " + recursive + "-o -i " + image + " " + Quote(local) + " " + Quote(target))) {
+    return kPathNotFound;
+  }
+  // A reader that loses the data of one file written through it, silently.
+  const std::string& damaged = insertion->card->faults.damagedFile;
+  const std::string copied = intoFolder ? target + fs::path(local).filename().string() : target;
+  if (!damaged.empty() && ("::/" + damaged == copied || ("::/" + damaged).rfind(copied + "/", 0) == 0)) {
+    std::string content = CardFileContent(letter, damaged);
+    if (insertion->card->faults.corrupts) {
+      content[0] = static_cast<char>(content[0] ^ 0x20);
+    } else {
+      content.assign(content.size(), '\0');
+    }
+    PutCardFile(letter, damaged, content);
+  }
+  return 0;
 }
 
 int Machine::MoveOnCard(char letter, const std::string& from, const std::string& to) {

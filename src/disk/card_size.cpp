@@ -1,0 +1,149 @@
+#include "disk/card_size.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <numeric>
+#include <optional>
+
+#include "common/card_state.h"
+#include "common/catalogue.h"
+#include "disk/card_disk.h"
+#include "disk/card_guards.h"
+#include "disk/device.h"
+#include "res/ids.h"
+
+namespace disk {
+namespace {
+
+constexpr std::uint64_t kSpreadSamples = 24;
+constexpr char kMarker[] = "VORNSIZE";
+constexpr std::size_t kMarkerSize = sizeof kMarker - 1;
+// A record: the marker, the sector's number, the run id; repeated.
+constexpr std::size_t kRecordSize = kMarkerSize + 16;
+constexpr std::uint64_t kSectorsPerMb = 2048;
+
+std::uint64_t Le64(const std::uint8_t* at) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | at[i];
+  return value;
+}
+
+void PutLe64(std::uint8_t* at, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+Sector Pattern(std::uint64_t sectorNumber, std::uint64_t runId) {
+  Sector sector{};
+  for (std::size_t at = 0; at + kRecordSize <= sector.size(); at += kRecordSize) {
+    std::copy(kMarker, kMarker + kMarkerSize, sector.begin() + static_cast<long>(at));
+    PutLe64(sector.data() + at + kMarkerSize, sectorNumber);
+    PutLe64(sector.data() + at + kMarkerSize + 8, runId);
+  }
+  return sector;
+}
+
+// The sample whose pattern of this run a sector holds, if any.
+std::optional<std::uint64_t> PatternSource(const Sector& sector, std::uint64_t runId) {
+  if (!std::equal(kMarker, kMarker + kMarkerSize, sector.begin()) ||
+      Le64(sector.data() + kMarkerSize + 8) != runId) {
+    return std::nullopt;
+  }
+  const std::uint64_t source = Le64(sector.data() + kMarkerSize);
+  return Pattern(source, runId) == sector ? std::optional<std::uint64_t>(source) : std::nullopt;
+}
+
+// What the read-back tells of the real size, in sectors: a sample that shows
+// another's pattern aliases it, so the flash's size divides their distance;
+// with no such sign, it ends before the first sample that failed. 0 when it
+// cannot be told.
+std::uint64_t RealSize(const std::vector<std::uint64_t>& samples, const std::vector<Sector>& readBack,
+                       const Sector& first, std::uint64_t runId) {
+  std::uint64_t aliasing = 0;
+  std::uint64_t firstFailure = 0;
+  const auto consider = [&](std::uint64_t at, const Sector& sector) {
+    const std::optional<std::uint64_t> source = PatternSource(sector, runId);
+    if (source && *source != at) aliasing = std::gcd(aliasing, *source > at ? *source - at : at - *source);
+  };
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    consider(samples[i], readBack[i]);
+    if (firstFailure == 0 && readBack[i] != Pattern(samples[i], runId)) firstFailure = samples[i];
+  }
+  consider(0, first);
+  return aliasing != 0 ? aliasing : firstFailure;
+}
+
+void ShowCounterfeit(std::uint64_t realSectors) {
+  if (realSectors < kSectorsPerMb) {
+    common::ShowErrorMessage(MSG_COUNTERFEIT);
+    return;
+  }
+  std::array<char, common::kMessageBufferSize> text{};
+  std::snprintf(text.data(), text.size(), common::LoadMessageText(MSG_FMT_COUNTERFEIT_SIZE),
+                static_cast<int>(realSectors / kSectorsPerMb));
+  host::MessageBox(text.data(), common::LoadMessageText(MSG_CAPTION_ERROR), host::kMbIconWarning);
+}
+
+bool Read(host::Handle drive, std::uint64_t at, Sector& sector) { return ReadSectorAt(drive, at, sector); }
+
+// Not read back at once: the test reads every sample back after all writes.
+bool Write(host::Handle drive, std::uint64_t at, const Sector& sector) {
+  SectorBuffer buffer(1);
+  std::copy(sector.begin(), sector.end(), buffer.Data());
+  return WriteSectors(drive, at, buffer);
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> CardSizeSamples(std::uint64_t totalSectors) {
+  std::vector<std::uint64_t> samples;
+  if (totalSectors < 2) return samples;
+  for (std::uint64_t power = 1; power < totalSectors; power *= 2) samples.push_back(power);
+  for (std::uint64_t i = 0; i < kSpreadSamples; ++i) {
+    samples.push_back(1 + i * (totalSectors - 2) / (kSpreadSamples - 1));
+  }
+  std::sort(samples.begin(), samples.end());
+  samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
+  return samples;
+}
+
+bool ProveCardSize() {
+  VolumeLocks locks;
+  if (!ConfirmSameCard() || !locks.Acquire()) return false;
+  const std::vector<std::uint64_t> samples = CardSizeSamples(common::gCardState.totalSectors);
+  const std::uint64_t now = host::GetSystemTimeAsFileTime();
+  const std::uint64_t runId = now * 0x9E3779B97F4A7C15u ^ common::gCardState.totalSectors;
+  UniqueHandle drive =
+      OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, kUnbuffered);
+  Sector first{};
+  std::vector<Sector> originals(samples.size());
+  std::vector<Sector> readBack(samples.size());
+  bool transferred = drive.Valid() && Read(drive.Get(), 0, first);
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
+    transferred = Read(drive.Get(), samples[i], originals[i]);
+  }
+  for (; written < samples.size() && transferred; ++written) {
+    transferred = Write(drive.Get(), samples[written], Pattern(samples[written], runId));
+  }
+  Sector firstNow{};
+  for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
+    transferred = Read(drive.Get(), samples[i], readBack[i]);
+  }
+  transferred = transferred && Read(drive.Get(), 0, firstNow);
+  // Back as it was, the latest write undone first: on a card that wraps,
+  // each sector ends with what it held before the test.
+  bool restored = true;
+  for (std::size_t i = written; i-- > 0;) restored = Write(drive.Get(), samples[i], originals[i]) && restored;
+  if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
+  if (!transferred || !restored) {
+    common::ShowErrorMessage(MSG_CANNOT_WRITE_BOOT_SECTOR);
+    return false;
+  }
+  bool kept = firstNow == first;
+  for (std::size_t i = 0; i < samples.size(); ++i) kept = kept && readBack[i] == Pattern(samples[i], runId);
+  if (!kept) ShowCounterfeit(RealSize(samples, readBack, firstNow, runId));
+  return kept;
+}
+
+}  // namespace disk
