@@ -615,6 +615,59 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
   }
 }
 
+// A card is called finished only once it was read back: one that holds
+// less than it reports is refused before its table is written and left as
+// it was; one that loses a file fails the check that names it.
+TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
+  constexpr char kFake[] =
+      "This SD Card is counterfeit or faulty: it holds no more than 8192 MB, not what it reports!\nNothing was "
+      "written to it.";
+  struct Case {
+    const char* name;
+    unsigned command;
+    std::uint64_t flashBytes;  // 0: what it reports
+    const char* damagedFile;   // lost or corrupted as it is written
+    const char* error;         // nullptr: the end message
+  };
+  const Case cases[] = {
+      {"a true card", IDC_NEW_INSTALL, 0, "", nullptr},
+      {"64 GB that hold 8 GB", IDC_NEW_INSTALL, std::uint64_t{8} << 30, "", kFake},
+      {"DISKBOOT.BIN lost", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
+       "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"},
+      {"LYRE.CFG corrupted", IDC_VERSION_UP, 0, "LYRE/LYRE.CFG",
+       "Check failed: LYRE\\LYRE.CFG on the SD Card is not the configuration chosen!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pc pc;
+    pc.InsertOnePartitionCard(k64GbCard, {{"DISKBOOT.BIN", "old boot file"}});
+    pc.card->flashBytes = c.flashBytes;
+    pc.card->faults.damagedFile = c.damagedFile;
+    pc.card->faults.corrupts = c.command == IDC_VERSION_UP;
+    const Snapshot before(*pc.card);
+    if (c.command == IDC_NEW_INSTALL) {
+      pc.Dialog("INSTSET", Choose({}));
+      pc.Answer(kOneTwo, host::kIdYes);
+      if (c.flashBytes == 0) pc.RemoveAndReinsert();
+      if (c.error == nullptr) pc.Answer(kQuick, host::kIdYes);
+    } else {
+      pc.Dialog("INSTSET2", Choose({}));
+    }
+    if (c.error != nullptr) pc.Notice("Error", c.error);
+    if (c.error == nullptr) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
+    host::SendCommand(c.command);
+    if (c.flashBytes != 0) {
+      EXPECT_TRUE(Snapshot(*pc.card) == before);
+      EXPECT_LE(pc.machine.deviceBytesWritten + pc.machine.deviceBytesRead, 1u << 20);
+    }
+    if (*c.damagedFile != '\0') {
+      EXPECT_NE(FileAt(*pc.card, c.command == IDC_VERSION_UP ? 63 : kSmallStart, c.damagedFile),
+                c.command == IDC_VERSION_UP ? "config left" : "boot file");
+    }
+    if (c.error == nullptr) testing_cards::ExpectOwnFat32(*pc.card, kLargeStart, k64GbCard - 4098);
+  }
+}
+
 // Two cards of the same size and the same table in one reader: at a pause of
 // any command that writes, the user puts the other card in. The command ends
 // with 2054; nothing more reaches the first card, and nothing the other.

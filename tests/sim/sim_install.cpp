@@ -347,7 +347,8 @@ int Machine::CopyToCard(const std::string& from, char letter, const std::string&
   // A reader that loses the data of one file written through it, silently.
   const std::string& damaged = insertion->card->faults.damagedFile;
   const std::string copied = intoFolder ? target + fs::path(local).filename().string() : target;
-  if (!damaged.empty() && ("::/" + damaged == copied || ("::/" + damaged).rfind(copied + "/", 0) == 0)) {
+  if (!damaged.empty() && ("::/" + damaged == copied || ("::/" + damaged).rfind(copied + "/", 0) == 0) &&
+      CardFileExists(letter, damaged)) {
     std::string content = CardFileContent(letter, damaged);
     if (insertion->card->faults.corrupts) {
       content[0] = static_cast<char>(content[0] ^ 0x20);
