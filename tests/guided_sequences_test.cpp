@@ -619,9 +619,12 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
 // less than it reports is refused before its table is written and left as
 // it was; one that loses a file fails the check that names it.
 TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
-  constexpr char kFake[] =
-      "This SD Card is counterfeit or faulty: it holds no more than 8192 MB, not what it reports!\nNothing was "
-      "written to it.";
+  const auto fake = [](int mb) {
+    return "This SD Card is counterfeit or faulty: it holds no more than " + std::to_string(mb) +
+           " MB, not what it reports!\nNothing was written to it.";
+  };
+  const std::string wrapsAt8Gb = fake(8192);
+  const std::string wrapsAt7Gb = fake(7680);  // no power of two: told by the samples that alias
   struct Case {
     const char* name;
     unsigned command;
@@ -631,7 +634,8 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
   };
   const Case cases[] = {
       {"a true card", IDC_NEW_INSTALL, 0, "", nullptr},
-      {"64 GB that hold 8 GB", IDC_NEW_INSTALL, std::uint64_t{8} << 30, "", kFake},
+      {"64 GB that hold 8 GB", IDC_NEW_INSTALL, std::uint64_t{8} << 30, "", wrapsAt8Gb.c_str()},
+      {"64 GB that hold 7.5 GB", IDC_NEW_INSTALL, std::uint64_t{15} << 29, "", wrapsAt7Gb.c_str()},
       {"DISKBOOT.BIN lost", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
        "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"},
       {"LYRE.CFG corrupted", IDC_VERSION_UP, 0, "LYRE/LYRE.CFG",
