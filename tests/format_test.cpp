@@ -167,9 +167,10 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     int quickAnswer;        // kNotAsked: refused first
     bool own;
     bool writeFails = false;
+    bool newerFormatCom = false;  // one that takes FAT32 up to 2 TiB: the program cannot tell
   };
   const Case cases[] = {
-      {k32GiB, host::kIdYes, false},      {k32GiB + 1, host::kIdYes, true},
+      {k32GiB, host::kIdYes, false},      {k32GiB + 1, host::kIdYes, true}, {k32GiB + 1, host::kIdYes, true, false, true},
       {250069680, host::kIdYes, true},    {250069680, host::kIdYes, true, true},  // a 128 GB card's
       {k2TiB - 1, host::kIdCancel, true}, {k2TiB, kNotAsked, false},
   };
@@ -177,6 +178,7 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     SCOPED_TRACE(std::to_string(c.sectors) + (c.writeFails ? ", write fails" : ""));
     sim::Machine machine;
     testing_cards::SetUpPc(machine);
+    machine.formatTakesLargeFat32 = c.newerFormatCom;
     const bool mbr = c.sectors < k2TiB;  // else a volume over the whole card
     auto card = machine.NewCard((c.sectors + (mbr ? kStart : 0)) * 512, 2);
     if (mbr) testing_cards::WriteTable(*card, {{0x0C, kStart, static_cast<std::uint32_t>(c.sectors)}});
