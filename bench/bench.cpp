@@ -51,7 +51,8 @@ int main() {
   const std::uint64_t tableOnly = Allocated(card->imagePath);
 
   install::Fat32Plan plan;
-  if (!install::PlanFat32(kStart, kCardSectors - kStart, install::kOwnFormatSectorsPerCluster, plan)) return 1;
+  if (!install::PlanFat32(kStart, kCardSectors - kStart, install::kOwnFormatSectorsPerCluster, plan))
+    return 1;
   int result = 1;
   const double own = Seconds([&result, &plan] {
     disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);

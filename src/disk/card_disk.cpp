@@ -165,8 +165,7 @@ bool FirstTableEntry(TableEntry& entry) {
 
 bool LargePartitionFirst() {
   Table table{};
-  return ReadCardTable(table) && table[0].InUse() && table[1].InUse() &&
-         table[0].sectors > table[1].sectors;
+  return ReadCardTable(table) && table[0].InUse() && table[1].InUse() && table[0].sectors > table[1].sectors;
 }
 
 void IdentifyCard(std::uint32_t deviceNumber) { gPicture = TakePicture(deviceNumber); }

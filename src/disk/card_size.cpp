@@ -113,8 +113,7 @@ bool ProveCardSize() {
   const std::vector<std::uint64_t> samples = CardSizeSamples(common::gCardState.totalSectors);
   const std::uint64_t now = host::GetSystemTimeAsFileTime();
   const std::uint64_t runId = now * 0x9E3779B97F4A7C15u ^ common::gCardState.totalSectors;
-  UniqueHandle drive =
-      OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, kUnbuffered);
+  UniqueHandle drive = OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, kUnbuffered);
   Sector first{};
   std::vector<Sector> originals(samples.size());
   std::vector<Sector> readBack(samples.size());

@@ -11,8 +11,8 @@
 namespace install {
 namespace {
 
-using disk::Sector;
 using disk::kSectorSize;
+using disk::Sector;
 
 // The first data cluster of every volume lands on a multiple of this from
 // the card's start.
@@ -149,8 +149,9 @@ class Writer {
   bool Zeros(std::uint64_t first, std::uint64_t count) {
     disk::SectorBuffer zeros(static_cast<std::uint32_t>(std::min<std::uint64_t>(count, kChunkSectors)));
     return EachChunk(first, count, [this, &zeros](std::uint64_t at, std::uint32_t sectors) {
-      return sectors == zeros.Bytes() / kSectorSize ? disk::WriteSectors(volume_, at, zeros)
-                                                    : disk::WriteSectors(volume_, at, disk::SectorBuffer(sectors));
+      return sectors == zeros.Bytes() / kSectorSize
+                 ? disk::WriteSectors(volume_, at, zeros)
+                 : disk::WriteSectors(volume_, at, disk::SectorBuffer(sectors));
     });
   }
 
@@ -160,7 +161,8 @@ class Writer {
     return EachChunk(first, count, [this](std::uint64_t at, std::uint32_t sectors) {
       disk::SectorBuffer old(sectors);
       if (!disk::ReadSectors(volume_, at, old)) return false;
-      const bool clear = std::all_of(old.Data(), old.Data() + old.Bytes(), [](std::uint8_t b) { return b == 0; });
+      const bool clear =
+          std::all_of(old.Data(), old.Data() + old.Bytes(), [](std::uint8_t b) { return b == 0; });
       return clear || disk::WriteSectors(volume_, at, disk::SectorBuffer(sectors));
     });
   }
@@ -232,7 +234,8 @@ bool PlanFat32(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t s
     const std::uint64_t reserved = dataStart - startSector - kFatCount * fat;
     if (reserved + kFatCount * fat >= sectors) return false;
     const std::uint64_t clusters = (sectors - reserved - kFatCount * fat) / sectorsPerCluster;
-    const std::uint64_t needed = ((clusters + kFirstCluster) * kFatEntryBytes + kSectorSize - 1) / kSectorSize;
+    const std::uint64_t needed =
+        ((clusters + kFirstCluster) * kFatEntryBytes + kSectorSize - 1) / kSectorSize;
     if (needed > fat) {
       fat = needed;
       continue;
@@ -266,8 +269,9 @@ int WriteFat32(host::Handle volume, const Fat32Plan& plan, bool full,
   written = written && writer.Zeros(dataStart, full ? dataSectors : plan.sectorsPerCluster);
   const Sector info = FsInfo(plan);
   const Sector boot = BootSector(plan);
-  written = written && writer.One(kFsInfoSector, info) && writer.One(kBackupBootSector + kFsInfoSector, info) &&
-            writer.One(kBackupBootSector, boot) && writer.One(0, boot);
+  written = written && writer.One(kFsInfoSector, info) &&
+            writer.One(kBackupBootSector + kFsInfoSector, info) && writer.One(kBackupBootSector, boot) &&
+            writer.One(0, boot);
   if (!written) return 1;
   progress(100);
   return 0;
@@ -289,7 +293,8 @@ int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   if (!host::LockVolume(volume.Get()) || !host::DismountVolume(volume.Get())) return 1;
   int shown = -1;
   host::EnableMainWindow(false);
-  const int result = WriteFat32(volume.Get(), plan, !quick, [&shown](int percent) { ShowProgress(percent, shown); });
+  const int result =
+      WriteFat32(volume.Get(), plan, !quick, [&shown](int percent) { ShowProgress(percent, shown); });
   host::EnableMainWindow(true);
   return result;
 }

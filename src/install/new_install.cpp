@@ -82,16 +82,19 @@ void Finish(unsigned captionId, unsigned textId, const CardProof& proof) {
 }
 
 // The single partition: the card's own one when it has exactly one, else a
-// new table's. False when the sequence ends.
-// The card's real size is proven once the user has agreed to erase it.
+// new table's. The card's real size is proven once the user has agreed to
+// erase it. False when the sequence ends.
 bool OnePartition(disk::TableEntry& partition) {
   if (gCardState.partitionCount == 1 && disk::FirstTableEntry(partition)) {
     return Holds(FileSystem::Fat, partition.sectors) && Confirmed(MSG_NEED_FORMAT) && disk::ProveCardSize();
   }
+  if (!Holds(FileSystem::Fat, PartitionAfter(disk::kSingleFirstSector)) ||
+      !Confirmed(MSG_RECREATE_ONE_PARTITION) || !disk::ProveCardSize() ||
+      disk::WriteSinglePartitionTable() != 0 || !disk::AskToRemoveAndReinsert()) {
+    return false;
+  }
   partition = LayoutEntry(disk::Layout::Single, 0);
-  return Holds(FileSystem::Fat, PartitionAfter(disk::kSingleFirstSector)) &&
-         Confirmed(MSG_RECREATE_ONE_PARTITION) && disk::ProveCardSize() &&
-         disk::WriteSinglePartitionTable() == 0 && disk::AskToRemoveAndReinsert();
+  return true;
 }
 
 void OnePartitionSequence() {
@@ -109,7 +112,8 @@ bool TwoPartitionSteps(disk::PartitionOrder& order) {
       disk::WriteDualPartitionTable() != 0 || !disk::AskToRemoveAndReinsert()) {
     return false;
   }
-  const std::vector<disk::TableEntry> table = {LayoutEntry(disk::Layout::Dual, 0), LayoutEntry(disk::Layout::Dual, 1)};
+  const std::vector<disk::TableEntry> table = {LayoutEntry(disk::Layout::Dual, 0),
+                                               LayoutEntry(disk::Layout::Dual, 1)};
   // The small partition: never formatted quickly, it carries the boot mark
   // and the boot file.
   std::string small;

@@ -24,8 +24,10 @@ bool Fail(unsigned messageId) {
 
 // The whole file in an aligned buffer of whole sectors; an unbuffered read
 // asks for them, and stops at the file's end.
-bool ReadWhole(const std::string& path, std::uint32_t flags, disk::SectorBuffer& buffer, std::uint32_t& read) {
-  disk::UniqueHandle file(host::CreateFile(path.c_str(), kFileAccess, kFileShare, host::kOpenExisting, flags));
+bool ReadWhole(const std::string& path, std::uint32_t flags, disk::SectorBuffer& buffer,
+               std::uint32_t& read) {
+  disk::UniqueHandle file(
+      host::CreateFile(path.c_str(), kFileAccess, kFileShare, host::kOpenExisting, flags));
   return file.Valid() && host::ReadAt(file.Get(), 0, buffer.Data(), buffer.Bytes(), read);
 }
 
@@ -60,8 +62,8 @@ bool Marked(host::Handle drive, const disk::TableEntry& partition, bool& marked)
 
 bool SameEntries(const disk::Table& found, const std::vector<disk::TableEntry>& expected) {
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (i >= found.size() || found[i].type != expected[i].type || found[i].firstSector != expected[i].firstSector ||
-        found[i].sectors != expected[i].sectors) {
+    if (i >= found.size() || found[i].type != expected[i].type ||
+        found[i].firstSector != expected[i].firstSector || found[i].sectors != expected[i].sectors) {
       return false;
     }
   }
@@ -80,11 +82,13 @@ bool ProveInstall(const CardProof& proof) {
   disk::UniqueHandle drive =
       disk::OpenDevice(common::gCardState.physicalDrivePath, disk::Access::Read, disk::kUnbuffered);
   disk::Sector mbr{};
-  if (!drive.Valid() || !disk::ReadSector0(drive.Get(), mbr) || !SameEntries(disk::TableOf(mbr), proof.table)) {
+  if (!drive.Valid() || !disk::ReadSector0(drive.Get(), mbr) ||
+      !SameEntries(disk::TableOf(mbr), proof.table)) {
     return Fail(MSG_VERIFY_TABLE);
   }
   bool marked = false;
-  if (proof.marked && (!Marked(drive.Get(), *proof.marked, marked) || !marked)) return Fail(MSG_VERIFY_BOOT_MARK);
+  if (proof.marked && (!Marked(drive.Get(), *proof.marked, marked) || !marked))
+    return Fail(MSG_VERIFY_BOOT_MARK);
   if (proof.unmarked && (!Marked(drive.Get(), *proof.unmarked, marked) || marked)) {
     return Fail(MSG_VERIFY_MARK_ON_LARGE);
   }

@@ -2,6 +2,8 @@
 // drive E: that Wine maps to the slot's image, grown sparse to 40 GiB; the
 // Linux fsck.fat, which Wine starts as it would a program of its own, reads
 // the result.
+#include "install/fat32_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +11,6 @@
 
 #include "disk/device.h"
 #include "host/host.h"
-#include "install/fat32_format.h"
 #include "prefix_support.h"
 
 namespace {
@@ -48,13 +49,15 @@ TEST(OwnFormat, A40GibVolumeIsOneThatFsckAccepts) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
-  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+  ASSERT_TRUE(
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
   CloseHandle(started.hThread);
   CloseHandle(started.hProcess);
   ASSERT_TRUE(wintest::WaitUntil([&said] { return wintest::ReadTextFile(said).has_value(); }, 60000));
   const std::string report = wintest::ReadTextFile(said).value_or("");
   EXPECT_NE(report.find("exit 0"), std::string::npos) << report;
-  EXPECT_NE(report.find("0 files, 1/" + std::to_string(plan.clusters) + " clusters"), std::string::npos) << report;
+  EXPECT_NE(report.find("0 files, 1/" + std::to_string(plan.clusters) + " clusters"), std::string::npos)
+      << report;
   DeleteFileA(said.c_str());
 }
 
