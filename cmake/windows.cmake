@@ -55,6 +55,7 @@ endif()
 # prefix's system folder (and beside a copy of the program, as a decoy).
 add_executable(vorn_format_stand_in tests/win32/stand_in/format_com.cpp)
 set_target_properties(vorn_format_stand_in PROPERTIES OUTPUT_NAME format SUFFIX .com)
+target_include_directories(vorn_format_stand_in PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_compile_options(vorn_format_stand_in PRIVATE ${VORN_CXX_WARNINGS})
 target_link_options(vorn_format_stand_in PRIVATE ${VORN_STATIC})
 

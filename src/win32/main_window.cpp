@@ -18,7 +18,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       app::OnCreate();
       return 0;
     case WM_CLOSE:
-      app::OnClose();
+      // Disabled, the window is in the middle of a command, under a box, a
+      // dialog or format.com: a close from outside (End task) must not end
+      // that command half-way.
+      if (IsWindowEnabled(window)) app::OnClose();
       return 0;
     case WM_TIMER:
       app::OnTimer();
