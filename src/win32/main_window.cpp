@@ -28,9 +28,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     case WM_COMMAND:
       if (app::OnCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
-      return DefWindowProcA(window, message, wParam, lParam);
+      return DefDlgProcA(window, message, wParam, lParam);
     default:
-      return DefWindowProcA(window, message, wParam, lParam);
+      return DefDlgProcA(window, message, wParam, lParam);
   }
 }
 
@@ -43,8 +43,16 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 }
 
 namespace {
+
 // IDC_ARROW, whatever the character set of the Win32 macros.
 const LPCSTR kArrowCursor = MAKEINTRESOURCEA(32512);
+
+// The main window's dialog procedure: TRUE from WM_INITDIALOG has the system
+// give the first tab stop the focus; everything else is MainWindowProc's.
+INT_PTR CALLBACK MainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
 }  // namespace
 
 ATOM RegisterMainClass(HINSTANCE instance) {
@@ -69,7 +77,7 @@ void FillModuleDirectory() {
 }
 
 HWND CreateMainWindow() {
-  return CreateDialogParamA(gInstance, kMainTemplate, nullptr, nullptr, 0);
+  return CreateDialogParamA(gInstance, kMainTemplate, nullptr, MainDialogProc, 0);
 }
 
 int RunMessageLoop(HWND window, HACCEL accelerators) {
