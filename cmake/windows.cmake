@@ -34,6 +34,19 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     ENVIRONMENT VORN_NO_DISPLAY=1 TIMEOUT 60)
 endif()
 
+# Calls whose effect only a real PC shows, not Wine: no system error boxes,
+# a window alive while format.com runs, the dialog keyboard interface, COM
+# for the shell. The program must import each.
+if(CMAKE_OBJDUMP)
+  set(VORN_REAL_PC_IMPORTS SetErrorMode MsgWaitForMultipleObjects EnableWindow DefDlgProcA
+    CoInitializeEx CoUninitialize)
+  add_test(NAME win32.Program.ImportsTheCallsARealPcNeeds
+    COMMAND sh -c [[imports=$("$0" -p "$1") || exit 1; shift
+for name; do
+  printf '%s\n' "$imports" | grep -qw "$name" || { echo "vorninst.exe does not import $name"; exit 1; }
+done]] ${CMAKE_OBJDUMP} $<TARGET_FILE:vorninst> ${VORN_REAL_PC_IMPORTS})
+endif()
+
 # GoogleTest from Debian's sources, cross-built; elsewhere an installed one,
 # or no tests at all when there is none.
 set(VORN_GTEST_SOURCES /usr/src/googletest CACHE PATH "GoogleTest sources to build the Wine tests with")

@@ -177,8 +177,7 @@ int CALLBACK ForwardingBrowseCallback(HWND browser, UINT message, LPARAM lParam,
 
 ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
                          BrowseCallback callback) {
-  // The browser is a COM object: the thread needs COM while it is up.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // The browser is a COM object: WinMain has this thread in an apartment.
   BROWSEINFOA info{};
   info.hwndOwner = ToHwnd(owner);
   info.lpszTitle = title;
@@ -186,7 +185,6 @@ ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
   info.lpfn = ForwardingBrowseCallback;
   info.lParam = reinterpret_cast<LPARAM>(callback);
   const PIDLIST_ABSOLUTE list = SHBrowseForFolderA(&info);
-  if (SUCCEEDED(com)) CoUninitialize();
   return reinterpret_cast<ItemList>(list);
 }
 

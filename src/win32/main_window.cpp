@@ -1,5 +1,7 @@
 #include "win32/main_window.h"
 
+#include <objbase.h>
+
 #include <array>
 
 #include "app/dispatch.h"
@@ -54,6 +56,18 @@ INT_PTR CALLBACK MainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
 }
 
 }  // namespace
+
+namespace {
+// Without OLE 1.0's DDE, which nothing here uses.
+constexpr DWORD kApartmentFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;
+}  // namespace
+
+ComApartment::ComApartment()
+    : entered_(SUCCEEDED(CoInitializeEx(nullptr, kApartmentFlags))) {}
+
+ComApartment::~ComApartment() {
+  if (entered_) CoUninitialize();
+}
 
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass{};

@@ -23,6 +23,19 @@ extern HWND gMainWindow;
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// COM on this thread, apartment-threaded as the shell's objects (the folder
+// browser, item lists, ShellExecute) need, while it lives.
+class ComApartment {
+ public:
+  ComApartment();
+  ~ComApartment();
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool entered_ = false;
+};
+
 // Start-up in pieces, so that the tests can build the window as the program does.
 ATOM RegisterMainClass(HINSTANCE instance);
 void FillModuleDirectory();
