@@ -25,7 +25,7 @@ const ExpectedControl kMainControls[] = {
     {201, "Button", BS_PUSHBUTTON | WS_TABSTOP, {16, 85, 73, 14}, "Make bootable Disk"},
     {202, "Button", BS_PUSHBUTTON | WS_TABSTOP, {173, 85, 37, 14}, "Format"},
     {112, "Static", SS_LEFT | SS_SUNKEN | WS_GROUP, {5, 21, 214, 9}, "Insert SD Card"},
-    {65535, "Static", SS_LEFT | WS_GROUP, {5, 6, 67, 7}, "Select SD card drive : "},
+    {65535, "Static", SS_LEFT | WS_GROUP, {5, 6, 70, 7}, "Select SD card drive : "},
     {207, "Button", BS_PUSHBUTTON | WS_TABSTOP, {92, 85, 78, 14}, "Copy VORN to SD Card"},
     {113, "Static", SS_LEFT | SS_SUNKEN | WS_GROUP, {15, 145, 194, 25}, ""},
     {208, "Button", BS_PUSHBUTTON | WS_TABSTOP, {18, 175, 93, 14}, "Swap Partitions"},
