@@ -25,6 +25,16 @@ target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorninst PRIVATE vorn_logic shell32 ole32 advapi32)
 target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
+# The run command's stand-in for Windows' own format.com, which Wine lacks;
+# scripts/run.sh puts it into its Wine prefix. Nothing for a Windows build.
+if(CMAKE_CROSSCOMPILING)
+  add_executable(vorn_demo_format scripts/demo/format_com.cpp)
+  set_target_properties(vorn_demo_format PROPERTIES OUTPUT_NAME format SUFFIX .com
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/demo)
+  target_compile_options(vorn_demo_format PRIVATE ${VORN_CXX_WARNINGS})
+  target_link_options(vorn_demo_format PRIVATE ${VORN_STATIC})
+endif()
+
 # Without a display the program cannot make its window, and says so with its
 # exit code.
 if(CMAKE_CROSSCOMPILING_EMULATOR)
