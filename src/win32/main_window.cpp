@@ -55,11 +55,9 @@ INT_PTR CALLBACK MainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-}  // namespace
-
-namespace {
 // Without OLE 1.0's DDE, which nothing here uses.
 constexpr DWORD kApartmentFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;
+
 }  // namespace
 
 ComApartment::ComApartment()
