@@ -25,6 +25,16 @@ target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorninst PRIVATE vorn_logic shell32 ole32 advapi32)
 target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
+# The run command's stand-in for Windows' own format.com, which Wine lacks;
+# scripts/run.sh puts it into its Wine prefix. Nothing for a Windows build.
+if(CMAKE_CROSSCOMPILING)
+  add_executable(vorn_demo_format scripts/demo/format_com.cpp)
+  set_target_properties(vorn_demo_format PROPERTIES OUTPUT_NAME format SUFFIX .com
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/demo)
+  target_compile_options(vorn_demo_format PRIVATE ${VORN_CXX_WARNINGS})
+  target_link_options(vorn_demo_format PRIVATE ${VORN_STATIC})
+endif()
+
 # Without a display the program cannot make its window, and says so with its
 # exit code.
 if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -32,6 +42,19 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     COMMAND sh -c "\"$0\" \"$1\"; test $? -eq 1" ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:vorninst>)
   set_tests_properties(wine.Program.EndsWithAnErrorWhenItHasNoWindow PROPERTIES
     ENVIRONMENT VORN_NO_DISPLAY=1 TIMEOUT 60)
+endif()
+
+# Calls whose effect only a real PC shows, not Wine: no system error boxes,
+# a window alive while format.com runs, the dialog keyboard interface, COM
+# for the shell. The program must import each.
+if(CMAKE_OBJDUMP)
+  set(VORN_REAL_PC_IMPORTS SetErrorMode MsgWaitForMultipleObjects EnableWindow DefDlgProcA
+    CoInitializeEx CoUninitialize)
+  add_test(NAME win32.Program.ImportsTheCallsARealPcNeeds
+    COMMAND sh -c [[imports=$("$0" -p "$1") || exit 1; shift
+for name; do
+  printf '%s\n' "$imports" | grep -qw "$name" || { echo "vorninst.exe does not import $name"; exit 1; }
+done]] ${CMAKE_OBJDUMP} $<TARGET_FILE:vorninst> ${VORN_REAL_PC_IMPORTS})
 endif()
 
 # GoogleTest from Debian's sources, cross-built; elsewhere an installed one,
@@ -55,6 +78,7 @@ endif()
 # prefix's system folder (and beside a copy of the program, as a decoy).
 add_executable(vorn_format_stand_in tests/win32/stand_in/format_com.cpp)
 set_target_properties(vorn_format_stand_in PROPERTIES OUTPUT_NAME format SUFFIX .com)
+target_include_directories(vorn_format_stand_in PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_compile_options(vorn_format_stand_in PRIVATE ${VORN_CXX_WARNINGS})
 target_link_options(vorn_format_stand_in PRIVATE ${VORN_STATIC})
 

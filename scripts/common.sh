@@ -18,17 +18,48 @@ VORN_OWN_PREFIXES=()
 VORN_OWN_PIDS=()
 VORN_TEMP_PATHS=()
 
+VORN_PID_FILE=""
+
 vorn_cleanup() {
-  local pid prefix
+  local status=$? pid prefix
+  # A second Ctrl-C does not cut the clean-up short.
+  trap '' INT TERM
   for pid in "${VORN_OWN_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   for prefix in "${VORN_OWN_PREFIXES[@]}"; do vorn_wine_stop "$prefix"; done
   rm -rf "${VORN_TEMP_PATHS[@]}"
+  if [ -n "$VORN_PID_FILE" ] && [ "$(cat "$VORN_PID_FILE" 2>/dev/null)" = "$$" ]; then
+    rm -f "$VORN_PID_FILE"
+  fi
+  exit "$status"
 }
 trap vorn_cleanup EXIT
 # Ctrl-C ends the whole command (bash runs the trap once the foreground
 # program has ended), and the EXIT trap cleans up.
 trap 'exit 130' INT
 trap 'exit 143' TERM
+
+# One run of the command NAME at a time in this checkout: a second one would
+# share, and stop, the first one's Wine prefixes. Ends the command with 1 when
+# another is running. The lock is a PID file, checked and written under a
+# short flock, so that nothing the command starts (a Wine server outliving a
+# killed run) holds it.
+vorn_one_at_a_time() {
+  local name=$1 guard other
+  local pid_file="$VORN_BUILD/$name.pid"
+  mkdir -p "$VORN_BUILD"
+  exec {guard}>"$pid_file.lock"
+  flock "$guard"
+  other=$(cat "$pid_file" 2>/dev/null || true)
+  if [ -n "$other" ] && [ "$other" != "$$" ] && kill -0 "$other" 2>/dev/null &&
+     tr '\0' ' ' <"/proc/$other/cmdline" 2>/dev/null | grep -qF "$name"; then
+    exec {guard}>&-
+    echo "$name is already running in this checkout (process $other); wait for it to end or stop it first." >&2
+    exit 1
+  fi
+  echo "$$" >"$pid_file"
+  VORN_PID_FILE=$pid_file
+  exec {guard}>&-
+}
 
 # Installs the Debian packages that are missing; apt's output goes to a log.
 vorn_install() {
@@ -58,14 +89,15 @@ vorn_build_windows() {
   cmake --build "$VORN_WIN_BUILD" -j"$(nproc)" "$@"
 }
 
-# Starts a private Xvfb and sets VORN_XVFB_DISPLAY to its display (":N").
+# Starts a private Xvfb and sets VORN_XVFB_DISPLAY to its display (":N"),
+# with a screen of WIDTHxHEIGHT (1024x768 when not given).
 # Xvfb picks a free number itself, so several can start side by side; its own
 # session keeps Ctrl-C from killing it before the clean-up is done with Wine.
 vorn_xvfb() {
-  local number_file
+  local screen=${1:-1024x768} number_file
   number_file=$(mktemp)
   VORN_TEMP_PATHS+=("$number_file")
-  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+  setsid Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
   local pid=$!
   VORN_OWN_PIDS+=("$pid")
   for _ in $(seq 100); do

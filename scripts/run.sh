@@ -1,36 +1,55 @@
 #!/usr/bin/env bash
 # Builds vorninst.exe and starts it under Wine, on a demo card with a demo
-# add-on file set. Without a display it runs in Xvfb, saves screenshots of the
-# window and prints where.
+# add-on file set and a demo format.com. Without a display it runs in Xvfb,
+# saves screenshots of the window and prints where.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 usage() {
   cat <<EOF
-Usage: scripts/run.sh [--no-demo] [--help]
+Usage: scripts/run.sh [--no-demo] [--dpi N] [--help]
 
 Builds vorninst.exe and starts it under Wine, in a Wine prefix of its own
 (build/run/prefix). By default it runs on a demo card: E: is a removable
-drive holding a small FAT image with a DCIM folder and the boot mark, and a
-demo add-on file set lies beside the program (build/run/program). With a
-display the window opens there; without one it runs in Xvfb, saves a
-screenshot of the window as it first appears to build/screenshot.png and one
-after the first drive scan to build/screenshot-running.png, and ends.
+drive holding a small FAT image with a DCIM folder and the boot mark, a demo
+add-on file set lies beside the program (build/run/program), and a demo
+format.com, the demo's stand-in for Windows' own, formats the card's image
+with mkfs.fat. With a display the window opens there; without one it runs
+in Xvfb, saves a screenshot of the window as it first appears to
+build/screenshot.png and one after the first drive scan to
+build/screenshot-running.png, and ends; a screenshot all of one colour is a
+failure. One run at a time in a checkout.
 Installs missing Debian packages with apt-get first (log: build/apt.log).
 
-  --no-demo  no card and no add-on files beside the program
+  --no-demo  no card, no add-on files beside the program, no format.com
+  --dpi N    the prefix's screen DPI (default 96; Windows' 150 % is 144)
   --help     print this and do nothing else
 EOF
 }
 
 demo=true
-for arg in "$@"; do
-  case "$arg" in
+dpi=96
+while [ $# -gt 0 ]; do
+  case "$1" in
     --no-demo) demo=false ;;
+    --dpi)
+      [ $# -ge 2 ] || { echo "run.sh: --dpi needs a number" >&2; exit 2; }
+      dpi=$2
+      shift
+      ;;
+    --dpi=*) dpi=${1#--dpi=} ;;
     -h | --help) usage; exit 0 ;;
-    *) echo "run.sh: unknown option $arg" >&2; usage >&2; exit 2 ;;
+    *) echo "run.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
+  shift
 done
+# Windows offers 96 to 480 DPI (100 % to 500 %).
+if ! [[ "$dpi" =~ ^[0-9]+$ ]] || [ "$dpi" -lt 96 ] || [ "$dpi" -gt 480 ]; then
+  echo "run.sh: --dpi takes a number from 96 to 480, not $dpi" >&2
+  exit 2
+fi
+
+vorn_one_at_a_time run.sh
 
 # A run that fails, the build included, leaves no earlier pictures behind.
 shot="$VORN_BUILD/screenshot.png"
@@ -38,16 +57,22 @@ running="$VORN_BUILD/screenshot-running.png"
 rm -f "$shot" "$running"
 
 vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
-vorn_build_windows --target vorninst
+vorn_build_windows --target vorninst --target vorn_demo_format
+# The desktop of the screenshots, at 96 DPI, grows with the DPI.
+desktop_width=$((520 * dpi / 96))
+desktop_height=$((560 * dpi / 96))
+desktop="${desktop_width}x${desktop_height}"
 if [ -z "${DISPLAY:-}" ]; then
-  vorn_xvfb
+  vorn_xvfb "$((desktop_width > 1024 ? desktop_width : 1024))x$((desktop_height > 768 ? desktop_height : 768))"
   export DISPLAY="$VORN_XVFB_DISPLAY"
 fi
 
 run_dir="$VORN_BUILD/run"
 mkdir -p "$run_dir"
-vorn_wine_prefix "$run_dir/prefix"
+vorn_wine_prefix "$run_dir/prefix" \
+  '[HKEY_CURRENT_USER\Control Panel\Desktop]' "\"LogPixels\"=dword:$(printf '%08x' "$dpi")" ''
 vorn_wine_stop "$run_dir/prefix"  # one a killed run may have left
+system_format="$WINEPREFIX/drive_c/windows/system32/format.com"
 
 # Says in its contents that it is no part of the add-on.
 demo_file() {
@@ -61,7 +86,7 @@ demo_file() {
 # overwrite a field of the volume's parameters.
 make_demo_card() {
   local image=$1 files=$2 photo=$3
-  rm -f "$image"
+  rm -f "$image" "$image".format-*  # and what the demo format.com left
   mkfs.fat -F 16 -n "VORN DEMO" -C "$image" 32768 >/dev/null
   demo_file "$photo"
   MTOOLS_SKIP_CHECK=1 mmd -i "$image" ::DCIM ::DCIM/100VORND
@@ -83,9 +108,16 @@ if $demo; then
   done
   make_demo_card "$run_dir/card.img" "$WINEPREFIX/drive_e" "$run_dir/DEMO.TXT"
   vorn_wine_map_card "$run_dir/card.img"
+  # Wine has no format.com: the demo's formats the card's image (see
+  # scripts/demo/format_com.cpp), told here which drive and image that is.
+  cp "$VORN_WIN_BUILD/demo/format.com" "$system_format"
+  export VORN_DEMO_CARD_DRIVE=E: VORN_DEMO_CARD_IMAGE="$run_dir/card.img"
+  VORN_DEMO_FORMAT_HELPER=$(vorn_wine_path "$VORN_ROOT/scripts/demo_format.sh")
+  export VORN_DEMO_FORMAT_HELPER
   exe="$program_dir/vorninst.exe"
 else
   vorn_wine_unmap_card
+  rm -f "$system_format"
   exe="$VORN_WIN_BUILD/vorninst.exe"
 fi
 
@@ -95,7 +127,6 @@ if [ -z "${VORN_XVFB_DISPLAY:-}" ]; then
   exit "$status"
 fi
 
-desktop=520x560
 frames=$(mktemp -d)
 VORN_TEMP_PATHS+=("$frames")
 # A Wine desktop of its own, so that the window gets its frame and caption.
@@ -132,5 +163,15 @@ done
 convert "$best" -crop "$desktop+0+0" +repage "$shot"
 sleep 2
 import -window root -crop "$desktop+0+0" +repage "$running"
+
+# A picture of one colour shows no window: the run failed, whatever Wine said.
+blank=false
+for picture in "$shot" "$running"; do
+  if [ "$(convert "$picture" -format '%k' info:)" -le 1 ]; then
+    echo "The screenshot $picture is blank (all one colour): the window did not draw." >&2
+    blank=true
+  fi
+done
+$blank && exit 1
 echo "Screenshot: $shot"
 echo "After the first drive scan: $running"

@@ -15,7 +15,8 @@ ones, side by side in Wine prefixes of their own under build/wine-tests, each
 with a private Xvfb and a removable drive E: backed by an image file. Installs
 missing Debian packages with apt-get first (log: build/apt.log).
 Ends with the line "N passed, N failed"; the exit status is 0 only when every
-test passed. A build that fails counts as one failure.
+test passed. A build that fails counts as one failure. One run at a time in a
+checkout.
 
   --help   print this and do nothing else
 EOF
@@ -28,6 +29,8 @@ for arg in "$@"; do
   esac
 done
 
+# Two test runs at once would stop each other's Wine test prefixes.
+vorn_one_at_a_time test.sh
 set -e
 vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}"
 set +e

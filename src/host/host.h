@@ -127,8 +127,9 @@ void PostCommand(unsigned commandId, unsigned notifyCode = 0);
 
 // SetForegroundWindow(main window).
 void BringMainWindowToFront();
-// EnableWindow(main window, enable): disabled, it repaints but takes no input.
-void EnableMainWindow(bool enable);
+// EnableWindow(main window, enable): disabled, it repaints but takes no
+// input. True when it was disabled before.
+bool EnableMainWindow(bool enable);
 // PeekMessageA with PM_REMOVE, TranslateMessage and DispatchMessageA until the
 // queue is empty, so that the window stays alive during a long write.
 void DispatchPendingMessages();
@@ -288,8 +289,10 @@ std::uint64_t GetSystemTimeAsFileTime();
 
 // CreateProcessA(applicationName, a copy of commandLine, no security, no
 // inheritance, no flags, own environment and folder, a STARTUPINFOA with
-// STARTF_USESHOWWINDOW and SW_SHOWNORMAL), then WaitForSingleObject(INFINITE),
-// GetExitCodeProcess and both handles closed. False when it did not start.
+// STARTF_USESHOWWINDOW and SW_SHOWNORMAL), then MsgWaitForMultipleObjects
+// while taking the thread's messages, with the main window disabled meanwhile
+// (enabled again only if it was enabled before), GetExitCodeProcess and both
+// handles closed. False when it did not start.
 bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                        std::uint32_t& exitCode);
 

@@ -292,10 +292,11 @@ int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   plan.serial = NewSerial();
   if (!host::LockVolume(volume.Get()) || !host::DismountVolume(volume.Get())) return 1;
   int shown = -1;
-  host::EnableMainWindow(false);
+  // As while format.com runs: the window repaints, and takes no input.
+  const bool wasDisabled = host::EnableMainWindow(false);
   const int result =
       WriteFat32(volume.Get(), plan, !quick, [&shown](int percent) { ShowProgress(percent, shown); });
-  host::EnableMainWindow(true);
+  if (!wasDisabled) host::EnableMainWindow(true);
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/host.h"
@@ -101,18 +102,8 @@ void PostCommand(unsigned commandId, unsigned notifyCode) {
 
 void BringMainWindowToFront() { SetForegroundWindow(win32::gMainWindow); }
 
-void EnableMainWindow(bool enable) { EnableWindow(win32::gMainWindow, enable ? TRUE : FALSE); }
-
-void DispatchPendingMessages() {
-  MSG message{};
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {  // for the message loop, once the work is done
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+bool EnableMainWindow(bool enable) {
+  return EnableWindow(win32::gMainWindow, enable ? TRUE : FALSE) != FALSE;
 }
 
 void SendClose() { SendMessageA(win32::gMainWindow, WM_CLOSE, 0, 0); }
@@ -190,8 +181,7 @@ int CALLBACK ForwardingBrowseCallback(HWND browser, UINT message, LPARAM lParam,
 
 ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
                          BrowseCallback callback) {
-  // The browser is a COM object: the thread needs COM while it is up.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // The browser is a COM object: WinMain has this thread in an apartment.
   BROWSEINFOA info{};
   info.hwndOwner = ToHwnd(owner);
   info.lpszTitle = title;
@@ -199,7 +189,6 @@ ItemList BrowseForFolder(DialogWindow owner, const char* title, unsigned flags,
   info.lpfn = ForwardingBrowseCallback;
   info.lParam = reinterpret_cast<LPARAM>(callback);
   const PIDLIST_ABSOLUTE list = SHBrowseForFolderA(&info);
-  if (SUCCEEDED(com)) CoUninitialize();
   return reinterpret_cast<ItemList>(list);
 }
 
@@ -425,25 +414,99 @@ std::string GetComputerName() {
   return std::string(buffer.data(), size);
 }
 
+namespace {
+
+// Takes every message waiting, as the message loop would. True when a quit
+// was asked for meanwhile: that is for the program's own loop to take.
+bool TakeWaitingMessages(WPARAM& quitCode) {
+  bool quit = false;
+  MSG message{};
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      quit = true;
+      quitCode = message.wParam;
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return quit;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The window disabled while this lives, as a modal box disables its owner:
+// it repaints but takes no input. Enabled again only if it was enabled
+// before, so that a box or dialog that disabled it keeps it so.
+class DisabledWindow {
+ public:
+  explicit DisabledWindow(HWND window)
+      : window_(window), wasEnabled_(window != nullptr && !EnableWindow(window, FALSE)) {}
+  ~DisabledWindow() {
+    if (wasEnabled_) EnableWindow(window_, TRUE);
+  }
+  DisabledWindow(const DisabledWindow&) = delete;
+  DisabledWindow& operator=(const DisabledWindow&) = delete;
+
+ private:
+  HWND window_;
+  bool wasEnabled_;
+};
+
+// Waits for the process while the thread keeps taking its messages, so that
+// its windows stay alive. A quit asked for meanwhile is left for the
+// program's own loop.
+void WaitTakingMessages(HANDLE process) {
+  bool quit = false;
+  WPARAM quitCode = 0;
+  for (;;) {
+    // The queue is emptied first: the wait wakes only for messages that
+    // come after the last look at it.
+    quit = TakeWaitingMessages(quitCode) || quit;
+    const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0 + 1) continue;
+    // A failed wait still never returns before the process has ended.
+    if (woken != WAIT_OBJECT_0) WaitForSingleObject(process, INFINITE);
+    break;
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+}
+
+}  // namespace
+
+void DispatchPendingMessages() {
+  WPARAM quitCode = 0;
+  if (TakeWaitingMessages(quitCode)) PostQuitMessage(static_cast<int>(quitCode));
+}
+
 bool RunProcessAndWait(const char* applicationName, const char* commandLine,
                        std::uint32_t& exitCode) {
   // CreateProcessA may write into its command line.
   std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+  // A console program such as format.com gets its own console window, shown
+  // normally: its questions are the user's to answer.
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  constexpr DWORD kCreationFlags = 0;
+  // From the start to the end of the process the window takes no input, so
+  // that no command begins in the middle of this one.
+  const DisabledWindow disabled(win32::gMainWindow);
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(applicationName, line.data(), nullptr, nullptr, FALSE, kCreationFlags, nullptr,
+                      nullptr, &startup, &started)) {
     return false;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
+  WaitTakingMessages(process.get());
   DWORD code = 0;
-  if (!GetExitCodeProcess(process.hProcess, &code)) code = static_cast<DWORD>(-1);
+  if (!GetExitCodeProcess(process.get(), &code)) code = static_cast<DWORD>(-1);
   exitCode = code;
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "win32/main_window.h"
 
+#include <objbase.h>
+
 #include <array>
 
 #include "app/dispatch.h"
@@ -18,16 +20,19 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       app::OnCreate();
       return 0;
     case WM_CLOSE:
-      app::OnClose();
+      // Disabled, the window is in the middle of a command, under a box, a
+      // dialog or format.com: a close from outside (End task) must not end
+      // that command half-way.
+      if (IsWindowEnabled(window)) app::OnClose();
       return 0;
     case WM_TIMER:
       app::OnTimer();
       return 0;
     case WM_COMMAND:
       if (app::OnCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
-      return DefWindowProcA(window, message, wParam, lParam);
+      return DefDlgProcA(window, message, wParam, lParam);
     default:
-      return DefWindowProcA(window, message, wParam, lParam);
+      return DefDlgProcA(window, message, wParam, lParam);
   }
 }
 
@@ -40,9 +45,27 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 }
 
 namespace {
+
 // IDC_ARROW, whatever the character set of the Win32 macros.
 const LPCSTR kArrowCursor = MAKEINTRESOURCEA(32512);
+
+// The main window's dialog procedure: TRUE from WM_INITDIALOG has the system
+// give the first tab stop the focus; everything else is MainWindowProc's.
+INT_PTR CALLBACK MainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+// Without OLE 1.0's DDE, which nothing here uses.
+constexpr DWORD kApartmentFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;
+
 }  // namespace
+
+ComApartment::ComApartment()
+    : entered_(SUCCEEDED(CoInitializeEx(nullptr, kApartmentFlags))) {}
+
+ComApartment::~ComApartment() {
+  if (entered_) CoUninitialize();
+}
 
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSA windowClass{};
@@ -66,7 +89,7 @@ void FillModuleDirectory() {
 }
 
 HWND CreateMainWindow() {
-  return CreateDialogParamA(gInstance, kMainTemplate, nullptr, nullptr, 0);
+  return CreateDialogParamA(gInstance, kMainTemplate, nullptr, MainDialogProc, 0);
 }
 
 int RunMessageLoop(HWND window, HACCEL accelerators) {

@@ -28,7 +28,7 @@ void SendCommand(unsigned commandId, unsigned notifyCode) { M().SendCommand(comm
 void PostCommand(unsigned commandId, unsigned notifyCode) { M().PostCommand(commandId, notifyCode); }
 void SendClose() { M().SendClose(); }
 void BringMainWindowToFront() { M().BringMainWindowToFront(); }
-void EnableMainWindow(bool enable) { M().EnableMainWindow(enable); }
+bool EnableMainWindow(bool enable) { return M().EnableMainWindow(enable); }
 void DispatchPendingMessages() { M().DispatchPendingMessages(); }
 std::uint64_t GetSystemTimeAsFileTime() { return M().GetSystemTimeAsFileTime(); }
 void PostQuit(int exitCode) { M().PostQuit(exitCode); }

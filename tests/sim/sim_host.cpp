@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "app/dispatch.h"
 #include "common/module_directory.h"
@@ -600,7 +601,10 @@ void Machine::PostCommand(unsigned commandId, unsigned notifyCode) {
 
 void Machine::BringMainWindowToFront() { Record("foreground"); }
 
-void Machine::EnableMainWindow(bool enable) { Record(enable ? "window enabled" : "window disabled"); }
+bool Machine::EnableMainWindow(bool enable) {
+  Record(enable ? "window enabled" : "window disabled");
+  return std::exchange(mainWindowDisabled_, !enable);
+}
 
 void Machine::DispatchPendingMessages() { Count("DispatchPendingMessages"); }
 

@@ -263,7 +263,7 @@ class Machine {
   void PostCommand(unsigned commandId, unsigned notifyCode);
   void SendClose();
   void BringMainWindowToFront();
-  void EnableMainWindow(bool enable);
+  bool EnableMainWindow(bool enable);
   void DispatchPendingMessages();
   std::uint64_t GetSystemTimeAsFileTime();
   void PostQuit(int exitCode);
@@ -395,6 +395,7 @@ class Machine {
   int cardCount_ = 0;
   bool flushed_ = false;  // a card volume was flushed
   std::uint64_t clock_ = 0;
+  bool mainWindowDisabled_ = false;
 
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ using wintest::ExpectedControl;
 constexpr char kQuerySetting[] = "reg query HKCU\\Software\\Brenn\\quarlpix /v ToDir";
 constexpr char kStringType[] = "REG_SZ";
 constexpr char kBrowserTitle[] = "Browse for Folder";
+constexpr char kBrowseParent[] = "C:\\vorn-browse";
 constexpr char kBrowseFolder[] = "C:\\vorn-browse\\pick";
 constexpr std::size_t kEditIndex = 2;
 
@@ -96,6 +98,17 @@ std::string BrowseAndCancel(HWND dialog) {
   return selected;
 }
 
+// Wine's browser finds the folder to select by comparing item ids byte for
+// byte, and a folder's id holds its last access time. On a relatime mount a
+// new folder's access time moves at its first listing, which then falls
+// inside the browser and no folder is selected. Listing it first settles it.
+void SettleAccessTime(const std::string& folder) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+  }
+}
+
 // One showing of the dialog; each follows the one before.
 struct Showing {
   const char* name;
@@ -108,8 +121,10 @@ struct Showing {
 
 TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
   RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
-  CreateDirectoryA("C:\\vorn-browse", nullptr);
+  CreateDirectoryA(kBrowseParent, nullptr);
   CreateDirectoryA(kBrowseFolder, nullptr);
+  SettleAccessTime(kBrowseParent);
+  SettleAccessTime(kBrowseFolder);
   const std::string medium = LongPath(150);
   const std::string longest = LongPath(images::kFolderMaximum);
   const std::string browsed = std::string(kBrowseFolder) + "\\";

@@ -20,6 +20,29 @@ TEST(MessageLoop, EscAndEnterCloseTheProgram) {
   }
 }
 
+// The window opens with its first tab stop focused; Tab goes through the
+// tab stops in template order, past the statics, and the arrow keys move
+// within a group: each key is handled by the program's loop.
+TEST(MessageLoop, FocusStartsOnExitAndMovesWithTabAndArrows) {
+  struct Step {
+    WPARAM key;
+    int focused;  // the control that has the focus afterwards
+  };
+  const Step steps[] = {
+      {VK_TAB, IDC_DRIVE_COMBO}, {VK_TAB, IDC_MAKE_BOOTABLE}, {VK_DOWN, IDC_FORMAT},
+      {VK_UP, IDC_MAKE_BOOTABLE}, {VK_TAB, IDC_FORMAT},       {VK_TAB, IDC_COPY_VORN},
+  };
+  wintest::MainWindow main;
+  EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDC_EXIT);
+  for (const Step& step : steps) {
+    const int from = GetDlgCtrlID(GetFocus());
+    PostMessageA(GetFocus(), WM_KEYDOWN, step.key, 0);
+    PostQuitMessage(0);  // taken after the key, which is posted before it
+    win32::RunMessageLoop(main.Get(), nullptr);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), step.focused) << "key " << step.key << " from " << from;
+  }
+}
+
 TEST(MessageLoop, MenuExitCloses) {
   wintest::MainWindow main;
   PostMessageA(main.Get(), WM_COMMAND, MAKEWPARAM(IDC_EXIT, 0), 0);

@@ -102,7 +102,10 @@ std::vector<std::string> FormatRuns() {
 }
 
 std::string FormatRun(const std::string& program, const std::string& commandLine) {
-  return program + stand_in::kSeparator + commandLine;
+  const std::string separator(1, stand_in::kSeparator);
+  return program + separator + commandLine + separator + stand_in::kShowField +
+         std::to_string(SW_SHOWNORMAL) + separator + stand_in::kConsoleField + "shown" + separator +
+         stand_in::kMainWindowField + "disabled,answered";
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds) {

@@ -37,6 +37,8 @@ bool PlaceFormatStandIn(const std::string& folder);
 void ResetFormatRuns(int exitCode);
 // The runs recorded, one line each, as FormatRun gives them.
 std::vector<std::string> FormatRuns();
+// A run as the program must make it: its console window shown normally, and
+// the main window disabled meanwhile, answering a close and not closing.
 std::string FormatRun(const std::string& program, const std::string& commandLine);
 
 // Polls until the condition holds; false when the time ran out first.

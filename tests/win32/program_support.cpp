@@ -27,8 +27,10 @@ Program::Program(const std::string& folder) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
-  if (CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                     &startup, &started)) {
+  // With no console, as when Explorer starts it: Wine would otherwise hand
+  // it the tests' own, and format.com would share that one.
+  if (CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                     folder.c_str(), &startup, &started)) {
     process_.reset(started.hProcess);
     ::CloseHandle(started.hThread);
     id_ = started.dwProcessId;

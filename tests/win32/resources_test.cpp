@@ -2,6 +2,7 @@
 // accelerator, the string table and the About box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <string>
@@ -24,7 +25,7 @@ const ExpectedControl kMainControls[] = {
     {201, "Button", BS_PUSHBUTTON | WS_TABSTOP, {16, 85, 73, 14}, "Make bootable Disk"},
     {202, "Button", BS_PUSHBUTTON | WS_TABSTOP, {173, 85, 37, 14}, "Format"},
     {112, "Static", SS_LEFT | SS_SUNKEN | WS_GROUP, {5, 21, 214, 9}, "Insert SD Card"},
-    {65535, "Static", SS_LEFT | WS_GROUP, {5, 6, 67, 7}, "Select SD card drive : "},
+    {65535, "Static", SS_LEFT | WS_GROUP, {5, 6, 70, 7}, "Select SD card drive : "},
     {207, "Button", BS_PUSHBUTTON | WS_TABSTOP, {92, 85, 78, 14}, "Copy VORN to SD Card"},
     {113, "Static", SS_LEFT | SS_SUNKEN | WS_GROUP, {15, 145, 194, 25}, ""},
     {208, "Button", BS_PUSHBUTTON | WS_TABSTOP, {18, 175, 93, 14}, "Swap Partitions"},
@@ -178,6 +179,59 @@ TEST(Resources, ManifestAsksForCommonControlsSixAndAdministrator) {
   ASSERT_NE(controls, std::string::npos);
   EXPECT_EQ(manifest.find("version=\"6.0.0.0\"", controls), manifest.find("version=", controls));
   EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+}
+
+// The manifest as the loader reads it into the process's activation context:
+// system DPI awareness, and Windows 7 to 11 as supported systems (without
+// them, Windows 8.1 and later run the program in a compatibility mode).
+TEST(Resources, ManifestDeclaresSystemDpiAwarenessAndWindowsSevenToEleven) {
+  const struct {
+    const wchar_t* schema;
+    const wchar_t* name;
+    std::wstring value;
+  } settings[] = {
+      {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+      {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"system"},
+  };
+  for (const auto& setting : settings) {
+    std::array<wchar_t, 64> value{};
+    SIZE_T length = 0;
+    EXPECT_TRUE(QueryActCtxSettingsW(0, nullptr, setting.schema, setting.name, value.data(),
+                                     value.size(), &length))
+        << GetLastError();
+    EXPECT_EQ(std::wstring(value.data()), setting.value);
+  }
+  // COMPATIBILITY_CONTEXT_ELEMENT as Windows 10 and Wine fill it, with the
+  // MaxVersionTested field that MinGW's headers lack.
+  struct Element {
+    GUID id;
+    DWORD type;
+    ULONGLONG maxVersionTested;
+  };
+  struct Compatibility {
+    DWORD count;
+    std::array<Element, 8> elements;
+  } compatibility{};
+  SIZE_T size = 0;
+  ASSERT_TRUE(QueryActCtxW(0, nullptr, nullptr, CompatibilityInformationInActivationContext,
+                           &compatibility, sizeof compatibility, &size))
+      << GetLastError();
+  std::vector<GUID> systems;
+  for (DWORD i = 0; i < std::min<DWORD>(compatibility.count, compatibility.elements.size()); ++i) {
+    if (compatibility.elements[i].type == ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS) {
+      systems.push_back(compatibility.elements[i].id);
+    }
+  }
+  const std::pair<const char*, GUID> supported[] = {
+      {"Windows 7", {0x35138b9a, 0x5d96, 0x4fbd, {0x8e, 0x2d, 0xa2, 0x44, 0x02, 0x25, 0xf9, 0x3a}}},
+      {"Windows 8", {0x4a2f28e3, 0x53b9, 0x4441, {0xba, 0x9c, 0xd6, 0x9d, 0x4a, 0x4a, 0x6e, 0x38}}},
+      {"Windows 8.1", {0x1f676c76, 0x80e1, 0x4239, {0x95, 0xbb, 0x83, 0xd0, 0xf6, 0xd0, 0xda, 0x78}}},
+      {"Windows 10 and 11", {0x8e0f7a12, 0xbfb3, 0x4fe8, {0xb9, 0xa5, 0x48, 0xfd, 0x50, 0xa1, 0x5a, 0x9a}}},
+  };
+  EXPECT_EQ(systems.size(), std::size(supported));
+  for (const auto& [name, id] : supported) {
+    EXPECT_NE(std::find(systems.begin(), systems.end(), id), systems.end()) << name;
+  }
 }
 
 // The About box ends with 1 however it is closed.
