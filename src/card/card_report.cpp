@@ -25,7 +25,6 @@ constexpr std::uint64_t kBytesPerMb = 1048576;
 constexpr std::uint64_t kDecimalsBelowMb = 10;
 constexpr std::size_t kLineBufferSize = 512;
 
-constexpr std::size_t kBootMarkLength = sizeof(disk::kBootMark) - 1;
 
 // Where a boot sector names its file system, and the names of the two that
 // never take the boot mark: it would land in their own fields.
@@ -169,13 +168,6 @@ unsigned FileSystemSuffix(std::uint8_t volumeType, bool& offerBootMark) {
   return 0;
 }
 
-template <std::size_t N>
-bool Names(const disk::Sector& sector, std::size_t offset, const char (&text)[N]) {
-  return std::equal(text, text + N - 1, sector.begin() + static_cast<long>(offset));
-}
-
-bool HasBootMark(const disk::Sector& sector) { return Names(sector, disk::kBootMarkOffset, disk::kBootMark); }
-
 void WriteStatusLine(std::uint8_t volumeType) {
   std::string line;
   std::uint64_t volumeBytes = 0;
@@ -195,10 +187,11 @@ void WriteStatusLine(std::uint8_t volumeType) {
     return;
   }
   // Whatever the table's type says, the volume is what it is.
-  if (Names(sector, kFat32NameOffset, kFat32Name) || Names(sector, kNtfsNameOffset, kNtfsName)) {
+  if (disk::SectorHolds(sector, kFat32NameOffset, kFat32Name) ||
+      disk::SectorHolds(sector, kNtfsNameOffset, kNtfsName)) {
     host::ShowControl(IDC_MAKE_BOOTABLE, host::kSwHide);
   }
-  if (HasBootMark(sector)) {
+  if (disk::HasBootMark(sector)) {
     gCardState.bootMarkSeen = 1;
     line += common::LoadMessageText(MSG_SUFFIX_BOOTABLE);
     host::SetControlText(IDC_STATUS, line.c_str());

@@ -19,6 +19,9 @@ constexpr char kDumpDoneCaption[] = "Finish";
 constexpr char kExtendMarkerFile[] = "extend.m";
 constexpr char kScriptMarkerFile[] = "script.req";
 
+// "BOOTDISK" at 64, exactly.
+inline bool HasBootMark(const Sector& sector) { return SectorHolds(sector, kBootMarkOffset, kBootMark); }
+
 // Copies a mark (without its terminating NUL) into the sector.
 template <std::size_t N>
 void PutMark(Sector& sector, std::size_t offset, const char (&mark)[N]) {

@@ -108,12 +108,11 @@ std::vector<CardVolume> CardVolumes() {
     if (!volume.Valid() || !GetDeviceNumber(volume.Get(), device) || !OnCardDisk(device)) continue;
     CardVolume found;
     found.letter = letter;
-    host::PartitionInfo info;
-    if (host::QueryPartitionInfo(volume.Get(), info) && info.startingOffset >= 0 &&
-        info.partitionLength >= 0) {
+    VolumeExtent extent;
+    if (GetVolumeExtent(volume.Get(), extent)) {
       found.placed = true;
-      found.startSector = static_cast<std::uint64_t>(info.startingOffset) / kSectorSize;
-      found.sectors = static_cast<std::uint64_t>(info.partitionLength) / kSectorSize;
+      found.startSector = extent.startSector;
+      found.sectors = extent.sectors;
     }
     volumes.push_back(found);
   }

@@ -46,11 +46,6 @@ char UpperLetter(char letter) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
 
-bool Encrypted(const Sector& sector) {
-  return std::equal(kBitLockerSignature, kBitLockerSignature + sizeof kBitLockerSignature - 1,
-                    sector.begin() + kFileSystemNameOffset);
-}
-
 }  // namespace
 
 bool ConfirmSameCard(const std::string& root) {
@@ -95,7 +90,7 @@ bool RefuseEncryptedCard() {
   }
   for (const std::uint64_t start : starts) {
     Sector sector{};
-    if (ReadSectorAt(drive.Get(), start, sector) && Encrypted(sector)) {
+    if (ReadSectorAt(drive.Get(), start, sector) && SectorHolds(sector, kFileSystemNameOffset, kBitLockerSignature)) {
       common::ShowErrorMessage(MSG_CARD_ENCRYPTED);
       return true;
     }

@@ -45,7 +45,7 @@ Sector Pattern(std::uint64_t sectorNumber, std::uint64_t runId) {
 
 // The sample whose pattern of this run a sector holds, if any.
 std::optional<std::uint64_t> PatternSource(const Sector& sector, std::uint64_t runId) {
-  if (!std::equal(kMarker, kMarker + kMarkerSize, sector.begin()) ||
+  if (!SectorHolds(sector, 0, kMarker) ||
       Le64(sector.data() + kMarkerSize + 8) != runId) {
     return std::nullopt;
   }

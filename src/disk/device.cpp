@@ -217,6 +217,18 @@ bool GetDriveLayout(host::Handle drive, DriveLayout& layout) {
 }
 
 
+bool GetVolumeExtent(host::Handle volume, VolumeExtent& extent) {
+  host::PartitionInfo place;
+  if (!host::QueryPartitionInfo(volume, place) || place.startingOffset < 0 || place.partitionLength < 0) {
+    return false;
+  }
+  std::uint64_t length = static_cast<std::uint64_t>(place.partitionLength);
+  host::QueryLength(volume, length);  // the partition's length where it does not answer
+  extent.startSector = static_cast<std::uint64_t>(place.startingOffset) / kSectorSize;
+  extent.sectors = length / kSectorSize;
+  return true;
+}
+
 bool ReadDiskSize(host::Handle drive, DiskSize& size) {
   DiskGeometry geometry;
   std::uint64_t diskSize = 0;

@@ -3,7 +3,9 @@
 // is the master boot record), and the device queries.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,6 +80,14 @@ UniqueHandle OpenDevice(const std::string& path, Access access, std::uint32_t fl
 // Past the system's cache both ways: what is read is what the card holds.
 constexpr std::uint32_t kUnbuffered = host::kFileFlagNoBuffering | host::kFileFlagWriteThrough;
 
+// True when the sector holds the text (without its NUL) at this offset.
+template <std::size_t N>
+bool SectorHolds(const Sector& sector, std::size_t offset, const char (&text)[N]) {
+  static_assert(N > 1, "a text to look for");
+  return offset + N - 1 <= sector.size() &&
+         std::equal(text, text + N - 1, sector.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
 // A transfer counts only when every byte moved.
 bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer);
 bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer);
@@ -130,6 +140,15 @@ bool GetDeviceNumber(host::Handle volume, host::StorageDeviceNumber& number);
 bool GetDriveGeometryEx(host::Handle drive, DiskGeometry& geometry, std::uint64_t& diskSize);
 bool GetDriveGeometry(host::Handle drive, DiskGeometry& geometry);
 bool GetDriveLayout(host::Handle drive, DriveLayout& layout);
+
+// Where a volume lies on its disk, in sectors: its start from the partition
+// information (false without it), its length from IOCTL_DISK_GET_LENGTH_INFO
+// where that answers, else from the partition information too.
+struct VolumeExtent {
+  std::uint64_t startSector = 0;
+  std::uint64_t sectors = 0;
+};
+bool GetVolumeExtent(host::Handle volume, VolumeExtent& extent);
 
 // The disk's size from the geometry (the extended query, else the plain
 // one); false when neither answers with a sector size.

@@ -30,8 +30,7 @@ void PutEntry(Sector& sector, std::size_t entry, std::uint8_t type, std::uint32_
 
 bool IsGptHeader(host::Handle drive, std::uint64_t sectorNumber) {
   Sector sector{};
-  return ReadSectorAt(drive, sectorNumber, sector) &&
-         std::equal(kGptSignature, kGptSignature + sizeof kGptSignature - 1, sector.begin());
+  return ReadSectorAt(drive, sectorNumber, sector) && SectorHolds(sector, 0, kGptSignature);
 }
 
 // A GUID table left behind an MBR would still be read by other tools, the

@@ -279,13 +279,10 @@ int WriteFat32(host::Handle volume, const Fat32Plan& plan, bool full,
 
 int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   disk::UniqueHandle volume = disk::OpenVolumeOf(cardRoot, disk::Access::ReadWrite);
-  host::PartitionInfo place;
-  std::uint64_t length = 0;
-  if (!volume.Valid() || !host::QueryPartitionInfo(volume.Get(), place) || place.startingOffset < 0) return 1;
-  if (!host::QueryLength(volume.Get(), length)) length = static_cast<std::uint64_t>(place.partitionLength);
+  disk::VolumeExtent extent;
   Fat32Plan plan;
-  if (!PlanFat32(static_cast<std::uint64_t>(place.startingOffset) / kSectorSize, length / kSectorSize,
-                 kOwnFormatSectorsPerCluster, plan)) {
+  if (!volume.Valid() || !disk::GetVolumeExtent(volume.Get(), extent) ||
+      !PlanFat32(extent.startSector, extent.sectors, kOwnFormatSectorsPerCluster, plan)) {
     return 1;
   }
   TakeGeometry(plan);

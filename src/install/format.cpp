@@ -82,13 +82,8 @@ int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
 // The sectors of the root's volume; 0 when the system does not say.
 std::uint64_t VolumeSectors(const std::string& cardRoot) {
   disk::UniqueHandle volume = disk::OpenVolumeOf(cardRoot, disk::Access::Read);
-  std::uint64_t length = 0;
-  host::PartitionInfo place;
-  if (!volume.Valid()) return 0;
-  if (!host::QueryLength(volume.Get(), length) && host::QueryPartitionInfo(volume.Get(), place)) {
-    length = static_cast<std::uint64_t>(place.partitionLength);
-  }
-  return length / disk::kSectorSize;
+  disk::VolumeExtent extent;
+  return volume.Valid() && disk::GetVolumeExtent(volume.Get(), extent) ? extent.sectors : 0;
 }
 
 // format.com keeps every volume it can take; the larger FAT32 ones are the

@@ -55,8 +55,7 @@ bool SameAsBeside(const char* name, const std::string& onCard) {
 bool Marked(host::Handle drive, const disk::TableEntry& partition, bool& marked) {
   disk::Sector sector{};
   if (!disk::ReadSectorAt(drive, partition.firstSector, sector)) return false;
-  marked = std::equal(disk::kBootMark, disk::kBootMark + sizeof disk::kBootMark - 1,
-                      sector.begin() + disk::kBootMarkOffset);
+  marked = disk::HasBootMark(sector);
   return true;
 }
 
