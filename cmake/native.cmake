@@ -26,3 +26,28 @@ add_executable(vorn_bench EXCLUDE_FROM_ALL bench/bench.cpp tests/card_fixture.cp
 target_include_directories(vorn_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_link_libraries(vorn_bench PRIVATE vorn_logic GTest::gtest)
 target_compile_options(vorn_bench PRIVATE ${VORN_WARNINGS})
+
+# The Linux host. What the simulated PC shares with it (the dialogs, the
+# table read from a disk, files through mtools, format.com as mkfs.fat) is a
+# library of its own; host.h on Linux comes as objects, since the logic and
+# it call each other, for the Linux program and its tests.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(MOUNT REQUIRED IMPORTED_TARGET mount)
+add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/disk_layout.cpp
+  src/linux/card_files.cpp src/linux/fat_format.cpp)
+target_include_directories(vorn_linux_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(vorn_linux_tools PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+target_link_options(vorn_linux_tools PUBLIC ${VORN_SANITIZERS})
+add_library(vorn_linux_host OBJECT src/linux/block_devices.cpp src/linux/host_state.cpp src/linux/host_linux.cpp)
+target_include_directories(vorn_linux_host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(vorn_linux_host PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+target_link_libraries(vorn_linux_host PUBLIC PkgConfig::MOUNT)
+
+# The program on loop devices (or image files where losetup is refused).
+file(GLOB VORN_LINUX_TEST_SOURCES CONFIGURE_DEPENDS tests/linux/*.cpp)
+add_executable(vorn_linux_tests ${VORN_LINUX_TEST_SOURCES} $<TARGET_OBJECTS:vorn_linux_host>)
+target_include_directories(vorn_linux_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_link_libraries(vorn_linux_tests PRIVATE vorn_logic vorn_linux_tools PkgConfig::MOUNT GTest::gtest_main GTest::gtest)
+target_compile_options(vorn_linux_tests PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+# One at a time: they attach loop devices and mount file systems.
+gtest_discover_tests(vorn_linux_tests TEST_PREFIX "linux." DISCOVERY_TIMEOUT 60 PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)

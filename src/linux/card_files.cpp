@@ -1,0 +1,296 @@
+#include "linux/card_files.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/host.h"
+#include "linux/process.h"
+
+namespace linuxhost {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kRoot[] = "::/";
+// mtools on a device checks its geometry against the boot sector's; a card's
+// never matches a reader's.
+constexpr char kSkipCheck[] = "MTOOLS_SKIP_CHECK=1";
+// mtools converts long names through the locale: in UTF-8 every name
+// round-trips, as on the card.
+constexpr char kUtf8Locale[] = "LC_ALL=C.UTF-8";
+constexpr char kFatForbidden[] = "\"*/:<>?\\|";
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+constexpr unsigned char kAsciiEnd = 0x80;
+constexpr char kImageFolderPattern[] = "*.";
+
+std::string Image(const CardVolume& volume) { return volume.device + "@@" + std::to_string(volume.offset); }
+
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || (length == 2 && lead < 0xC2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+bool Ascii(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= kAsciiEnd) return false;
+  }
+  return true;
+}
+
+// "E:\LYRE\LYRE.CFG" -> "LYRE/LYRE.CFG"
+std::string InsideCard(const std::string& windowsPath) {
+  std::string path;
+  for (std::size_t i = 3; i < windowsPath.size(); ++i) path += windowsPath[i] == '\\' ? '/' : windowsPath[i];
+  return path;
+}
+
+bool OnCard(const ShellPlaces& places, const std::string& path, CardVolume& volume) {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return false;
+  const std::optional<CardVolume> found = places.cardVolume(path[0]);
+  if (!found) return false;
+  volume = *found;
+  return true;
+}
+
+// Every name of a file or a folder's tree, or the reason one may not go.
+std::string RefuseTree(const fs::path& top, std::string (*refuse)(const std::string&)) {
+  std::string reason = refuse(top.filename().string());
+  std::error_code error;
+  if (!reason.empty() || !fs::is_directory(top, error)) return reason;
+  for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    reason = refuse(it->path().filename().string());
+    if (!reason.empty()) return reason;
+  }
+  return {};
+}
+
+int Refused(const ShellPlaces& places, unsigned flags, const std::string& reason) {
+  if ((flags & host::kFofNoErrorUi) == 0 && places.report) places.report(reason);
+  return kShellInvalidName;
+}
+
+ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, const CardVolume& volume,
+                        const std::string& to, unsigned flags) {
+  ShellOutcome outcome;
+  const std::string local = places.pcPath(from);
+  std::error_code error;
+  if (local.empty() || !fs::exists(local, error)) {
+    outcome.result = kShellFileNotFound;
+    return outcome;
+  }
+  const std::string reason = RefuseTree(local, RefuseCardName);
+  if (!reason.empty()) {
+    outcome.result = Refused(places, flags, reason);
+    return outcome;
+  }
+  std::string target = InsideCard(to);
+  // Onto a folder (the root included) the source keeps its name; onto
+  // anything else it takes the target's name.
+  const bool intoFolder = target.empty() || CardFolderExists(volume, target);
+  const bool folder = fs::is_directory(local, error);
+  if (folder && !intoFolder) {
+    outcome.result = kShellPathNotFound;
+    return outcome;
+  }
+  std::vector<std::string> arguments;
+  if (folder) arguments.push_back("-s");
+  arguments.insert(arguments.end(), {"-o", local, kRoot + target + (intoFolder && !target.empty() ? "/" : "")});
+  if (!RunMtools("mcopy", volume, arguments).Succeeded()) {
+    outcome.result = kShellPathNotFound;
+    return outcome;
+  }
+  outcome.cardTarget = intoFolder ? (target.empty() ? "" : target + "/") + fs::path(local).filename().string() : target;
+  return outcome;
+}
+
+ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const std::string& to) {
+  ShellOutcome outcome;
+  if (!CardEntryExists(volume, InsideCard(from))) {
+    outcome.result = kShellFileNotFound;
+    return outcome;
+  }
+  if (!RunMtools("mmove", volume, {"-o", kRoot + InsideCard(from), kRoot + InsideCard(to)}).Succeeded()) {
+    outcome.result = kShellPathNotFound;
+  }
+  return outcome;
+}
+
+// Merges a staged tree into the target, asking before each file it would
+// replace unless told not to ask. False when the user cancelled; skipped
+// tells whether a file was left out.
+bool Merge(const ShellPlaces& places, const fs::path& staging, const fs::path& target, unsigned flags,
+           bool& skipped) {
+  std::error_code error;
+  for (const auto& item : fs::recursive_directory_iterator(staging)) {
+    const fs::path destination = target / fs::relative(item.path(), staging);
+    if (item.is_directory()) {
+      if (fs::create_directories(destination, error)) places.madeOnPc(destination.string());
+      continue;
+    }
+    const bool exists = fs::exists(destination, error);
+    if (exists && (flags & host::kFofNoConfirmation) == 0) {
+      const int answer = places.askReplace(destination.string());
+      if (answer == host::kIdCancel) return false;
+      if (answer == host::kIdNo) {
+        skipped = true;
+        continue;
+      }
+    }
+    fs::create_directories(destination.parent_path(), error);
+    fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error);
+    if (!exists) places.madeOnPc(destination.string());
+  }
+  return true;
+}
+
+// "E:\DCIM\*." to a PC folder: each entry without an extension, a folder
+// with its contents, copied (or moved) into the folder.
+ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, unsigned function,
+                          const std::string& from, const std::string& to, unsigned flags) {
+  ShellOutcome outcome;
+  outcome.result = kShellPathNotFound;
+  const std::string target = places.pcPath(to);
+  std::error_code error;
+  const std::size_t star = from.rfind('\\');
+  if (target.empty() || !fs::is_directory(target, error) || from.substr(star + 1) != kImageFolderPattern) {
+    return outcome;
+  }
+  const std::string folder = kRoot + InsideCard(from.substr(0, star));
+  const ToolResult listing = RunMtools("mdir", volume, {"-b", folder});
+  if (!listing.Succeeded()) return outcome;
+  std::vector<std::pair<std::string, bool>> entries;
+  std::istringstream lines(listing.output);
+  for (std::string entry; std::getline(lines, entry);) {
+    if (entry.rfind(kRoot, 0) != 0) continue;  // mtools' own remarks
+    const bool isFolder = entry.back() == '/';
+    if (isFolder) entry.pop_back();
+    const std::string name = entry.substr(entry.rfind('/') + 1);
+    if (name.find('.') != std::string::npos) continue;  // "*." takes names without an extension
+    const std::string reason = RefusePcName(name);
+    if (!reason.empty()) {
+      outcome.result = Refused(places, flags, reason);
+      return outcome;
+    }
+    entries.emplace_back(entry, isFolder);
+  }
+  const fs::path staging = fs::path(places.scratchFolder) / "staging";
+  for (const auto& [entry, isFolder] : entries) {
+    fs::remove_all(staging, error);
+    fs::create_directories(staging, error);
+    if (!RunMtools("mcopy", volume, {"-s", entry, staging.string() + "/"}).Succeeded()) return outcome;
+    bool skipped = false;
+    if (!Merge(places, staging, target, flags, skipped)) {
+      outcome.aborted = true;
+      outcome.result = kShellCancelled;
+      return outcome;
+    }
+    // A move leaves an entry behind only when one of its files stayed.
+    if (function == host::kFoMove && !skipped &&
+        !RunMtools(isFolder ? "mdeltree" : "mdel", volume, {entry}).Succeeded()) {
+      return outcome;
+    }
+  }
+  fs::remove_all(staging, error);
+  outcome.result = 0;
+  return outcome;
+}
+
+}  // namespace
+
+bool SystemEncodingIsUtf8() {
+  const locale_t system = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (system == static_cast<locale_t>(nullptr)) return false;
+  const bool utf8 = std::strcmp(::nl_langinfo_l(CODESET, system), "UTF-8") == 0;
+  ::freelocale(system);
+  return utf8;
+}
+
+ToolResult RunMtools(const std::string& program, const CardVolume& volume, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {program, "-i", Image(volume)});
+  std::vector<std::string> environment = {kSkipCheck};
+  if (SystemEncodingIsUtf8()) environment.emplace_back(kUtf8Locale);
+  return RunTool(arguments, environment);
+}
+
+bool CardEntryExists(const CardVolume& volume, const std::string& path) {
+  return RunMtools("mdir", volume, {kRoot + path}).Succeeded();
+}
+
+bool CardFolderExists(const CardVolume& volume, const std::string& path) {
+  return RunMtools("mdir", volume, {kRoot + path + "/"}).Succeeded();
+}
+
+std::optional<std::string> CardFileContent(const CardVolume& volume, const std::string& path) {
+  const ToolResult typed = RunMtools("mtype", volume, {kRoot + path});
+  if (!typed.Succeeded()) return std::nullopt;
+  return typed.output;
+}
+
+bool PutCardFile(const CardVolume& volume, const std::string& path, const std::string& content,
+                 const std::string& scratchFolder) {
+  const std::string local = scratchFolder + "/put.tmp";
+  {
+    std::ofstream file(local, std::ios::binary | std::ios::trunc);
+    file << content;
+    if (!file) return false;
+  }
+  const bool put = RunMtools("mcopy", volume, {"-o", local, kRoot + path}).Succeeded();
+  std::error_code error;
+  fs::remove(local, error);
+  return put;
+}
+
+std::string RefusePcName(const std::string& name) {
+  if (SystemEncodingIsUtf8() ? ValidUtf8(name) : Ascii(name)) return {};
+  return "The name \"" + name + "\" cannot be written in this system's encoding: nothing was copied.";
+}
+
+std::string RefuseCardName(const std::string& name) {
+  std::string reason = RefusePcName(name);
+  if (!reason.empty()) return reason;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete || std::strchr(kFatForbidden, c) != nullptr) {
+      return "The name \"" + name + "\" holds a character that an SD card cannot hold: nothing was copied.";
+    }
+  }
+  if (name.empty() || name.back() == '.' || name.back() == ' ') {
+    return "The name \"" + name + "\" cannot be kept as it is on an SD card: nothing was copied.";
+  }
+  return {};
+}
+
+ShellOutcome ShellOperation(const ShellPlaces& places, unsigned function, const std::string& from,
+                            const std::string& to, unsigned flags) {
+  ShellOutcome outcome;
+  outcome.result = kShellPathNotFound;
+  CardVolume source;
+  CardVolume target;
+  const bool fromCard = OnCard(places, from, source);
+  const bool toCard = OnCard(places, to, target);
+  if (fromCard && !toCard) return CopyFromCard(places, source, function, from, to, flags);
+  if (!toCard) return outcome;
+  if (function == host::kFoMove) {
+    if (!fromCard || from[0] != to[0]) return outcome;
+    return MoveOnCard(target, from, to);
+  }
+  if (function != host::kFoCopy) return outcome;
+  return CopyToCard(places, from, target, to, flags);
+}
+
+}  // namespace linuxhost

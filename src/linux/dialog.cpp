@@ -1,0 +1,123 @@
+#include "linux/dialog.h"
+
+#include <stdexcept>
+
+#include "res/ids.h"
+
+namespace linuxhost {
+namespace {
+
+using Kind = Dialog::Control::Kind;
+
+constexpr std::uintptr_t kBnClicked = 0;
+constexpr int kNotifyShift = 16;
+
+struct TemplateControl {
+  int id;
+  Kind kind;
+  int group;
+};
+
+// The dialogs whose procedure is the program's, as their templates hold
+// them, in tab order.
+const std::map<std::string, std::vector<TemplateControl>>& Templates() {
+  static const std::map<std::string, std::vector<TemplateControl>> templates = {
+      {"INSTSET",
+       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_CAMERA_LEFT, Kind::Radio, 1},
+        {IDC_CAMERA_RIGHT, Kind::Radio, 1}, {IDC_ONE_PARTITION, Kind::Radio, 2},
+        {IDC_TWO_PARTITIONS, Kind::Radio, 2}}},
+      {"INSTSET2",
+       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_CAMERA_LEFT, Kind::Radio, 1},
+        {IDC_CAMERA_RIGHT, Kind::Radio, 1}}},
+      {"TODIR",
+       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_DESTINATION, Kind::Edit, 0},
+        {IDC_BROWSE, Kind::Button, 0}, {IDC_DELETE_AFTER_COPY, Kind::Check, 0}}},
+  };
+  return templates;
+}
+
+}  // namespace
+
+std::unique_ptr<Dialog> Dialog::FromTemplate(const std::string& name, host::DialogWindow window,
+                                             host::DialogProcedure procedure) {
+  const auto found = Templates().find(name);
+  if (found == Templates().end() || procedure == nullptr) return nullptr;
+  auto dialog = std::make_unique<Dialog>();
+  dialog->name_ = name;
+  dialog->window_ = window;
+  dialog->procedure_ = procedure;
+  for (const TemplateControl& control : found->second) {
+    dialog->controls_[control.id].kind = control.kind;
+    dialog->controls_[control.id].group = control.group;
+    dialog->order_.push_back(control.id);
+  }
+  return dialog;
+}
+
+bool Dialog::Exists(int id) const { return controls_.count(id) != 0; }
+
+Dialog::Control::Kind Dialog::KindOf(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? Kind::Button : it->second.kind;
+}
+
+bool Dialog::Checked(int id) const {
+  const auto it = controls_.find(id);
+  return it != controls_.end() && it->second.checked;
+}
+
+std::string Dialog::Text(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? std::string() : it->second.text;
+}
+
+void Dialog::Initialize() { procedure_(window_, host::kWmInitDialog, 0, 0); }
+
+void Dialog::Click(int id) {
+  if (!Exists(id)) throw std::invalid_argument(name_ + " has no control " + std::to_string(id));
+  Control& clicked = controls_[id];
+  if (clicked.kind == Kind::Radio) {
+    for (auto& [otherId, other] : controls_) {
+      if (other.kind == Kind::Radio && other.group == clicked.group) other.checked = otherId == id;
+    }
+  } else if (clicked.kind == Kind::Check) {
+    clicked.checked = !clicked.checked;
+  }
+  Command(id);
+}
+
+void Dialog::Type(int id, const std::string& text) {
+  if (!Exists(id)) throw std::invalid_argument(name_ + " has no control " + std::to_string(id));
+  Control& edit = controls_[id];
+  edit.text = edit.limit > 0 ? text.substr(0, static_cast<std::size_t>(edit.limit)) : text;
+}
+
+void Dialog::Command(int id) {
+  if (ended_) throw std::logic_error(name_ + " has ended");
+  procedure_(window_, host::kWmCommand, static_cast<std::uintptr_t>(id) | kBnClicked << kNotifyShift, 0);
+}
+
+void Dialog::End(std::intptr_t result) {
+  ended_ = true;
+  result_ = result;
+}
+
+void Dialog::CheckRadio(int firstId, int lastId, int checkId) {
+  for (int id = firstId; id <= lastId; ++id) {
+    if (Exists(id)) controls_[id].checked = id == checkId;
+  }
+}
+
+void Dialog::SetChecked(int id, bool checked) {
+  if (Exists(id)) controls_[id].checked = checked;
+}
+
+void Dialog::SetText(int id, const std::string& text) {
+  if (Exists(id)) controls_[id].text = text;
+}
+
+void Dialog::Limit(int id, int maximumCharacters) {
+  if (Exists(id)) controls_[id].limit = maximumCharacters;
+}
+
+}  // namespace linuxhost

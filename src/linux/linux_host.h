@@ -1,0 +1,93 @@
+// host.h on Linux: what a front end (and the tests) set up and ask of it.
+// The cards are the disks the system calls removable (SD/MMC, USB) and the
+// loop devices, block devices and image files the user names; each mountable
+// partition shows under a drive letter from D: upward, as Windows 10 and 11
+// give them. PC paths map as Wine maps them: Z:\ is "/", C:\ the user's home.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "linux/frontend.h"
+
+namespace linuxhost {
+
+// The front end that answers boxes and dialogs; null ends every box with no
+// answer (a box that could not be shown).
+void SetFrontend(Frontend* frontend);
+
+// ---- Cards ----------------------------------------------------------------
+
+// Adds a disk or image the user names: a loop or other block device, or an
+// image file. False, with the reason for the user, for a path that does not
+// exist, a folder, a partition (the reason names its disk), a system disk,
+// an image too small for any layout, or one the user may not open.
+bool NameCard(const std::string& path, std::string& refusal);
+// Follows the removable disks and their media: new ones are taken in, gone
+// ones dropped, a changed medium read again.
+void Refresh();
+// Lets every card go: none is listed until named or found again.
+void ForgetCards();
+
+// A drive letter as the front end shows it.
+struct Drive {
+  char letter = 0;
+  std::string device;     // "/dev/sdb1", "/dev/loop3" or "card.img @ 2097152"
+  std::uint64_t bytes = 0;  // the partition's
+  std::string vendor;
+  std::string model;
+};
+std::vector<Drive> Drives();
+
+// ---- Paths ----------------------------------------------------------------
+
+// The logic's form of a Linux path (absolute); false, with the reason, for
+// one it cannot carry whole (a backslash in a name, an encoding the system
+// does not have).
+bool ToWindowsPath(const std::string& linuxPath, std::string& windowsPath, std::string& refusal);
+// The Linux path of a PC path of the logic's; empty for one that is none.
+std::string ToLinuxPath(const std::string& windowsPath);
+// The add-on's folder (the program's own folder unless the user names
+// another): becomes ModuleDirectory. False, with the reason, as above.
+bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal);
+
+// ---- The user ---------------------------------------------------------------
+
+// The user the program works for: under sudo the one who ran sudo, whose
+// home, settings and files on the PC these are.
+struct User {
+  unsigned uid = 0;
+  unsigned gid = 0;
+  std::string home;
+  std::string settingsFolder;  // $XDG_CONFIG_HOME/vorninst
+  bool viaSudo = false;
+};
+const User& TheUser();
+
+// ---- The main window ----------------------------------------------------------
+
+struct WindowState {
+  std::map<int, bool> visible;
+  std::map<int, std::string> texts;
+  std::vector<std::string> comboEntries;
+  int comboSelection = -1;
+  bool timerRunning = false;
+  bool quitPosted = false;
+  bool enabled = true;
+  bool Visible(int id) const;
+  std::string Text(int id) const;
+};
+const WindowState& Window();
+// WM_CREATE.
+void CreateMainWindow();
+// One turn of the message loop: the posted commands, then, while the timer
+// runs, a refresh of the cards and a timer tick (the drive scan).
+void Tick();
+// A button, the menu or the accelerator: WM_COMMAND with this id.
+void Command(unsigned commandId);
+// The user picks a combo box entry: CBN_SELCHANGE follows.
+void SelectDrive(int index);
+
+}  // namespace linuxhost

@@ -1,0 +1,126 @@
+#include "linux/process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+extern char** environ;
+
+namespace linuxhost {
+namespace {
+
+// mkfs.fat lies in sbin, which a user's PATH may lack.
+constexpr const char* kSystemFolders[] = {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"};
+
+bool Executable(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// Closes the descriptor on every path.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Close(); }
+  int Get() const { return fd_; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// The environment with the settings given, each replacing one of its name.
+std::vector<std::string> Environment(const std::vector<std::string>& settings) {
+  std::vector<std::string> result;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string line = *entry;
+    const std::string name = line.substr(0, line.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& setting : settings) replaced = replaced || setting.rfind(name, 0) == 0;
+    if (!replaced) result.push_back(line);
+  }
+  result.insert(result.end(), settings.begin(), settings.end());
+  return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+std::string FindTool(const std::string& name) {
+  if (name.find('/') != std::string::npos) return Executable(name) ? name : std::string();
+  std::vector<std::string> folders;
+  const char* path = std::getenv("PATH");
+  std::istringstream entries(path != nullptr ? path : "");
+  for (std::string folder; std::getline(entries, folder, ':');) {
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  folders.insert(folders.end(), std::begin(kSystemFolders), std::end(kSystemFolders));
+  for (const std::string& folder : folders) {
+    const std::string candidate = folder + "/" + name;
+    if (Executable(candidate)) return candidate;
+  }
+  return {};
+}
+
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+  ToolResult result;
+  if (arguments.empty()) return result;
+  const std::string program = FindTool(arguments[0]);
+  if (program.empty()) return result;
+  std::array<int, 2> pipeEnds{};
+  if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0) return result;
+  Descriptor readEnd(pipeEnds[0]);
+  Descriptor writeEnd(pipeEnds[1]);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO);
+  std::vector<std::string> argv = arguments;
+  std::vector<std::string> envp = Environment(environment);
+  std::vector<char*> argvPointers = Pointers(argv);
+  std::vector<char*> envpPointers = Pointers(envp);
+  pid_t child = 0;
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  writeEnd.Close();
+  if (spawned != 0) return result;
+  result.started = true;
+  std::array<char, 4096> chunk{};
+  for (;;) {
+    const ssize_t got = ::read(readEnd.Get(), chunk.data(), chunk.size());
+    if (got > 0) {
+      result.output.append(chunk.data(), static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace linuxhost

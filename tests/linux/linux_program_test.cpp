@@ -1,0 +1,290 @@
+// The program on Linux, end to end: the logic and the Linux host on loop
+// devices, a scripted user, and every finished card read by sfdisk,
+// fsck.fat and mtools.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "linux/linux_host.h"
+#include "linux_card.h"
+#include "res/ids.h"
+
+namespace {
+namespace fs = std::filesystem;
+using linux_cards::LoopCard;
+using linux_cards::Script;
+
+constexpr char kInstalled[] = "Install finished!\nLock the card, insert into the camera and VORN will auto-boot.";
+constexpr char kQuick[] = "Quick Format ?";
+constexpr char kInUse[] =
+    "The SD Card is in use: a file or a window is open on it.\nClose everything that is open on the card, then try again.";
+constexpr char kCardChanged[] = "SD Card changed or missing!\nRe-insert the card and start again.";
+constexpr std::uint64_t k64GbSectors = 124735488;
+
+std::string Entry(std::uint64_t start, std::uint64_t size, const char* type) {
+  return "start=" + std::to_string(start) + ",size=" + std::to_string(size) + ",type=" + type;
+}
+
+std::function<void(linuxhost::Dialog&)> Choose(std::vector<int> buttons) {
+  return [buttons](linuxhost::Dialog& dialog) {
+    for (const int id : buttons) dialog.Click(id);
+    if (!dialog.Ended()) dialog.Click(IDC_EXIT);
+  };
+}
+
+// The user takes the card out at "Remove" and puts it back at "Re-insert";
+// what the user does meanwhile comes before the second answer.
+void RemoveAndReinsert(Script& script, std::function<void()> meanwhile = {}) {
+  script.Box("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+  script.Box("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk, std::move(meanwhile));
+}
+
+// A card with one FAT16 partition from sector 63, holding these files.
+void MakeOnePartitionCard(const LoopCard& card, std::uint64_t sectors,
+                          const std::vector<std::pair<std::string, std::string>>& files) {
+  card.Partition({{0x06, 63, sectors - 63}});
+  card.Format(63, sectors - 63, 16);
+  for (const auto& [path, content] : files) card.Put(63, path, content);
+}
+
+// ---- New Install ---------------------------------------------------------------
+
+TEST(LinuxProgram, NewInstallWithOneAndWithTwoPartitions) {
+  struct Row {
+    const char* name;
+    std::uint64_t sectors;
+    bool two;
+  };
+  for (const Row& row : {Row{"one", 262144, false}, Row{"two64GB", k64GbSectors, true}}) {
+    SCOPED_TRACE(row.name);
+    Script script;
+    linux_cards::StartProgram(script);
+    LoopCard card(row.sectors * 512);
+    linux_cards::InsertCard(card.Device());
+    script.Dialog("INSTSET", [&row](linuxhost::Dialog& dialog) {
+      EXPECT_EQ(dialog.Checked(IDC_TWO_PARTITIONS), row.two);  // 4000 MB or more
+      dialog.Click(row.two ? IDC_CAMERA_RIGHT : IDC_CAMERA_LEFT);
+      dialog.Click(IDC_EXIT);
+    });
+    script.Box("Confirm", row.two ? "Need to re-create two partitions.\nContinue to install VORN ? "
+                                  : "Need to re-create one partition.\nContinue to install VORN ? ",
+               host::kIdYes);
+    RemoveAndReinsert(script);
+    script.Box("Confirm", kQuick, host::kIdYes);
+    script.Box(row.two ? "Confirm" : "Finish", kInstalled, host::kIdOk);
+    const auto started = std::chrono::steady_clock::now();
+    linuxhost::Command(IDC_NEW_INSTALL);
+    std::cout << row.name << ": New Install took "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() << " s\n";
+
+    const std::uint64_t boot = row.two ? 1 : 249;
+    const std::uint64_t bootSectors = row.two ? 4096 : row.sectors - 249;
+    const std::uint64_t folders = row.two ? 4097 : 249;
+    const std::vector<std::string> layout =
+        row.two ? std::vector<std::string>{Entry(1, 4096, "1"), Entry(4097, row.sectors - 4098, "b")}
+                : std::vector<std::string>{Entry(249, row.sectors - 249, "6")};
+    EXPECT_EQ(card.Entries(), layout);
+    EXPECT_EQ(card.Bytes(boot * 512 + 64, 8), "BOOTDISK");
+    EXPECT_EQ(card.File(boot, "DISKBOOT.BIN"), "boot file");
+    EXPECT_EQ(card.File(folders, "LYRE/LYRE.CFG"), row.two ? "config right" : "config left");
+    EXPECT_EQ(card.File(folders, "DCIM/100TEST/README.TXT"), "dcim");
+    card.ExpectClean(boot, bootSectors);
+    if (row.two) {
+      // The large partition is the program's own FAT32: 32 KiB clusters.
+      EXPECT_EQ(card.Bytes(4097 * 512 + 82, 8), "FAT32   ");
+      EXPECT_EQ(card.Bytes(4097 * 512 + 13, 1), std::string(1, 64));
+      EXPECT_NE(card.Bytes(4097 * 512 + 64, 8), "BOOTDISK");
+      card.ExpectClean(4097, row.sectors - 4098);
+    }
+    card.Keep();
+  }
+}
+
+// ---- Version Up, Format, the image folders -------------------------------------------
+
+TEST(LinuxProgram, VersionUpKeepsTheUsersConfigurationAsTheBackup) {
+  Script script;
+  linux_cards::StartProgram(script);
+  LoopCard card(64 * linux_cards::kMb);
+  MakeOnePartitionCard(card, 131072, {{"DISKBOOT.BIN", "old"}, {"LYRE/LYRE.CFG", "user config"}});
+  linux_cards::InsertCard(card.Device());
+  script.Dialog("INSTSET2", Choose({IDC_CAMERA_RIGHT}));
+  script.Box("Finish", "Version Up finished!\nLock the card, insert into the camera and VORN will auto-boot.",
+             host::kIdOk);
+  linuxhost::Command(IDC_VERSION_UP);
+  EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
+  EXPECT_EQ(card.File(63, "LYRE/LYRE.CFG.OLD"), "user config");
+  EXPECT_EQ(card.File(63, "LYRE/LYRE.CFG"), "config right");
+  EXPECT_EQ(card.File(63, "LYRE/LYRE.BIN"), "add-on");
+  card.ExpectClean(63, 131072 - 63);
+  card.Keep();
+}
+
+TEST(LinuxProgram, FullFormatEmptiesTheCard) {
+  Script script;
+  linux_cards::StartProgram(script);
+  LoopCard card(64 * linux_cards::kMb);
+  MakeOnePartitionCard(card, 131072, {{"OLD.TXT", "old"}});
+  linux_cards::InsertCard(card.Device());
+  script.Box("Confirm", "Format FAT(YES) or FAT32(NO) ?", host::kIdYes);
+  script.Box("Confirm", kQuick, host::kIdNo);
+  linuxhost::Command(IDC_FORMAT);
+  EXPECT_FALSE(card.Exists(63, "OLD.TXT"));
+  EXPECT_EQ(card.Bytes(63 * 512 + 54, 5), "FAT16");
+  card.ExpectClean(63, 131072 - 63);
+  card.Keep();
+}
+
+TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
+  for (const bool move : {false, true}) {
+    SCOPED_TRACE(move ? "move" : "copy");
+    Script script;
+    const std::string addOn = linux_cards::StartProgram(script);
+    LoopCard card(64 * linux_cards::kMb);
+    MakeOnePartitionCard(card, 131072, {{"DCIM/100CAMRA/IMG_0001.JPG", "picture"}, {"DCIM/INDEX.DAT", "index"}});
+    linux_cards::InsertCard(card.Device());
+    const std::string destination = addOn + "/Pictures/from card";
+    std::string windows;
+    std::string refusal;
+    ASSERT_TRUE(linuxhost::ToWindowsPath(destination, windows, refusal)) << refusal;
+    script.Dialog("TODIR", [&](linuxhost::Dialog& dialog) {
+      dialog.Type(IDC_DESTINATION, windows);
+      if (move) dialog.Click(IDC_DELETE_AFTER_COPY);
+      dialog.Click(IDC_EXIT);
+    });
+    linuxhost::Command(IDC_COPY_IMAGES);
+    std::ifstream picture(destination + "/100CAMRA/IMG_0001.JPG");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}), "picture");
+    EXPECT_FALSE(fs::exists(destination + "/INDEX.DAT"));  // not an image folder
+    EXPECT_EQ(card.Exists(63, "DCIM/100CAMRA"), !move);
+    EXPECT_TRUE(card.Exists(63, "DCIM/INDEX.DAT"));
+    EXPECT_EQ(script.opened, std::vector<std::string>{destination});
+    card.ExpectClean(63, 131072 - 63);
+  }
+}
+
+// ---- The card's lock switch, the system's mounts, the card pulled out ------------------
+
+TEST(LinuxProgram, AReadOnlyCardStopsTheCommandsAsALockedOne) {
+  struct Row {
+    unsigned command;
+    const char* box;  // the one box the command shows
+  };
+  for (const Row& row : {Row{IDC_NEW_INSTALL, nullptr}, Row{IDC_FORMAT, nullptr},
+                         Row{IDC_MAKE_BOOTABLE, "Cannot write boot sector! Maybe write protected."}}) {
+    SCOPED_TRACE(row.command);
+    Script script;
+    linux_cards::StartProgram(script);
+    LoopCard card(64 * linux_cards::kMb, true);
+    MakeOnePartitionCard(card, 131072, {{"OLD.TXT", "old"}});
+    const std::size_t before = card.Fingerprint();
+    linux_cards::InsertCard(card.Device());
+    if (row.box != nullptr) script.Box("Error", row.box, host::kIdOk);
+    linuxhost::Command(row.command);
+    EXPECT_EQ(card.Fingerprint(), before);
+  }
+}
+
+// A card whose whole disk holds a file system the system mounted: busy, it
+// is left as it is, with the locked-volume message; idle, it is unmounted,
+// then made.
+TEST(LinuxProgram, AMountedCardIsUnmountedUnlessBusy) {
+  for (const bool busy : {true, false}) {
+    SCOPED_TRACE(busy ? "busy" : "idle");
+    Script script;
+    const std::string addOn = linux_cards::StartProgram(script);
+    LoopCard card(64 * linux_cards::kMb);
+    if (!card.Loop()) GTEST_SKIP() << "no loop device: nothing the system could mount";
+    linux_cards::Run({"mkfs.ext4", "-q", card.Device()});
+    const std::string target = addOn + "/mounted";
+    fs::create_directories(target);
+    linux_cards::Run({"mount", card.Device(), target});
+    const int open = ::open((target + "/open.txt").c_str(), O_CREAT | O_RDWR, 0644);
+    if (!busy) ::close(open);
+    ::sync();
+    const std::size_t before = card.Fingerprint();
+    linux_cards::InsertCard(card.Device());
+    if (busy) {
+      script.Box("Error", kInUse, host::kIdOk);
+    } else {
+      script.Dialog("INSTSET", Choose({}));
+      script.Box("Confirm", "Need to re-create one partition.\nContinue to install VORN ? ", host::kIdYes);
+      RemoveAndReinsert(script);
+      script.Box("Confirm", kQuick, host::kIdYes);
+      script.Box("Finish", kInstalled, host::kIdOk);
+    }
+    linuxhost::Command(IDC_NEW_INSTALL);
+    const bool mounted = ::umount2(target.c_str(), 0) == 0 || errno == EBUSY;
+    if (busy) {
+      ::close(open);
+      if (::umount2(target.c_str(), 0) != 0) ADD_FAILURE() << "still busy";
+      EXPECT_TRUE(mounted);
+      EXPECT_EQ(card.Fingerprint(), before);
+    } else {
+      EXPECT_FALSE(mounted);
+      EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, 131072 - 249, "6")});
+      EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
+    }
+  }
+}
+
+// The card leaves the reader while the program waits for it to come back:
+// the command ends as the Windows program's do.
+TEST(LinuxProgram, ACardPulledAtTheReinsertPromptEndsTheCommand) {
+  Script script;
+  linux_cards::StartProgram(script);
+  LoopCard card(64 * linux_cards::kMb);
+  if (!card.Loop()) GTEST_SKIP() << "no loop device to pull";
+  linux_cards::InsertCard(card.Device());
+  script.Dialog("INSTSET", Choose({}));
+  script.Box("Confirm", "Need to re-create one partition.\nContinue to install VORN ? ", host::kIdYes);
+  RemoveAndReinsert(script, [&card] { card.Detach(); });
+  RemoveAndReinsert(script);
+  script.Box("Error", kCardChanged, host::kIdOk);
+  linuxhost::Command(IDC_NEW_INSTALL);
+  EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, 131072 - 249, "6")});  // the table, no more
+  EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
+}
+
+// ---- Bad input ---------------------------------------------------------------------
+
+std::string RootDisk() {
+  struct stat root {};
+  ::stat("/", &root);
+  const fs::path device = fs::canonical("/sys/dev/block/" + std::to_string(major(root.st_dev)) + ":" +
+                                        std::to_string(minor(root.st_dev)));
+  const fs::path disk = fs::exists(device / "partition") ? device.parent_path() : device;
+  return "/dev/" + disk.filename().string();
+}
+
+TEST(LinuxProgram, BadNamesAreRefusedWithAClearMessage) {
+  Script script;
+  const std::string addOn = linux_cards::StartProgram(script);
+  const std::string tiny = addOn + "/tiny.img";
+  std::ofstream(tiny) << std::string(1024, '\0');
+  struct Row {
+    std::string path;
+    const char* says;
+  };
+  for (const Row& row : {Row{addOn + "/missing.img", "no such file or device"},
+                         Row{addOn, "is a folder, not a card"},
+                         Row{"/dev/null", "neither a block device nor an image file"},
+                         Row{tiny, "too small for any partition layout"},
+                         Row{RootDisk(), "holds what the system needs (/)"}}) {
+    SCOPED_TRACE(row.path);
+    std::string refusal;
+    EXPECT_FALSE(linuxhost::NameCard(row.path, refusal));
+    EXPECT_NE(refusal.find(row.says), std::string::npos) << refusal;
+  }
+  linuxhost::Tick();
+  EXPECT_TRUE(linuxhost::Drives().empty());
+}
+
+}  // namespace
