@@ -1,6 +1,7 @@
 #include "linux/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -86,16 +87,20 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   if (arguments.empty()) return result;
   const std::string program = FindTool(arguments[0]);
   if (program.empty()) return result;
-  std::array<int, 2> pipeEnds{};
-  if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0) return result;
-  Descriptor readEnd(pipeEnds[0]);
-  Descriptor writeEnd(pipeEnds[1]);
+  std::array<int, 2> outputEnds{};
+  std::array<int, 2> errorEnds{};
+  if (::pipe2(outputEnds.data(), O_CLOEXEC) != 0) return result;
+  Descriptor outputRead(outputEnds[0]);
+  Descriptor outputWrite(outputEnds[1]);
+  if (::pipe2(errorEnds.data(), O_CLOEXEC) != 0) return result;
+  Descriptor errorRead(errorEnds[0]);
+  Descriptor errorWrite(errorEnds[1]);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, outputWrite.Get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errorWrite.Get(), STDERR_FILENO);
   std::vector<std::string> argv = arguments;
   std::vector<std::string> envp = Environment(environment);
   std::vector<char*> argvPointers = Pointers(argv);
@@ -104,16 +109,29 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   const int spawned =
       posix_spawn(&child, program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data());
   posix_spawn_file_actions_destroy(&actions);
-  writeEnd.Close();
+  outputWrite.Close();
+  errorWrite.Close();
   if (spawned != 0) return result;
   result.started = true;
+  // Both pipes at once: a tool that fills one while the other is read
+  // would wait for ever.
+  std::array<pollfd, 2> pipes = {pollfd{outputRead.Get(), POLLIN, 0}, pollfd{errorRead.Get(), POLLIN, 0}};
+  std::array<std::string*, 2> texts = {&result.output, &result.errors};
   std::array<char, 4096> chunk{};
-  for (;;) {
-    const ssize_t got = ::read(readEnd.Get(), chunk.data(), chunk.size());
-    if (got > 0) {
-      result.output.append(chunk.data(), static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
+  for (int open = 2; open > 0;) {
+    if (::poll(pipes.data(), pipes.size(), -1) < 0) {
+      if (errno == EINTR) continue;
       break;
+    }
+    for (std::size_t i = 0; i < pipes.size(); ++i) {
+      if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
+      const ssize_t got = ::read(pipes[i].fd, chunk.data(), chunk.size());
+      if (got > 0) {
+        texts[i]->append(chunk.data(), static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        pipes[i].fd = -1;
+        --open;
+      }
     }
   }
   int status = 0;

@@ -10,7 +10,8 @@ namespace linuxhost {
 struct ToolResult {
   bool started = false;
   int exitCode = -1;   // -1 when it did not end by itself
-  std::string output;  // standard output and standard error, merged
+  std::string output;  // standard output
+  std::string errors;  // standard error
   bool Succeeded() const { return started && exitCode == 0; }
 };
 

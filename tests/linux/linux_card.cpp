@@ -38,7 +38,7 @@ std::string Mtools(const std::string& image, std::uint64_t firstSector) {
 
 std::string Run(const std::vector<std::string>& arguments) {
   const linuxhost::ToolResult result = linuxhost::RunTool(arguments, {"MTOOLS_SKIP_CHECK=1"});
-  EXPECT_TRUE(result.Succeeded()) << arguments[0] << " failed:\n" << result.output;
+  EXPECT_TRUE(result.Succeeded()) << arguments[0] << " failed:\n" << result.output << result.errors;
   return result.output;
 }
 
