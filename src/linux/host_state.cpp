@@ -97,6 +97,11 @@ HostState& HostState::Get() {
   return state;
 }
 
+HostState::~HostState() {
+  std::error_code error;
+  if (!scratch_.empty()) fs::remove_all(scratch_, error);
+}
+
 Card* HostState::CardByNumber(std::uint32_t number) {
   const auto it = cards.find(number);
   return it == cards.end() ? nullptr : &it->second;

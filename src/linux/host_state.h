@@ -59,6 +59,7 @@ struct OpenHandle {
 class HostState {
  public:
   static HostState& Get();
+  ~HostState();
 
   Frontend* frontend = nullptr;
   WindowState window;

@@ -30,6 +30,16 @@ std::string TempFolder() {
   return folder;
 }
 
+// The test program's folder goes when it ends.
+class TempFolderRemoval : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code error;
+    fs::remove_all(TempFolder(), error);
+  }
+};
+const ::testing::Environment* const kRemoval = ::testing::AddGlobalTestEnvironment(new TempFolderRemoval);
+
 std::string Mtools(const std::string& image, std::uint64_t firstSector) {
   return image + "@@" + std::to_string(firstSector * 512);
 }
