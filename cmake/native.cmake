@@ -9,13 +9,25 @@ target_link_options(vorn_logic PUBLIC ${VORN_SANITIZERS})
 
 find_package(GTest REQUIRED)
 
+# The Linux host. What the simulated PC shares with it (the dialogs, the
+# table read from a disk, files through mtools, format.com as mkfs.fat) is a
+# library of its own; host.h on Linux (below) comes as objects, since the
+# logic and it call each other.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(MOUNT REQUIRED IMPORTED_TARGET mount)
+add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/disk_layout.cpp
+  src/linux/card_files.cpp src/linux/fat_format.cpp)
+target_include_directories(vorn_linux_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(vorn_linux_tools PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+target_link_options(vorn_linux_tools PUBLIC ${VORN_SANITIZERS})
+
 # The simulated host goes into the test program itself: it implements host.h,
 # which the logic library needs, so it must not come before it as a library.
 file(GLOB VORN_SIM_SOURCES CONFIGURE_DEPENDS tests/sim/*.cpp)
 file(GLOB VORN_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
 add_executable(vorn_tests ${VORN_TEST_SOURCES} ${VORN_SIM_SOURCES})
 target_include_directories(vorn_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_link_libraries(vorn_tests PRIVATE vorn_logic GTest::gtest_main GTest::gtest)
+target_link_libraries(vorn_tests PRIVATE vorn_logic vorn_linux_tools GTest::gtest_main GTest::gtest)
 target_compile_options(vorn_tests PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 
 include(GoogleTest)
@@ -24,20 +36,9 @@ gtest_discover_tests(vorn_tests DISCOVERY_TIMEOUT 60)
 # The benchmark of scripts/bench.sh: no test, so CTest never runs it.
 add_executable(vorn_bench EXCLUDE_FROM_ALL bench/bench.cpp tests/card_fixture.cpp ${VORN_SIM_SOURCES})
 target_include_directories(vorn_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_link_libraries(vorn_bench PRIVATE vorn_logic GTest::gtest)
+target_link_libraries(vorn_bench PRIVATE vorn_logic vorn_linux_tools GTest::gtest)
 target_compile_options(vorn_bench PRIVATE ${VORN_WARNINGS})
 
-# The Linux host. What the simulated PC shares with it (the dialogs, the
-# table read from a disk, files through mtools, format.com as mkfs.fat) is a
-# library of its own; host.h on Linux comes as objects, since the logic and
-# it call each other, for the Linux program and its tests.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(MOUNT REQUIRED IMPORTED_TARGET mount)
-add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/disk_layout.cpp
-  src/linux/card_files.cpp src/linux/fat_format.cpp)
-target_include_directories(vorn_linux_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_options(vorn_linux_tools PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
-target_link_options(vorn_linux_tools PUBLIC ${VORN_SANITIZERS})
 add_library(vorn_linux_host OBJECT src/linux/block_devices.cpp src/linux/host_state.cpp src/linux/host_linux.cpp)
 target_include_directories(vorn_linux_host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(vorn_linux_host PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})

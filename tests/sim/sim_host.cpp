@@ -1,5 +1,7 @@
 #include "sim_host.h"
 
+#include "linux/fat_format.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,9 +33,6 @@ namespace {
 Machine* gCurrent = nullptr;
 
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint32_t kTracksPerCylinder = 255;
-constexpr std::uint32_t kSectorsPerTrack = 63;
-constexpr std::uint32_t kRemovableMedia = 11;
 constexpr std::uint32_t kSystemDiskNumber = 0;
 constexpr char kWindowsDirectory[] = "C:\\Windows";
 constexpr char kTemporaryFolder[] = "C:\\Users\\me\\AppData\\Local\\Temp\\";
@@ -59,116 +58,28 @@ const std::set<std::string>& DialogTemplates() {
   return names;
 }
 
-void PutLe32(std::uint8_t* at, std::uint64_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-void PutLe64(std::uint8_t* at, std::uint64_t value) {
-  PutLe32(at, value & 0xFFFFFFFFu);
-  PutLe32(at + 4, value >> 32);
-}
-std::uint32_t GetLe32(const std::uint8_t* at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-         std::uint32_t{at[3]} << 24;
-}
+using linuxhost::GetLe32;
+
 std::uint16_t GetLe16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-
-bool IsExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
-
-// One entry of a table sector, relative to base.
-LayoutEntry EntryAt(const std::vector<std::uint8_t>& sector, int index, std::uint64_t base) {
-  const std::uint8_t* e = sector.data() + 446 + 16 * index;
-  LayoutEntry entry;
-  entry.type = e[4];
-  entry.boot = e[0] == 0x80;
-  if (entry.type == 0) return entry;
-  entry.hiddenSectors = GetLe32(e + 8);
-  entry.startingOffset = (base + GetLe32(e + 8)) * kSector;
-  entry.partitionLength = std::uint64_t{GetLe32(e + 12)} * kSector;
-  return entry;
 }
 
 bool HasSignature(const std::vector<std::uint8_t>& sector) {
   return sector.size() == 512 && sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
-std::uint64_t GetLe64(const std::uint8_t* at) {
-  return std::uint64_t{GetLe32(at)} | std::uint64_t{GetLe32(at + 4)} << 32;
-}
-
-constexpr std::uint8_t kGptProtective = 0xEE;
-// The basic data partition type, as a GUID table stores it.
-constexpr std::uint8_t kBasicDataGuid[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
-                                             0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
-
-// A GUID table: the header in sector 1, the entries where it says.
-bool ReadGptLayout(const Card& card, std::vector<LayoutEntry>& layout) {
-  const std::vector<std::uint8_t> header = card.Sector(1);
-  if (std::memcmp(header.data(), "EFI PART", 8) != 0) return false;
-  const std::uint64_t entries = GetLe64(header.data() + 72);
-  const std::uint32_t count = GetLe32(header.data() + 80);
-  const std::uint32_t size = GetLe32(header.data() + 84);
-  if (size < 128 || count > 1024) return false;
-  const std::vector<std::uint8_t> table = card.Read(entries * kSector, std::size_t{count} * size);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = table.data() + std::size_t{i} * size;
-    if (std::all_of(e, e + 16, [](std::uint8_t b) { return b == 0; })) continue;
-    LayoutEntry entry;
-    entry.startingOffset = GetLe64(e + 32) * kSector;
-    entry.partitionLength = (GetLe64(e + 40) - GetLe64(e + 32) + 1) * kSector;
-    entry.partitionNumber = static_cast<std::uint32_t>(layout.size() + 1);
-    entry.basicData = std::memcmp(e, kBasicDataGuid, 16) == 0;
-    layout.push_back(entry);
-  }
-  return true;
-}
-
-// The partition types Windows mounts.
-bool IsMountable(const LayoutEntry& entry) {
-  switch (entry.type) {
-    case 0x01: case 0x04: case 0x06: case 0x07: case 0x0B: case 0x0C: case 0x0E: return true;
-    default: return entry.basicData;
-  }
-}
-
-// The layout as Windows reports it for an MBR disk: four entries for the
-// table in the MBR, then four for every extended boot record of the chain.
+// The layout as the disk itself holds it.
 std::vector<LayoutEntry> ReadLayout(const Card& card, bool& gpt) {
-  std::vector<LayoutEntry> layout;
-  const std::vector<std::uint8_t> mbr = card.Sector(0);
-  if (!HasSignature(mbr)) return std::vector<LayoutEntry>(4);
-  gpt = mbr[446 + 4] == kGptProtective && ReadGptLayout(card, layout);
-  if (gpt) return layout;
-  std::uint64_t extendedStart = 0;
-  for (int i = 0; i < 4; ++i) {
-    layout.push_back(EntryAt(mbr, i, 0));
-    if (IsExtended(layout.back().type) && extendedStart == 0) {
-      extendedStart = layout.back().startingOffset / kSector;
-    }
-  }
-  std::uint64_t ebr = extendedStart;
-  for (int guard = 0; ebr != 0 && guard < 1000; ++guard) {
-    if ((ebr + 1) * kSector > card.sizeBytes) break;
-    const std::vector<std::uint8_t> sector = card.Sector(ebr);
-    if (!HasSignature(sector)) break;
-    std::uint64_t next = 0;
-    for (int i = 0; i < 4; ++i) {
-      const bool link = IsExtended(sector[446 + 16 * i + 4]);
-      LayoutEntry entry = EntryAt(sector, i, link ? extendedStart : ebr);
-      if (link && next == 0) next = entry.startingOffset / kSector;
-      layout.push_back(entry);
-    }
-    ebr = next;
-  }
-  std::uint32_t number = 0;
-  for (LayoutEntry& entry : layout) {
-    if (entry.type != 0 && !IsExtended(entry.type)) entry.partitionNumber = ++number;
-  }
-  return layout;
+  const linuxhost::DiskLayout layout = linuxhost::ReadLayout(
+      [&card](std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) {
+        if (offset + size > card.sizeBytes) return false;
+        bytes = card.Read(offset, size);
+        return true;
+      },
+      card.sizeBytes);
+  gpt = layout.gpt;
+  return layout.entries;
 }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 bool IsFixedDrive(char letter) { return letter == 'C' || letter == 'D'; }
 
@@ -348,12 +259,12 @@ void Machine::Mount(char readerLetter, Insertion& insertion) {
   for (const LayoutEntry& entry : insertion.layout) {
     if (entry.type == 0 && !entry.basicData) continue;
     if (windows == Windows::Win7) {
-      if (IsExtended(entry.type) || entry.basicData) continue;
+      if (linuxhost::IsExtended(entry.type) || entry.basicData) continue;
       insertion.volumes.push_back({readerLetter, entry.startingOffset, entry.partitionLength,
                                    entry.partitionNumber});
       break;
     }
-    if (!IsMountable(entry)) continue;
+    if (!linuxhost::IsMountable(entry)) continue;
     const auto key = std::make_pair(signature, entry.startingOffset / kSector);
     const auto known = mountedDevices.find(key);
     char letter = 0;
@@ -405,36 +316,30 @@ std::uint64_t Machine::VolumeLength(char letter) const {
 
 void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t sectorCount,
                      int fatBits) {
-  std::ostringstream command;
-  command << "mkfs.fat -F " << fatBits << " --offset " << firstSector << " "
-          << Quote(card.imagePath) << " " << sectorCount / 2;
-  Run(command.str());
+  EXPECT_TRUE(linuxhost::MakeFatFileSystem(card.imagePath, firstSector * kSector, sectorCount * kSector, fatBits));
 }
 
-std::string Machine::MtoolsImage(char letter) const {
+std::optional<linuxhost::CardVolume> Machine::FilesAt(char letter) const {
   const Insertion* insertion = InsertionAt(letter);
-  if (insertion == nullptr) return {};
-  return Quote(insertion->card->imagePath + "@@" + std::to_string(VolumeAt(letter)->offset));
+  if (insertion == nullptr || insertion->ejected) return std::nullopt;
+  return linuxhost::CardVolume{insertion->card->imagePath, VolumeAt(letter)->offset};
 }
 
 bool Machine::CardFileExists(char letter, const std::string& name) const {
-  const std::string image = MtoolsImage(letter);
-  if (image.empty()) return false;
-  const std::string command = "mdir -i " + image + " " + Quote("::/" + name) + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
+  const auto volume = FilesAt(letter);
+  return volume && linuxhost::CardEntryExists(*volume, name);
 }
 
 std::string Machine::CardFileContent(char letter, const std::string& name) const {
-  return Run("mtype -i " + MtoolsImage(letter) + " " + Quote("::/" + name));
+  const auto volume = FilesAt(letter);
+  const std::optional<std::string> content = volume ? linuxhost::CardFileContent(*volume, name) : std::nullopt;
+  EXPECT_TRUE(content.has_value()) << "no " << name << " on " << letter << ":";
+  return content.value_or("");
 }
 
 void Machine::PutCardFile(char letter, const std::string& name, const std::string& content) const {
-  const std::string local = root_ + "/put.tmp";
-  FILE* file = std::fopen(local.c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
-  Run("mcopy -o -i " + MtoolsImage(letter) + " " + Quote(local) + " " + Quote("::/" + name));
+  const auto volume = FilesAt(letter);
+  EXPECT_TRUE(volume && linuxhost::PutCardFile(*volume, name, content, root_)) << "cannot put " << name;
 }
 
 // ---- Machine: window, timer, messages ------------------------------------
@@ -963,9 +868,9 @@ bool Machine::QueryDriveGeometryEx(host::Handle handle, void* buffer, std::uint3
   if (open == nullptr || open->device != Device::Physical || size < 32) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.geometryExFails) return false;
-  FillGeometry(*insertion->card, buffer);
-  PutLe64(static_cast<std::uint8_t*>(buffer) + 24, insertion->card->sizeBytes);
-  return true;
+  const Card& card = *insertion->card;
+  return linuxhost::EncodeGeometryEx(card.sizeBytes, card.faults.zeroBytesPerSector ? 0 : card.bytesPerSector,
+                                     buffer, size);
 }
 
 bool Machine::QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_t size) {
@@ -974,20 +879,9 @@ bool Machine::QueryDriveGeometry(host::Handle handle, void* buffer, std::uint32_
   if (open == nullptr || open->device != Device::Physical || size < 24) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.geometryFails) return false;
-  FillGeometry(*insertion->card, buffer);
-  return true;
-}
-
-// DISK_GEOMETRY of a card: 255 heads, 63 sectors a track, whole cylinders.
-void Machine::FillGeometry(const Card& card, void* buffer) {
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
-  const std::uint64_t cylinders =
-      card.sizeBytes / (kTracksPerCylinder * kSectorsPerTrack * kSector);
-  PutLe64(bytes, cylinders);
-  PutLe32(bytes + 8, kRemovableMedia);
-  PutLe32(bytes + 12, kTracksPerCylinder);
-  PutLe32(bytes + 16, kSectorsPerTrack);
-  PutLe32(bytes + 20, card.faults.zeroBytesPerSector ? 0 : card.bytesPerSector);
+  const Card& card = *insertion->card;
+  return linuxhost::EncodeGeometry(card.sizeBytes, card.faults.zeroBytesPerSector ? 0 : card.bytesPerSector,
+                                   buffer, size);
 }
 
 // DRIVE_LAYOUT_INFORMATION_EX: its head, then 144 bytes an entry.
@@ -997,27 +891,11 @@ bool Machine::QueryDriveLayoutEx(host::Handle handle, void* buffer, std::uint32_
   if (open == nullptr || open->device != Device::Physical) return false;
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr || insertion->card->faults.layoutFails) return false;
-  const std::vector<LayoutEntry>& layout = insertion->layout;
-  if (size < 48 + 144 * layout.size()) return false;  // ERROR_INSUFFICIENT_BUFFER
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
-  const std::uint32_t style = insertion->gpt ? 1 : 0;
-  PutLe32(bytes, style);
-  PutLe32(bytes + 4, layout.size());
-  if (!insertion->gpt) PutLe32(bytes + 8, GetLe32(insertion->card->Sector(0).data() + 440));
-  for (std::size_t k = 0; k < layout.size(); ++k) {
-    std::uint8_t* entry = bytes + 48 + 144 * k;
-    const LayoutEntry& e = layout[k];
-    PutLe32(entry, style);
-    PutLe64(entry + 8, e.startingOffset);
-    PutLe64(entry + 16, e.partitionLength);
-    PutLe32(entry + 24, e.partitionNumber);
-    if (insertion->gpt) continue;
-    entry[32] = e.type;
-    entry[33] = e.boot ? 1 : 0;
-    entry[34] = e.partitionNumber != 0 ? 1 : 0;
-    PutLe32(entry + 36, e.hiddenSectors);
-  }
-  return true;
+  linuxhost::DiskLayout layout;
+  layout.gpt = insertion->gpt;
+  layout.signature = insertion->gpt ? 0 : GetLe32(insertion->card->Sector(0).data() + 440);
+  layout.entries = insertion->layout;
+  return linuxhost::EncodeLayout(layout, buffer, size);  // ERROR_INSUFFICIENT_BUFFER when it does not fit
 }
 
 bool Machine::EjectMedia(host::Handle handle) {
@@ -1140,14 +1018,11 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
     const Insertion* insertion = InsertionAt(text[0]);
     if (insertion == nullptr || insertion->ejected) return host::kInvalidFileAttributes;
-    std::string inside = "::/";
+    std::string inside;
     for (std::size_t i = 3; i < text.size(); ++i) inside += text[i] == '\\' ? '/' : text[i];
-    const std::string mdir = "mdir -i " + MtoolsImage(text[0]) + " ";
-    const auto found = [&mdir](const std::string& target) {
-      return std::system((mdir + Quote(target) + " >/dev/null 2>&1").c_str()) == 0;
-    };
-    if (found(inside + "/")) return host::kFileAttributeDirectory;
-    return found(inside) ? host::kFileAttributeArchive : host::kInvalidFileAttributes;
+    const linuxhost::CardVolume volume = *FilesAt(text[0]);
+    if (inside.empty() || linuxhost::CardFolderExists(volume, inside)) return host::kFileAttributeDirectory;
+    return linuxhost::CardEntryExists(volume, inside) ? host::kFileAttributeArchive : host::kInvalidFileAttributes;
   }
   const std::string local = PcPath(path);
   struct stat info {};

@@ -9,24 +9,19 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
+#include "linux/card_files.h"
+#include "linux/dialog.h"
+#include "linux/disk_layout.h"
 
 namespace sim {
 
-// What Windows reports for one partition of a card's layout.
-struct LayoutEntry {
-  std::uint64_t startingOffset = 0;
-  std::uint64_t partitionLength = 0;
-  std::uint32_t hiddenSectors = 0;
-  std::uint32_t partitionNumber = 0;
-  std::uint8_t type = 0;
-  bool boot = false;
-  bool basicData = false;  // a GUID table's entry of a type Windows mounts
-};
+using linuxhost::LayoutEntry;
 
 // The Windows the simulated PC runs. Since Windows 10 version 1703 every
 // partition of a removable card has a letter of its own; before, only the
@@ -81,39 +76,8 @@ struct Card {
 };
 
 // A dialog the program runs with its own procedure, as the user sees it.
+using SimDialog = linuxhost::Dialog;
 class Machine;
-class SimDialog {
- public:
-  struct Control {
-    enum class Kind { Button, Radio, Check, Edit } kind = Kind::Button;
-    int group = 0;  // radio buttons of one group share it
-    int limit = 0;  // an edit box's EM_LIMITTEXT; 0: none
-    bool checked = false;
-    std::string text;
-  };
-
-  bool Exists(int id) const;
-  bool Checked(int id) const;
-  std::string Text(int id) const;
-  // The user clicks a button, radio button or check box: automatic ones
-  // change their state first, then the procedure gets the command.
-  void Click(int id);
-  // The user types into an edit box (the text replaces what was there).
-  void Type(int id, const std::string& text);
-  // Esc or the close box: the dialog manager sends IDCANCEL.
-  void Escape() { Command(2); }
-  void Command(int id);
-  bool Ended() const { return ended_; }
-
- private:
-  friend class Machine;
-  std::string name_;
-  host::DialogWindow window_ = 0;
-  host::DialogProcedure procedure_ = nullptr;
-  std::map<int, Control> controls_;
-  bool ended_ = false;
-  std::intptr_t result_ = 0;
-};
 
 // Faults of one shell file operation, by its number in the run (1, 2, ...).
 enum class ShellFault {
@@ -377,15 +341,14 @@ class Machine {
   host::Handle OpenCardFile(char letter, std::string name, std::uint32_t disposition);
   bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t& transferred, bool write);
-  std::string MtoolsImage(char letter) const;
+  // The FAT volume a letter shows, for mtools; none for an empty letter.
+  std::optional<linuxhost::CardVolume> FilesAt(char letter) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
   int ShellOperation(const ShellCall& call, bool& aborted);
-  int CopyToCard(const std::string& from, char letter, const std::string& to, unsigned flags);
-  int MoveOnCard(char letter, const std::string& from, const std::string& to);
-  int CopyFromCard(const ShellCall& call, bool& aborted);
+  // A reader that loses or corrupts a file written through it.
+  void Damage(char letter, const std::string& written);
   bool MakeFolder(const std::string& path);
-  static void FillGeometry(const Card& card, void* buffer);
 
   std::string root_;
   std::uint64_t nextGeneration_ = 1;

@@ -1,5 +1,4 @@
-// The simulated PC's registry, folder browser, folder creation, code page,
-// and the shell's copy and move of a card's image folders to the PC.
+// The simulated PC's registry, folder browser, folder creation and code page.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,9 +18,6 @@ namespace {
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorMoreData = 234;
-constexpr int kPathNotFound = 3;
-constexpr int kCancelled = 1223;  // ERROR_CANCELLED
-constexpr int kWriteProtect = 19;
 
 // Lead bytes of code page 932 (Shift_JIS).
 bool Is932LeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
@@ -31,25 +27,6 @@ std::string Lower(std::string text) {
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-std::string RunQuietly(const std::string& command, bool& ok) {
-  std::string output;
-  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) {
-    ok = false;
-    return output;
-  }
-  char chunk[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  ok = ::pclose(pipe) == 0;
-  return output;
-}
-
-// The names a pattern "*." takes: those without an extension.
-bool WithoutExtension(const std::string& name) { return name.find('.') == std::string::npos; }
 
 }  // namespace
 
@@ -199,78 +176,5 @@ bool Machine::CreateDirectory(const char* path) {
 }
 
 bool Machine::IsDBCSLeadByte(unsigned char byte) { return codePage == 932 && Is932LeadByte(byte); }
-
-// ---- The image folders to the PC ------------------------------------------------
-
-// "E:\DCIM\*." to a PC folder: each entry without an extension, a folder with
-// its contents, copied (or moved) into the folder. Without
-// FOF_NOCONFIRMATION the shell asks before it replaces a file.
-int Machine::CopyFromCard(const ShellCall& call, bool& aborted) {
-  const Insertion* insertion = InsertionAt(call.from[0]);
-  if (insertion == nullptr || insertion->ejected) return kPathNotFound;
-  const bool move = call.function == host::kFoMove;
-  if (move && insertion->card->faults.locked) return kWriteProtect;
-  const std::string target = PcPath(call.to);
-  std::error_code error;
-  if (target.empty() || !fs::is_directory(target, error)) return kPathNotFound;
-  const std::size_t star = call.from.rfind('\\');
-  if (call.from.substr(star + 1) != "*.") return kPathNotFound;
-  std::string folder = "::/";
-  for (std::size_t i = 3; i < star; ++i) folder += call.from[i] == '\\' ? '/' : call.from[i];
-  const std::string image = MtoolsImage(call.from[0]);
-  bool listed = false;
-  std::istringstream entries(RunQuietly("mdir -b -i " + image + " " + Quote(folder), listed));
-  if (!listed) return kPathNotFound;
-
-  const fs::path staging = root_ + "/staging";
-  for (std::string entry; std::getline(entries, entry);) {
-    const bool isFolder = !entry.empty() && entry.back() == '/';
-    if (isFolder) entry.pop_back();
-    const std::string name = entry.substr(entry.rfind('/') + 1);
-    if (!WithoutExtension(name)) continue;
-    fs::remove_all(staging, error);
-    fs::create_directories(staging);
-    bool copied = false;
-    RunQuietly("mcopy -s -i " + image + " " + Quote(entry) + " " + Quote(staging.string() + "/"), copied);
-    if (!copied) return kPathNotFound;
-    // Merge into the target, asking before each file it would replace.
-    bool skipped = false;
-    for (const auto& item : fs::recursive_directory_iterator(staging)) {
-      const fs::path destination = fs::path(target) / fs::relative(item.path(), staging);
-      if (item.is_directory()) {
-        fs::create_directories(destination, error);
-        continue;
-      }
-      if (fs::exists(destination, error) && (call.flags & host::kFofNoConfirmation) == 0) {
-        Record("shell asks to replace " + destination.filename().string());
-        if (replaceAnswers.empty()) {
-          ADD_FAILURE() << "the shell asks to replace " << destination << " and no answer was given";
-          aborted = true;
-          return kCancelled;
-        }
-        const int answer = replaceAnswers.front();
-        replaceAnswers.pop_front();
-        if (answer == host::kIdCancel) {
-          aborted = true;
-          return kCancelled;
-        }
-        if (answer == host::kIdNo) {
-          skipped = true;
-          continue;
-        }
-      }
-      fs::create_directories(destination.parent_path(), error);
-      fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error);
-    }
-    // A move leaves an entry behind only when one of its files stayed.
-    if (move && !skipped) {
-      bool removed = false;
-      RunQuietly(std::string(isFolder ? "mdeltree" : "mdel") + " -i " + image + " " + Quote(entry), removed);
-      if (!removed) return kPathNotFound;
-    }
-  }
-  fs::remove_all(staging, error);
-  return 0;
-}
 
 }  // namespace sim
