@@ -69,7 +69,8 @@ class Script : public linuxhost::Frontend {
   void About() override {}
   void OpenFolder(const std::string& folder) override { opened.push_back(folder); }
   void Progress(const std::string&) override {}
-  bool Interrupted() override { return false; }
+  bool Interrupted() override { return interrupted; }
+  bool interrupted = false;  // Ctrl-C
 
  private:
   struct Expected {

@@ -255,7 +255,48 @@ TEST(LinuxProgram, ACardPulledAtTheReinsertPromptEndsTheCommand) {
   EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
 }
 
+// Ctrl-C after the format: the boot mark, one sector, is still written;
+// the copies after it are not, and the command ends with no end message.
+TEST(LinuxProgram, CtrlCEndsTheCommandAfterTheStepInHand) {
+  Script script;
+  linux_cards::StartProgram(script);
+  LoopCard card(64 * linux_cards::kMb);
+  MakeOnePartitionCard(card, 131072, {});
+  linux_cards::InsertCard(card.Device());
+  script.Dialog("INSTSET", Choose({}));
+  script.Box("Confirm", "Need to format this card.\nContinue to install VORN ? ", host::kIdYes);
+  script.Box("Confirm", kQuick, host::kIdYes, [&script] { script.interrupted = true; });
+  linuxhost::Command(IDC_NEW_INSTALL);
+  EXPECT_EQ(card.Bytes(63 * 512 + 64, 8), "BOOTDISK");
+  EXPECT_FALSE(card.Exists(63, "DISKBOOT.BIN"));
+  card.ExpectClean(63, 131072 - 63);
+}
+
 // ---- Bad input ---------------------------------------------------------------------
+
+// A name the card cannot hold as it is: the copy says so, and nothing of
+// that folder lands on the card.
+TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
+  struct Row {
+    const char* name;
+    const char* says;
+  };
+  for (const Row& row : {Row{"a:b.txt", "holds a character that an SD card cannot hold"},
+                         Row{"\xff.txt", "cannot be written in this system's encoding"}}) {
+    SCOPED_TRACE(row.name);
+    Script script;
+    const std::string addOn = linux_cards::StartProgram(script);
+    std::ofstream(addOn + "/LYRE/" + row.name) << "x";
+    LoopCard card(64 * linux_cards::kMb);
+    MakeOnePartitionCard(card, 131072, {});
+    linux_cards::InsertCard(card.Device());
+    script.Box("Error", std::string("The name \"") + row.name + "\" " + row.says + ": nothing was copied.",
+               host::kIdOk);
+    linuxhost::Command(IDC_COPY_VORN);
+    EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
+    EXPECT_FALSE(card.Exists(63, "LYRE"));
+  }
+}
 
 std::string RootDisk() {
   struct stat root {};
