@@ -255,21 +255,36 @@ TEST(LinuxProgram, ACardPulledAtTheReinsertPromptEndsTheCommand) {
   EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
 }
 
-// Ctrl-C after the format: the boot mark, one sector, is still written;
-// the copies after it are not, and the command ends with no end message.
+// Ctrl-C at the quick format question: the step in hand ends (a format
+// by mkfs.fat, then the boot mark, one sector), no step after it runs (the
+// copies; the program's own FAT32 format, whose writes are many sectors),
+// and the command ends with no end message.
 TEST(LinuxProgram, CtrlCEndsTheCommandAfterTheStepInHand) {
-  Script script;
-  linux_cards::StartProgram(script);
-  LoopCard card(64 * linux_cards::kMb);
-  MakeOnePartitionCard(card, 131072, {});
-  linux_cards::InsertCard(card.Device());
-  script.Dialog("INSTSET", Choose({}));
-  script.Box("Confirm", "Need to format this card.\nContinue to install VORN ? ", host::kIdYes);
-  script.Box("Confirm", kQuick, host::kIdYes, [&script] { script.interrupted = true; });
-  linuxhost::Command(IDC_NEW_INSTALL);
-  EXPECT_EQ(card.Bytes(63 * 512 + 64, 8), "BOOTDISK");
-  EXPECT_FALSE(card.Exists(63, "DISKBOOT.BIN"));
-  card.ExpectClean(63, 131072 - 63);
+  for (const bool two : {false, true}) {
+    SCOPED_TRACE(two ? "two" : "one");
+    Script script;
+    linux_cards::StartProgram(script);
+    const std::uint64_t sectors = two ? k64GbSectors : 131072;
+    LoopCard card(sectors * 512);
+    if (!two) MakeOnePartitionCard(card, sectors, {});
+    linux_cards::InsertCard(card.Device());
+    script.Dialog("INSTSET", Choose({}));
+    if (two) {
+      script.Box("Confirm", "Need to re-create two partitions.\nContinue to install VORN ? ", host::kIdYes);
+      RemoveAndReinsert(script);
+    } else {
+      script.Box("Confirm", "Need to format this card.\nContinue to install VORN ? ", host::kIdYes);
+    }
+    script.Box("Confirm", kQuick, host::kIdYes, [&script] { script.interrupted = true; });
+    if (two) script.Box("Error", "Cannot format SD Card!", host::kIdOk);
+    linuxhost::Command(IDC_NEW_INSTALL);
+    const std::uint64_t boot = two ? 1 : 63;
+    EXPECT_EQ(card.Bytes(boot * 512 + 64, 8), "BOOTDISK");
+    EXPECT_EQ(card.Exists(boot, "DISKBOOT.BIN"), two);  // copied before the question
+    if (two) {
+      EXPECT_NE(card.Bytes(4097 * 512 + 82, 8), "FAT32   ");
+    }
+  }
 }
 
 // ---- Bad input ---------------------------------------------------------------------
