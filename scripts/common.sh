@@ -9,7 +9,10 @@ VORN_WIN_BUILD="$VORN_BUILD/win"
 
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
-VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk)
+# The Linux host: libmount for the mount table, losetup and mount for its
+# tests on loop devices, mkfs.ext4 for a card the system has mounted.
+VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
+                      e2fsprogs)
 
 # What the command started, stopped when it ends, however it ends: Wine
 # prefixes whose server (and with it their programs) is killed, other

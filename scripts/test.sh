@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the logic natively against the
-# simulated PC, then the Win32 program's tests under Wine. Installs what it
+# simulated PC, the Linux program on loop devices, then the Win32 program's
+# tests under Wine. Installs what it
 # needs on a Debian machine. Ends with "N passed, N failed".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -10,8 +11,9 @@ usage() {
 Usage: scripts/test.sh [--help]
 
 Builds the native tests and the Windows program with its tests, then runs
-every test: the native ones (with AddressSanitizer and UBSan) and the Wine
-ones, side by side in Wine prefixes of their own under build/wine-tests, each
+every test: the native ones (with AddressSanitizer and UBSan), among them the
+Linux program's on loop devices (as root; image files where losetup is
+refused), and the Wine ones, side by side in Wine prefixes of their own under build/wine-tests, each
 with a private Xvfb and a removable drive E: backed by an image file. Installs
 missing Debian packages with apt-get first (log: build/apt.log).
 Ends with the line "N passed, N failed"; the exit status is 0 only when every
