@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "res/ids.h"
+#include "sfdisk_entries.h"
 
 namespace testing_cards {
 
@@ -58,18 +59,7 @@ std::string SfdiskDump(const sim::Card& card) {
   return sim::Run("sfdisk -d '" + card.imagePath + "'");
 }
 
-std::vector<std::string> SfdiskEntries(const sim::Card& card) {
-  std::vector<std::string> entries;
-  std::istringstream dump(SfdiskDump(card));
-  for (std::string line; std::getline(dump, line);) {
-    const std::size_t at = line.find(" : start=");
-    if (at == std::string::npos) continue;
-    std::string entry = line.substr(at + 3);
-    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
-    entries.push_back(entry);
-  }
-  return entries;
-}
+std::vector<std::string> SfdiskEntries(const sim::Card& card) { return SfdiskEntriesOf(SfdiskDump(card)); }
 
 ::testing::AssertionResult InOrder(const sim::Machine& machine, const std::vector<std::string>& steps) {
   std::size_t next = 0;

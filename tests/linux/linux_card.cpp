@@ -15,6 +15,7 @@
 #include "linux/linux_host.h"
 #include "linux/process.h"
 #include "res/ids.h"
+#include "sfdisk_entries.h"
 
 namespace linux_cards {
 namespace fs = std::filesystem;
@@ -106,16 +107,7 @@ void LoopCard::Put(std::uint64_t firstSector, const std::string& path, const std
 }
 
 std::vector<std::string> LoopCard::Entries() const {
-  std::vector<std::string> entries;
-  std::istringstream dump(Run({"sfdisk", "-d", image_}));
-  for (std::string line; std::getline(dump, line);) {
-    const std::size_t at = line.find(" : start=");
-    if (at == std::string::npos) continue;
-    std::string entry = line.substr(at + 3);
-    entry.erase(std::remove(entry.begin(), entry.end(), ' '), entry.end());
-    entries.push_back(entry);
-  }
-  return entries;
+  return testing_cards::SfdiskEntriesOf(Run({"sfdisk", "-d", image_}));
 }
 
 // fsck.fat on the partition alone, through a read-only loop device over its
