@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -314,6 +316,44 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   return made ? 0 : kFormatRefused;
 }
 
+// The media of the real readers when the user is asked to remove the card:
+// an image or a loop device is only read again.
+std::map<std::uint32_t, std::string> gWatched;
+
+bool IsReader(const Card& card) {
+  return card.blockDevice && linuxhost::SysfsAttribute(card.device, "loop/backing_file").empty();
+}
+
+void WatchReaders(HostState& state) {
+  gWatched.clear();
+  for (const auto& [number, card] : state.cards) {
+    if (card.present && IsReader(card)) gWatched[number] = card.mediumId;
+  }
+}
+
+// Until every watched reader has had its card out and back (its medium is
+// another, and holds something), or the user stops waiting.
+void WaitForReaders(HostState& state) {
+  constexpr std::chrono::milliseconds kPoll(200);
+  constexpr std::chrono::seconds kPatience(120);
+  const auto until = std::chrono::steady_clock::now() + kPatience;
+  for (bool waiting = !gWatched.empty(); waiting && std::chrono::steady_clock::now() < until;) {
+    if (state.Interrupted()) break;
+    if (state.frontend != nullptr) state.frontend->Progress("Waiting for the SD Card to be put back...");
+    std::this_thread::sleep_for(kPoll);
+    waiting = false;
+    for (const auto& [number, before] : gWatched) {
+      const Card* card = state.CardByNumber(number);
+      std::string now;
+      std::uint64_t bytes = 0;
+      if (card != nullptr && linuxhost::CurrentMedium(*card, now, bytes)) {
+        waiting = waiting || now == before || bytes == 0;
+      }
+    }
+  }
+  gWatched.clear();
+}
+
 }  // namespace
 
 // ---- Window, controls, timer, commands --------------------------------------------
@@ -322,9 +362,15 @@ int MessageBox(const char* text, const char* caption, unsigned flags) {
   HostState& state = S();
   if (state.frontend == nullptr) return 0;
   const std::string shown = text;
+  const bool reinsert = shown == Loaded(MSG_REINSERT_CARD) || shown == Loaded(MSG_REMOVE_AND_REINSERT);
+  if (shown == Loaded(MSG_REMOVE_CARD) || shown == Loaded(MSG_REMOVE_AND_REINSERT)) {
+    WatchReaders(state);
+  }
   const int answer = state.frontend->MessageBox(shown, caption, flags);
-  // The user has put the card back: the system reads it again.
-  if (shown == Loaded(MSG_REINSERT_CARD) || shown == Loaded(MSG_REMOVE_AND_REINSERT)) {
+  // The user has put the card back: the system reads it again; a reader's
+  // card is first waited for.
+  if (reinsert) {
+    WaitForReaders(state);
     for (auto& [number, card] : state.cards) state.Insert(card);
   }
   return answer;

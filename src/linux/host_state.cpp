@@ -322,13 +322,23 @@ void Refresh() {
     state.Insert(state.AddCard(path, true, info.st_rdev));
   }
   for (auto& [number, card] : state.cards) {
-    if (!card.blockDevice) continue;
-    Fd fd(::open(card.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    std::string medium;
     std::uint64_t bytes = 0;
-    std::uint32_t sectorSize = 0;
-    if (fd.Get() < 0 || !BlockDeviceSize(fd.Get(), bytes, sectorSize)) bytes = 0;
-    if (MediumId(card, bytes) != card.mediumId) state.Insert(card);
+    if (!card.blockDevice) continue;
+    // A device that no longer opens (a reader unplugged) holds no card.
+    const bool opened = CurrentMedium(card, medium, bytes);
+    if (opened ? medium != card.mediumId : card.present) state.Insert(card);
   }
+}
+
+bool CurrentMedium(const Card& card, std::string& mediumId, std::uint64_t& bytes) {
+  Fd fd(::open(card.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  std::uint32_t sectorSize = 0;
+  bytes = 0;
+  if (fd.Get() < 0) return false;
+  if (!BlockDeviceSize(fd.Get(), bytes, sectorSize)) bytes = 0;  // a reader without its card
+  mediumId = MediumId(card, bytes);
+  return true;
 }
 
 void ForgetCards() { HostState::Get().cards.clear(); }

@@ -56,6 +56,10 @@ struct OpenHandle {
   std::string content;           // a card file's, read at its open
 };
 
+// The medium a card's device holds now (what changes when it does) and its
+// size; false when the device cannot be opened.
+bool CurrentMedium(const Card& card, std::string& mediumId, std::uint64_t& bytes);
+
 class HostState {
  public:
   static HostState& Get();
