@@ -5,8 +5,9 @@
 // portable logic above it. There is one main window; the primitives that act
 // on a window act on it.
 //
-// Two implementations exist: src/win32 (the product) and tests/sim (a
-// simulated PC with card readers, used by the logic tests).
+// Three implementations exist: src/win32 (the product on Windows),
+// src/linux (the program on Linux's block devices and image files) and
+// tests/sim (a simulated PC with card readers, used by the logic tests).
 #pragma once
 
 #include <cstdint>
