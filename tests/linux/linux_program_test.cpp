@@ -143,6 +143,7 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
 }
 
 TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
+  std::string stored;  // the folder of the copy before, kept in the user's settings file
   for (const bool move : {false, true}) {
     SCOPED_TRACE(move ? "move" : "copy");
     Script script;
@@ -150,11 +151,12 @@ TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
     LoopCard card(64 * linux_cards::kMb);
     MakeOnePartitionCard(card, 131072, {{"DCIM/100CAMRA/IMG_0001.JPG", "picture"}, {"DCIM/INDEX.DAT", "index"}});
     linux_cards::InsertCard(card.Device());
-    const std::string destination = addOn + "/Pictures/from card";
+    const std::string destination = linuxhost::TheUser().home + (move ? "/Pictures/moved" : "/Pictures/copied");
     std::string windows;
     std::string refusal;
     ASSERT_TRUE(linuxhost::ToWindowsPath(destination, windows, refusal)) << refusal;
     script.Dialog("TODIR", [&](linuxhost::Dialog& dialog) {
+      EXPECT_EQ(dialog.Text(IDC_DESTINATION), stored);
       dialog.Type(IDC_DESTINATION, windows);
       if (move) dialog.Click(IDC_DELETE_AFTER_COPY);
       dialog.Click(IDC_EXIT);
@@ -167,6 +169,7 @@ TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
     EXPECT_TRUE(card.Exists(63, "DCIM/INDEX.DAT"));
     EXPECT_EQ(script.opened, std::vector<std::string>{destination});
     card.ExpectClean(63, 131072 - 63);
+    stored = windows;
   }
 }
 
