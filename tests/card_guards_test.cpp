@@ -318,16 +318,16 @@ TEST(DeviceAccess, EachUseOpensItsDeviceAsTheDeviceTableSays) {
   const Case cases[] = {
       {"scan", [](sim::Machine&) { host::SendCommand(IDC_SCAN); }, {volume + "[r]", second + "[r]"}},
       {"inspection", [](sim::Machine&) { host::SendCommand(IDC_INSPECT); },
-       {volume + "[rw]", drive + "[r]", system}},
+       {volume + "[rw]", drive + "[a]", drive + "[r]", system}},
       {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); },
-       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", drive + "[r]"}},
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", drive + "[a]", drive + "[r]"}},
       {"swap, its volumes locked",
        [](sim::Machine& m) {
          m.ExpectBox("Confirm", "Sure?", host::kIdYes);
          m.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk);
          host::SendCommand(IDC_SWAP_PARTITIONS);
        },
-       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", second + "[rw]", drive + "[r]",
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", second + "[rw]", drive + "[a]", drive + "[r]",
         drive + "[rw]", system}},
   };
   for (const Case& c : cases) {

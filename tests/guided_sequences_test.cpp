@@ -107,13 +107,23 @@ struct Pc {
   // holding these files.
   void InsertOnePartitionCard(std::uint64_t sectors,
                               const std::vector<std::pair<std::string, std::string>>& files = {}) {
+    Insert(MakeOnePartitionCard(sectors, files));
+  }
+  std::shared_ptr<sim::Card> MakeOnePartitionCard(std::uint64_t sectors,
+                                                  const std::vector<std::pair<std::string, std::string>>& files) {
     auto made = machine.NewCard(sectors * 512, 2);
     const bool large = sectors > k2GbCard;
     testing_cards::WriteTable(*made, {{static_cast<std::uint8_t>(large ? 0x0B : 0x06), 63,
                                        static_cast<std::uint32_t>(sectors - 63)}});
     sim::Machine::Format(*made, 63, sectors - 63, large ? 32 : 16);
     testing_cards::PutFilesAt(*made, 63, files);
-    Insert(made);
+    return made;
+  }
+  // Byte for byte the same card, in a reader with this device number.
+  std::shared_ptr<sim::Card> CopyOf(const sim::Card& original, std::uint32_t deviceNumber) {
+    auto copy = machine.NewCard(original.sizeBytes, deviceNumber);
+    sim::Run("cp --sparse=always '" + original.imagePath + "' '" + copy->imagePath + "'");
+    return copy;
   }
   // A card as New Install leaves it with two partitions; the large one
   // first when asked. The boot file on the small one, files on the large.
@@ -673,8 +683,12 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
 }
 
 // Two cards of the same size and the same table in one reader: at a pause of
-// any command that writes, the user puts the other card in. The command ends
-// with 2054; nothing more reaches the first card, and nothing the other.
+// any command that writes, the user puts the other card in, made the same
+// way or a byte-for-byte copy. The command ends with 2054; nothing more
+// reaches the first card, and nothing the other, nor a copy of the card in a
+// second reader. Across a format only the reader's count of media changes
+// tells the cards apart, or, where the reader does not count, the program's
+// mark outside the partitions.
 TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
   enum class At { Box, Dialog, Reinsert, Format };
   struct Step {
@@ -689,8 +703,13 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
     std::vector<Step> steps;
     bool largeFirst = false;
     int comboEntry = 0;  // E:, or the card's second letter
+    bool onePartition = false;  // a card of one FAT16 partition at sector 63, not two
+    bool copy = false;          // the other card is an exact copy
+    bool uncounted = false;     // the reader counts no media changes
+    std::size_t firstPause = 0;  // before it, nothing can tell an exact copy from the card
   };
   const Step instset{At::Dialog, "INSTSET"};
+  const std::vector<Step> onePartitionInstall = {instset, {At::Box, kNeedFormat}, {At::Box, kQuick}, {At::Format}};
   const Command commands[] = {
       {IDC_FORMAT, false, {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdNo, false}, {At::Box, kQuick}},
        false, 1},
@@ -704,18 +723,34 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       {IDC_VERSION_UP, true, {{At::Dialog, "INSTSET2"}, {At::Reinsert}, {At::Reinsert}}, true},
       {IDC_COPY_IMAGES, false, {{At::Dialog, "TODIR"}}},
       {IDC_COPY_IMAGES, true, {{At::Dialog, "TODIR"}, {At::Reinsert}}},
+      {IDC_FORMAT, false, {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdYes, false}, {At::Box, kQuick}},
+       false, 0, true, true},
+      {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true},
+      {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true, false, true},
+      {IDC_NEW_INSTALL, false, {instset, {At::Box, kOneTwo}, {At::Reinsert}}, false, 0, false, true, true, 2},
   };
   const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
   for (const Command& command : commands) {
-    for (std::size_t pause = 0; pause < command.steps.size(); ++pause) {
+    for (std::size_t pause = command.firstPause; pause < command.steps.size(); ++pause) {
       SCOPED_TRACE(std::to_string(command.id) + (command.win7 ? " win7" : " win10") + ", pause " +
                    std::to_string(pause));
       Pc pc(command.win7 ? sim::Windows::Win7 : sim::Windows::Win10);
-      pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      const auto make = [&] {
+        auto made = command.onePartition ? pc.MakeOnePartitionCard(k64MbCard, files)
+                                         : pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+        made->faults.uncountedMedia = command.uncounted;
+        return made;
+      };
+      pc.Insert(make());
+      pc.machine.AddReader('G');
+      std::shared_ptr<sim::Card> second = pc.CopyOf(*pc.card, 3);
+      pc.machine.Insert('G', second);
+      pc.machine.Tick();
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
-      // The other card: the same table and files, formatted apart.
-      std::shared_ptr<sim::Card> other = pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      // The other card: the same table and files, formatted apart, or a copy.
+      std::shared_ptr<sim::Card> other = command.copy ? pc.CopyOf(*pc.card, 2) : make();
       const std::size_t otherBefore = testing_cards::Fingerprint(*other);
+      const std::size_t secondBefore = testing_cards::Fingerprint(*second);
       std::size_t chosenAtPause = 0;
       const std::function<void()> exchange = [&pc, &other, &chosenAtPause] {
         chosenAtPause = testing_cards::Fingerprint(*pc.card);
@@ -728,9 +763,11 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
         if (step.at == At::Box) pc.machine.ExpectBox("Confirm", step.text, step.answer, user);
         if (step.at == At::Format && user) pc.machine.afterFormat = user;
         if (step.at == At::Dialog) {
-          pc.Dialog(step.text, [user](sim::SimDialog& dialog) {
+          pc.Dialog(step.text, [user, &command](sim::SimDialog& dialog) {
             if (dialog.Exists(IDC_DESTINATION)) dialog.Type(IDC_DESTINATION, "C:\\Images");
-            if (dialog.Exists(IDC_TWO_PARTITIONS)) dialog.Click(IDC_TWO_PARTITIONS);
+            if (dialog.Exists(IDC_TWO_PARTITIONS)) {
+              dialog.Click(command.onePartition ? IDC_ONE_PARTITION : IDC_TWO_PARTITIONS);
+            }
             if (user) user();
             dialog.Click(1);
           });
@@ -746,6 +783,12 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       host::SendCommand(command.id);
       EXPECT_EQ(testing_cards::Fingerprint(*other), otherBefore);
       EXPECT_EQ(testing_cards::Fingerprint(*pc.card), chosenAtPause);
+      EXPECT_EQ(testing_cards::Fingerprint(*second), secondBefore);
+      for (const std::string& open : pc.machine.LogMatching("open ")) {
+        const bool secondReader = open.find("G:") != std::string::npos || open.find("H:") != std::string::npos ||
+                                  open.find("PHYSICALDRIVE3") != std::string::npos;
+        EXPECT_FALSE(secondReader && open.find("w]") != std::string::npos) << open;
+      }
       EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }
   }

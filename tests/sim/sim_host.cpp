@@ -177,6 +177,7 @@ std::string AccessName(std::uint32_t access) {
   std::string name;
   if ((access & host::kGenericRead) != 0) name += "r";
   if ((access & host::kGenericWrite) != 0) name += "w";
+  if ((access & host::kFileReadAttributes) != 0) name += "a";
   return "[" + (name.empty() ? std::string("0") : name) + "]";
 }
 
@@ -324,6 +325,7 @@ std::shared_ptr<Card> Machine::NewCard(std::uint64_t sizeBytes, std::uint32_t de
 void Machine::Insert(char letter, std::shared_ptr<Card> card) {
   Reader& reader = readers_[letter];
   reader.insertion = Insertion{};  // a card put in takes the place of any there
+  ++reader.mediaChanges;
   Insertion insertion;
   insertion.card = std::move(card);
   insertion.generation = nextGeneration_++;
@@ -824,11 +826,11 @@ void Machine::CloseHandle(host::Handle handle) {
   }
   if (it->second.fd >= 0) ::close(it->second.fd);
   handles_.erase(it);
-  // A lock and a dismount end with the handle that made them.
+  // A lock ends with the handle that made it.
   for (auto& [letter, reader] : readers_) {
     for (const Volume& volume : reader.insertion.volumes) {
+      if (volume.lockedBy == handle) Record(std::string("unlock ") + volume.letter);
       if (volume.lockedBy == handle) volume.lockedBy = 0;
-      if (volume.dismountedBy == handle) volume.dismountedBy = 0;
     }
   }
 }
@@ -888,7 +890,9 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   if (write && (faults.locked || faults.writeFails)) return false;
   const Volume* volume = VolumeOf(*open);
   const std::uint64_t base = volume ? volume->offset : 0;
-  const std::uint64_t limit = volume ? volume->length : insertion->card->sizeBytes;
+  // The file system keeps a volume handle off the volume's last sectors.
+  const std::uint64_t kept = volume && !open->extendedDasd ? std::min<std::uint64_t>(volume->length, 8 * kSector) : 0;
+  const std::uint64_t limit = (volume ? volume->length : insertion->card->sizeBytes) - kept;
   if (write && !WriteAllowed(*insertion, *open, volume ? offset : base + offset, size)) {
     Record("write refused");
     return false;  // ERROR_ACCESS_DENIED
@@ -1077,10 +1081,32 @@ bool Machine::LockVolume(host::Handle volume) {
 bool Machine::DismountVolume(host::Handle volume) {
   Count("FSCTL_DISMOUNT_VOLUME");
   OpenHandle* open = Find(volume);
-  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
-  if (mounted == nullptr) return false;
-  mounted->dismountedBy = volume;
+  return open != nullptr && VolumeOf(*open) != nullptr;
+}
+
+bool Machine::AllowExtendedDasdIo(host::Handle volume) {
+  OpenHandle* open = Find(volume);
+  if (open == nullptr || VolumeOf(*open) == nullptr) return false;
+  open->extendedDasd = true;
   return true;
+}
+
+// IOCTL_STORAGE_CHECK_VERIFY2: the count of the reader that holds the card.
+bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
+  OpenHandle* open = Find(drive);
+  if (open == nullptr || open->device != Device::Physical || LiveInsertion(*open) == nullptr) return false;
+  for (const auto& [letter, reader] : readers_) {
+    if (reader.insertion.generation == open->generation) {
+      count = reader.insertion.card->faults.uncountedMedia ? 0 : reader.mediaChanges;
+    }
+  }
+  return true;
+}
+
+bool Machine::UpdateDiskProperties(host::Handle drive) {
+  Record("update properties");
+  OpenHandle* open = Find(drive);
+  return open != nullptr && open->device == Device::Physical && LiveInsertion(*open) != nullptr;
 }
 
 std::string Machine::GetComputerName() { return "CAMERA-PC"; }

@@ -52,6 +52,7 @@ struct CardFaults {
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
+  bool uncountedMedia = false;      // the reader's count of media changes never moves
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed.
   std::string damagedFile;
@@ -314,6 +315,9 @@ class Machine {
   bool QueryLength(host::Handle handle, std::uint64_t& length);
   bool LockVolume(host::Handle volume);
   bool DismountVolume(host::Handle volume);
+  bool QueryMediaChangeCount(host::Handle drive, std::uint32_t& count);
+  bool UpdateDiskProperties(host::Handle drive);
+  bool AllowExtendedDasdIo(host::Handle volume);
   std::string GetComputerName();
   bool QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info);
   bool QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers);
@@ -329,10 +333,10 @@ class Machine {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::uint32_t partitionNumber = 0;
-    // The handles that locked or dismounted it, while they are open.
+    // The handle that locked it, while it is open. Dismounted without the
+    // lock, it "may be remounted by any process at any time": at once, here.
     mutable host::Handle lockedBy = 0;
-    mutable host::Handle dismountedBy = 0;
-    bool Free() const { return lockedBy == 0 && dismountedBy == 0; }
+    bool Free() const { return lockedBy == 0; }
   };
   struct Insertion {
     std::shared_ptr<Card> card;
@@ -344,6 +348,7 @@ class Machine {
   };
   struct Reader {
     Insertion insertion;  // card is null when the slot is empty
+    std::uint32_t mediaChanges = 0;  // as its driver counts them: one at every insertion
   };
   enum class Device { Volume, Physical, SystemVolume, SystemDisk, PcFile, CardFile };
   struct OpenHandle {
@@ -354,6 +359,7 @@ class Machine {
     std::string name;        // a card file's path in its volume ("LYRE/LYRE.CFG")
     std::shared_ptr<Card> card;
     bool write = false;
+    bool extendedDasd = false;  // a volume handle that may reach the volume's last sectors
     int fd = -1;
   };
 
