@@ -107,6 +107,7 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
     const Bytes boot = pc.BootSector();
     EXPECT_EQ(FatName(boot, std::string(c.fileSystem) == "FAT32   "), c.fileSystem);
     EXPECT_EQ(testing_cards::Le32(boot, 28), kStart) << "hidden sectors are the partition's start";
+    EXPECT_EQ(pc.card->Sector(1), Bytes(512, 0)) << "the program's mark goes where it came";
     EXPECT_EQ(pc.machine.OpenHandles(), 0u);
   }
 }

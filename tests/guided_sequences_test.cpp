@@ -260,9 +260,11 @@ TEST_P(BothWindows, NewInstallOnePartitionOnCardsWithOneAndWithTwoPartitions) {
     }
     pc.Answer(kQuick, host::kIdNo);
     pc.Notice("Finish", kInstalled);
+    const Bytes gap = pc.card->Sector(1);  // where the program's mark goes, and goes away again
     host::SendCommand(IDC_NEW_INSTALL);
 
     const sim::Card& card = *pc.card;
+    EXPECT_EQ(card.Sector(1), gap);
     const std::uint64_t start = hadTwo ? kSingleStart : 63;
     EXPECT_EQ(testing_cards::SfdiskEntries(card), std::vector<std::string>{Entry(start, k2GbCard - start, "6")});
     EXPECT_TRUE(HasBootMark(card, start));

@@ -158,6 +158,7 @@ Sector NewMarkContent() {
 }
 
 // True when no mark is out, or the card holds it; it is put back then.
+// Until it is found, it stays out.
 bool MarkHeld() {
   if (!gMark) return true;
   UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(gMark->deviceNumber), Access::ReadWrite);
@@ -299,10 +300,11 @@ void RememberPartition(const std::string& root) {
   for (const CardVolume& volume : CardVolumes()) {
     if (volume.placed && !root.empty() && volume.letter == root[0]) start = volume.startSector;
   }
-  const bool marked = MarkHeld();
+  // A mark not found stays out, and fails every later check.
+  MarkHeld();
   const CardPicture now = TakePicture(gPicture.deviceNumber);
   // Anything else changed: another card is in the reader now.
-  if (start && marked && SameButPartition(now, gPicture, *start)) {
+  if (start && SameButPartition(now, gPicture, *start)) {
     gPicture = now;
   } else {
     gPicture.taken = false;
