@@ -419,6 +419,18 @@ std::string Machine::MtoolsImage(char letter) const {
   return Quote(insertion->card->imagePath + "@@" + std::to_string(VolumeAt(letter)->offset));
 }
 
+// The byte at 37, or at 65 on FAT32 (no 16-bit FAT size at 22).
+void Machine::MarkInUse(char letter, bool inUse) const {
+  const Volume* volume = VolumeAt(letter);
+  if (volume == nullptr) return;
+  const Card& card = *InsertionAt(letter)->card;
+  std::vector<std::uint8_t> boot = card.Read(volume->offset, kSector);
+  if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return;
+  std::uint8_t& flags = boot[GetLe16(boot.data() + 22) == 0 ? 65 : 37];
+  flags = static_cast<std::uint8_t>(inUse ? flags | 1 : flags & ~1);
+  card.Write(volume->offset, boot);
+}
+
 bool Machine::CardFileExists(char letter, const std::string& name) const {
   const std::string image = MtoolsImage(letter);
   if (image.empty()) return false;
@@ -1128,7 +1140,9 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   if (open == nullptr) return false;
   Record("flush " + std::string(1, open->letter));
   flushed_ = true;
-  return open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+  const bool flushed = open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+  if (flushed) MarkInUse(open->letter, false);
+  return flushed;
 }
 
 unsigned Machine::GetDriveType(const char* root) {

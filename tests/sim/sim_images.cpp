@@ -267,6 +267,7 @@ int Machine::CopyFromCard(const ShellCall& call, bool& aborted) {
       bool removed = false;
       RunQuietly(std::string(isFolder ? "mdeltree" : "mdel") + " -i " + image + " " + Quote(entry), removed);
       if (!removed) return kPathNotFound;
+      MarkInUse(call.from[0], true);
     }
   }
   fs::remove_all(staging, error);

@@ -344,6 +344,7 @@ int Machine::CopyToCard(const std::string& from, char letter, const std::string&
   if (!Succeeds("mcopy " + recursive + "-o -i " + image + " " + Quote(local) + " " + Quote(target))) {
     return kPathNotFound;
   }
+  MarkInUse(letter, true);
   // A reader that loses the data of one file written through it, silently.
   const std::string& damaged = insertion->card->faults.damagedFile;
   const std::string copied = intoFolder ? target + fs::path(local).filename().string() : target;
@@ -366,6 +367,7 @@ int Machine::MoveOnCard(char letter, const std::string& from, const std::string&
   if (insertion->card->faults.locked) return kWriteProtect;
   const std::string image = MtoolsImage(letter);
   if (!Succeeds("mdir -i " + image + " " + Quote(MtoolsPath(from)))) return kFileNotFound;
+  MarkInUse(letter, true);
   return Succeeds("mmove -o -i " + image + " " + Quote(MtoolsPath(from)) + " " + Quote(MtoolsPath(to)))
              ? 0
              : kPathNotFound;
