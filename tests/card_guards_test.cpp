@@ -270,6 +270,7 @@ TEST(WritesToTheCard, AnEncryptedOrABusyCardIsRefused) {
   }
 }
 
+// The system is told of a new table while the volumes are still locked.
 TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
   for (const Command& command : WritingCommands()) {
     if (command.id == IDC_FORMAT) continue;
@@ -278,7 +279,8 @@ TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
     pc.machine.ExpectBox("Confirm", command.question, command.answer);
     command.expectRest(pc.machine);
     host::SendCommand(command.id);
-    EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "eject", "box Re-insert"}));
+    EXPECT_TRUE(InOrder(pc.machine, {"lock", "write", "update properties", "unlock", "flush E", "eject",
+                                     "box Re-insert"}));
   }
 }
 

@@ -203,11 +203,11 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
   }
 }
 
-// A full format writes zeros over the whole data area, a quick one over the
-// root folder's cluster only; both tell their progress up to 100 %. On a
-// small volume, with clusters of one sector.
+// A full format writes zeros over the whole data area, to the volume's last
+// sector, a quick one over the root folder's cluster only; both tell their
+// progress up to 100 %. On a small volume, with clusters of one sector.
 TEST(Format, AFullFormatClearsTheDataArea) {
-  constexpr std::uint32_t kSectors = 90000;
+  constexpr std::uint32_t kSectors = 48 * kMbSectors;
   for (const bool full : {false, true}) {
     SCOPED_TRACE(full ? "full" : "quick");
     Pc pc(48);
@@ -221,7 +221,7 @@ TEST(Format, AFullFormatClearsTheDataArea) {
     std::vector<int> shown;
     {
       disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);
-      ASSERT_TRUE(host::LockVolume(volume.Get()));
+      ASSERT_TRUE(install::PrepareVolumeForFormat(volume.Get()));
       EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
     }
     EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));

@@ -901,6 +901,7 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   const CardFaults& faults = insertion->card->faults;
   if (write && (faults.locked || faults.writeFails)) return false;
   const Volume* volume = VolumeOf(*open);
+  if (write && faults.firstSectorGuarded && volume == nullptr && offset < kSector) return false;
   const std::uint64_t base = volume ? volume->offset : 0;
   // The file system keeps a volume handle off the volume's last sectors.
   const std::uint64_t kept = volume && !open->extendedDasd ? std::min<std::uint64_t>(volume->length, 8 * kSector) : 0;

@@ -53,6 +53,7 @@ struct CardFaults {
   bool dropsWrites = false;        // writes report success and change nothing
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
   bool uncountedMedia = false;      // the reader's count of media changes never moves
+  bool firstSectorGuarded = false;  // security software refuses writes to the disk's sector 0
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed.
   std::string damagedFile;
