@@ -203,9 +203,9 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
   }
 }
 
-// A full format writes zeros over the whole data area, to the volume's last
-// sector, a quick one over the root folder's cluster only; both tell their
-// progress up to 100 %. On a small volume, with clusters of one sector.
+// A full format writes zeros over the whole data area, a quick one over the
+// root folder's cluster only; both tell their progress up to 100 %. On a
+// small volume, with clusters of one sector.
 TEST(Format, AFullFormatClearsTheDataArea) {
   constexpr std::uint32_t kSectors = 48 * kMbSectors;
   for (const bool full : {false, true}) {

@@ -842,7 +842,7 @@ void Machine::CloseHandle(host::Handle handle) {
   for (auto& [letter, reader] : readers_) {
     for (const Volume& volume : reader.insertion.volumes) {
       if (volume.lockedBy == handle) Record(std::string("unlock ") + volume.letter);
-      if (volume.lockedBy == handle) volume.lockedBy = 0;
+      volume.lockedBy = volume.lockedBy == handle ? 0 : volume.lockedBy;
     }
   }
 }
@@ -1107,13 +1107,11 @@ bool Machine::AllowExtendedDasdIo(host::Handle volume) {
 // IOCTL_STORAGE_CHECK_VERIFY2: the count of the reader that holds the card.
 bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
   OpenHandle* open = Find(drive);
-  if (open == nullptr || open->device != Device::Physical || LiveInsertion(*open) == nullptr) return false;
+  const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
   for (const auto& [letter, reader] : readers_) {
-    if (reader.insertion.generation == open->generation) {
-      count = reader.insertion.card->faults.uncountedMedia ? 0 : reader.mediaChanges;
-    }
+    if (&reader.insertion == insertion) count = insertion->card->faults.uncountedMedia ? 0 : reader.mediaChanges;
   }
-  return true;
+  return insertion != nullptr;
 }
 
 bool Machine::UpdateDiskProperties(host::Handle drive) {

@@ -385,9 +385,8 @@ class Machine {
   bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t& transferred, bool write);
   std::string MtoolsImage(char letter) const;
-  // Windows' FAT driver marks the volume in use in its boot sector while
-  // files are copied to it or moved on it, and clean once they have
-  // reached the card.
+  // Windows' FAT driver marks a volume in use in its boot sector while files
+  // are copied or moved there, and clean once they are flushed to the card.
   void MarkInUse(char letter, bool inUse) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
