@@ -75,10 +75,15 @@ std::optional<Sector> ReadIdentity(host::Handle drive, std::uint64_t sectorNumbe
   return VolumeIdentity(sector);
 }
 
+// A driver may answer the first query after a change of medium with that
+// news alone (STATUS_VERIFY_REQUIRED); the count comes with the next.
 std::optional<std::uint32_t> MediaChanges(std::uint32_t deviceNumber) {
   UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(deviceNumber), Access::Attributes);
   std::uint32_t count = 0;
-  if (!drive.Valid() || !host::QueryMediaChangeCount(drive.Get(), count)) return std::nullopt;
+  if (!drive.Valid() || (!host::QueryMediaChangeCount(drive.Get(), count) &&
+                         !host::QueryMediaChangeCount(drive.Get(), count))) {
+    return std::nullopt;
+  }
   return count;
 }
 

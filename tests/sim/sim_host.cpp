@@ -1108,6 +1108,7 @@ bool Machine::AllowExtendedDasdIo(host::Handle volume) {
 bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
   OpenHandle* open = Find(drive);
   const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
+  if (insertion != nullptr && !std::exchange(insertion->changeReported, true)) return false;
   for (const auto& [letter, reader] : readers_) {
     if (&reader.insertion == insertion) count = insertion->card->faults.uncountedMedia ? 0 : reader.mediaChanges;
   }

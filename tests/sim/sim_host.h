@@ -346,6 +346,7 @@ class Machine {
     std::vector<LayoutEntry> layout;
     bool gpt = false;
     bool ejected = false;
+    mutable bool changeReported = false;  // the media change count's first query reports the change alone
   };
   struct Reader {
     Insertion insertion;  // card is null when the slot is empty
