@@ -27,6 +27,8 @@ constexpr std::size_t kFat32DirtyFlag = 65;
 // may be exchanged unseen: a fixed text and a nonce of its own.
 constexpr char kMarkText[] = "VORN Installer: this card is in use. The sector is put back as it was.";
 constexpr std::size_t kMarkNonceOffset = 128;
+static_assert(sizeof kMarkText <= kMarkNonceOffset, "the text ends before the nonce");
+constexpr std::uint64_t kNonceMixer = 0x9E3779B97F4A7C15u;  // spreads the clock's bits over all 64
 constexpr char kGptSignature[] = "EFI PART";
 // Sectors tried for the mark that hold a GUID header.
 constexpr int kMarkTries = 8;
@@ -152,7 +154,7 @@ std::optional<std::uint64_t> FreeSector(host::Handle drive) {
 // Fresh for every mark: no two cards of a run, nor two runs, share one.
 Sector NewMarkContent() {
   static std::uint64_t marks = 0;
-  const std::uint64_t nonce = host::GetSystemTimeAsFileTime() * 0x9E3779B97F4A7C15u ^ ++marks ^
+  const std::uint64_t nonce = host::GetSystemTimeAsFileTime() * kNonceMixer ^ ++marks ^
                               reinterpret_cast<std::uintptr_t>(&marks);
   Sector content{};
   std::copy(std::begin(kMarkText), std::end(kMarkText), content.begin());
@@ -171,8 +173,9 @@ bool MarkHeld() {
   if (!drive.Valid() || !ReadSectorAt(drive.Get(), gMark->sector, sector) || sector != gMark->content) {
     return false;
   }
-  // A card that fails this write fails the program's next one too, which
-  // says so; the sector is outside every partition.
+  // Should this write fail, the mark stays in a sector outside every
+  // partition; a card that fails it fails the program's next write too,
+  // which is reported.
   WriteSectorAt(drive.Get(), gMark->sector, gMark->original);
   gMark.reset();
   return true;
