@@ -270,8 +270,7 @@ TEST(WritesToTheCard, AnEncryptedOrABusyCardIsRefused) {
   }
 }
 
-// The system is told of a new table while the volumes are still locked.
-TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
+TEST(Flush, TheSystemLearnsOfTheNewTableUnderTheLocksAndTheVolumeIsFlushedBeforeTheEject) {
   for (const Command& command : WritingCommands()) {
     if (command.id == IDC_FORMAT) continue;
     SCOPED_TRACE(command.name);

