@@ -270,7 +270,7 @@ TEST(WritesToTheCard, AnEncryptedOrABusyCardIsRefused) {
   }
 }
 
-TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
+TEST(Flush, TheSystemLearnsOfTheNewTableUnderTheLocksAndTheVolumeIsFlushedBeforeTheEject) {
   for (const Command& command : WritingCommands()) {
     if (command.id == IDC_FORMAT) continue;
     SCOPED_TRACE(command.name);
@@ -278,7 +278,8 @@ TEST(Flush, TheVolumeIsFlushedBeforeEveryEject) {
     pc.machine.ExpectBox("Confirm", command.question, command.answer);
     command.expectRest(pc.machine);
     host::SendCommand(command.id);
-    EXPECT_TRUE(InOrder(pc.machine, {"write", "flush E", "eject", "box Re-insert"}));
+    EXPECT_TRUE(InOrder(pc.machine, {"lock", "write", "update properties", "unlock", "flush E", "eject",
+                                     "box Re-insert"}));
   }
 }
 
@@ -318,16 +319,16 @@ TEST(DeviceAccess, EachUseOpensItsDeviceAsTheDeviceTableSays) {
   const Case cases[] = {
       {"scan", [](sim::Machine&) { host::SendCommand(IDC_SCAN); }, {volume + "[r]", second + "[r]"}},
       {"inspection", [](sim::Machine&) { host::SendCommand(IDC_INSPECT); },
-       {volume + "[rw]", drive + "[r]", system}},
+       {volume + "[rw]", drive + "[a]", drive + "[r]", system}},
       {"boot mark", [](sim::Machine&) { host::SendCommand(IDC_MAKE_BOOTABLE); },
-       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", drive + "[r]"}},
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", drive + "[a]", drive + "[r]"}},
       {"swap, its volumes locked",
        [](sim::Machine& m) {
          m.ExpectBox("Confirm", "Sure?", host::kIdYes);
          m.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk);
          host::SendCommand(IDC_SWAP_PARTITIONS);
        },
-       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", second + "[rw]", drive + "[r]",
+       {fixed, volume + "[0]", second + "[0]", volume + "[rw]", second + "[rw]", drive + "[a]", drive + "[r]",
         drive + "[rw]", system}},
   };
   for (const Case& c : cases) {

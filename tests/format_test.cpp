@@ -107,6 +107,7 @@ TEST(Format, TheFirstPartitionSizeAndTheAnswersMakeTheCommandLine) {
     const Bytes boot = pc.BootSector();
     EXPECT_EQ(FatName(boot, std::string(c.fileSystem) == "FAT32   "), c.fileSystem);
     EXPECT_EQ(testing_cards::Le32(boot, 28), kStart) << "hidden sectors are the partition's start";
+    EXPECT_EQ(pc.card->Sector(1), Bytes(512, 0)) << "the program's mark goes where it came";
     EXPECT_EQ(pc.machine.OpenHandles(), 0u);
   }
 }
@@ -206,7 +207,7 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
 // root folder's cluster only; both tell their progress up to 100 %. On a
 // small volume, with clusters of one sector.
 TEST(Format, AFullFormatClearsTheDataArea) {
-  constexpr std::uint32_t kSectors = 90000;
+  constexpr std::uint32_t kSectors = 48 * kMbSectors;
   for (const bool full : {false, true}) {
     SCOPED_TRACE(full ? "full" : "quick");
     Pc pc(48);
@@ -220,7 +221,7 @@ TEST(Format, AFullFormatClearsTheDataArea) {
     std::vector<int> shown;
     {
       disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);
-      ASSERT_TRUE(host::LockVolume(volume.Get()));
+      ASSERT_TRUE(install::PrepareVolumeForFormat(volume.Get()));
       EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
     }
     EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));

@@ -115,6 +115,12 @@ struct Pc {
     testing_cards::PutFilesAt(*made, 63, files);
     Insert(made);
   }
+  // Byte for byte the same card, in a reader with this device number.
+  std::shared_ptr<sim::Card> CopyOf(const sim::Card& original, std::uint32_t deviceNumber) {
+    auto copy = machine.NewCard(original.sizeBytes, deviceNumber);
+    sim::Run("cp --sparse=always '" + original.imagePath + "' '" + copy->imagePath + "'");
+    return copy;
+  }
   // A card as New Install leaves it with two partitions; the large one
   // first when asked. The boot file on the small one, files on the large.
   void InsertTwoPartitionCard(std::uint64_t sectors, bool largeFirst, bool bootFile,
@@ -673,8 +679,9 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
 }
 
 // Two cards of the same size and the same table in one reader: at a pause of
-// any command that writes, the user puts the other card in. The command ends
-// with 2054; nothing more reaches the first card, and nothing the other.
+// any command that writes, the user puts the other card in (or an exact copy,
+// told only by the reader's count or the program's mark). The command ends
+// with 2054; nothing more reaches either card, nor a copy in a second reader.
 TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
   enum class At { Box, Dialog, Reinsert, Format };
   struct Step {
@@ -689,8 +696,12 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
     std::vector<Step> steps;
     bool largeFirst = false;
     int comboEntry = 0;  // E:, or the card's second letter
+    bool onePartition = false;  // one FAT16 partition at sector 63; the other card a copy
+    bool uncounted = false;      // the reader counts no media changes; the other card a copy
+    std::size_t firstPause = 0;  // before it, nothing can tell such a copy from the card
   };
   const Step instset{At::Dialog, "INSTSET"};
+  const std::vector<Step> onePartitionInstall = {instset, {At::Box, kNeedFormat}, {At::Box, kQuick}, {At::Format}};
   const Command commands[] = {
       {IDC_FORMAT, false, {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdNo, false}, {At::Box, kQuick}},
        false, 1},
@@ -704,17 +715,30 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       {IDC_VERSION_UP, true, {{At::Dialog, "INSTSET2"}, {At::Reinsert}, {At::Reinsert}}, true},
       {IDC_COPY_IMAGES, false, {{At::Dialog, "TODIR"}}},
       {IDC_COPY_IMAGES, true, {{At::Dialog, "TODIR"}, {At::Reinsert}}},
+      {IDC_FORMAT, false, {{At::Box, "Format FAT(YES) or FAT32(NO) ?", host::kIdYes, false}, {At::Box, kQuick}},
+       false, 0, true},
+      {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true},
+      {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true, true, 3},
+      {IDC_NEW_INSTALL, false, {instset, {At::Box, kOneTwo}, {At::Reinsert}}, false, 0, false, true, 2},
   };
   const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
   for (const Command& command : commands) {
-    for (std::size_t pause = 0; pause < command.steps.size(); ++pause) {
+    for (std::size_t pause = command.firstPause; pause < command.steps.size(); ++pause) {
       SCOPED_TRACE(std::to_string(command.id) + (command.win7 ? " win7" : " win10") + ", pause " +
                    std::to_string(pause));
       Pc pc(command.win7 ? sim::Windows::Win7 : sim::Windows::Win10);
-      pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      if (command.onePartition) pc.InsertOnePartitionCard(k64MbCard, files);
+      if (!command.onePartition) pc.InsertTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      pc.card->faults.uncountedMedia = command.uncounted;
+      pc.machine.AddReader('G');
+      pc.machine.Insert('G', pc.CopyOf(*pc.card, 3));
+      pc.machine.Tick();  // the card identified again, as its reader now answers
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
-      // The other card: the same table and files, formatted apart.
-      std::shared_ptr<sim::Card> other = pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      // The other card: the same table and files, formatted apart, or a copy.
+      std::shared_ptr<sim::Card> other = command.onePartition || command.uncounted
+                                             ? pc.CopyOf(*pc.card, 2)
+                                             : pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
+      other->faults.uncountedMedia = command.uncounted;
       const std::size_t otherBefore = testing_cards::Fingerprint(*other);
       std::size_t chosenAtPause = 0;
       const std::function<void()> exchange = [&pc, &other, &chosenAtPause] {
@@ -728,9 +752,10 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
         if (step.at == At::Box) pc.machine.ExpectBox("Confirm", step.text, step.answer, user);
         if (step.at == At::Format && user) pc.machine.afterFormat = user;
         if (step.at == At::Dialog) {
-          pc.Dialog(step.text, [user](sim::SimDialog& dialog) {
+          const int layout = command.onePartition ? IDC_ONE_PARTITION : IDC_TWO_PARTITIONS;
+          pc.Dialog(step.text, [user, layout](sim::SimDialog& dialog) {
             if (dialog.Exists(IDC_DESTINATION)) dialog.Type(IDC_DESTINATION, "C:\\Images");
-            if (dialog.Exists(IDC_TWO_PARTITIONS)) dialog.Click(IDC_TWO_PARTITIONS);
+            if (dialog.Exists(layout)) dialog.Click(layout);
             if (user) user();
             dialog.Click(1);
           });
@@ -746,6 +771,10 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       host::SendCommand(command.id);
       EXPECT_EQ(testing_cards::Fingerprint(*other), otherBefore);
       EXPECT_EQ(testing_cards::Fingerprint(*pc.card), chosenAtPause);
+      for (const std::string& open : pc.machine.LogMatching("open \\\\.\\")) {  // "open \\.\G: [rw]"
+        const bool second = open[9] == 'G' || open[9] == 'H' || open.find("DRIVE3") != std::string::npos;
+        EXPECT_FALSE(second && open.find("w]") != std::string::npos) << open;
+      }
       EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }
   }

@@ -149,9 +149,9 @@ struct Pc {
       const std::uint32_t small = firstPartitionMb * 2048;
       const std::uint32_t second = 1 + small;
       const std::uint32_t large = 64 * 2048 - second - 1;
-      testing_cards::WriteTable(*card, {{1, 1, small}, {0x0B, second, large}});
+      testing_cards::WriteTable(*card, {{1, 1, small}, {6, second, large}});
       sim::Machine::Format(*card, 1, small, 12);
-      sim::Machine::Format(*card, second, large, 32);
+      sim::Machine::Format(*card, second, large, 16);
       dataStart = firstPartitionMb < 10 ? second : 1;
     }
     testing_cards::PutFilesAt(*card, dataStart,
@@ -290,11 +290,13 @@ TEST_P(TransferBothWindows, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
     std::uint32_t firstMb;  // 0: one partition
     End end;
     bool swaps;
+    bool move = false;  // the card's volume is in use for Windows until it is flushed
   };
   const Case cases[] = {
       {"one partition", 0, End::Done, false},
       {"first partition of 10 MB", 10, End::Done, false},
       {"first partition of 9 MB", 9, End::Done, true},
+      {"first partition of 9 MB, folders moved", 9, End::Done, true, true},
       {"no image folder", 9, End::NoImageFolder, true},
       {"copy fails", 9, End::CopyFails, true},
       {"copy cancelled at the shell's question", 9, End::Cancelled, true},
@@ -317,7 +319,7 @@ TEST_P(TransferBothWindows, TheBootPartitionIsSwappedAwayAndAlwaysBack) {
       common::gModuleDirectory = Win7() ? "E:\\VORN\\" : "F:\\VORN\\";
       pc.machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
     } else {
-      pc.Destination("C:\\Images");
+      pc.Destination("C:\\Images", c.move);
     }
     if (swaps) pc.RemoveAndReinsert();
     if (c.end == End::NoImageFolder) pc.machine.ExpectBox("Error", kNoImageFolder, host::kIdOk);

@@ -175,11 +175,12 @@ TEST(PartitionCreate, LayoutsThatDoNotFitTheCardAreRefused) {
 
 // A card without a table is one volume over its first sector, locked for
 // the write; a GPT card is reported as one, has no MBR partition, and loses
-// both of its headers to the new table, so that no tool reads the old one.
+// both of its headers to the new table, so that no tool reads the old one,
+// but keeps them when the new table cannot be written.
 TEST(PartitionCreate, ACardWithoutATableOrWithAGptOneTakesANewTable) {
   constexpr std::uint64_t kSectors = 65536;
-  for (const bool gpt : {false, true}) {
-    SCOPED_TRACE(gpt ? "GPT" : "no table");
+  for (const auto& [gpt, guarded] : {std::pair{false, false}, std::pair{true, false}, std::pair{true, true}}) {
+    SCOPED_TRACE(std::string(gpt ? "GPT" : "no table") + (guarded ? ", MBR write refused" : ""));
     sim::Machine machine;
     testing_cards::SetUpPc(machine);
     std::shared_ptr<sim::Card> card = machine.NewCard(kSectors * 512, 2);
@@ -196,8 +197,16 @@ TEST(PartitionCreate, ACardWithoutATableOrWithAGptOneTakesANewTable) {
               gpt ? "Total capacity : 32 MB\nPartition table : GPT (no MBR partition)\n" : "Total capacity : 32 MB\n");
     EXPECT_EQ(common::gCardState.partitionCount, 0);
     machine.ExpectBox("Confirm", kOneOrTwo, host::kIdYes);
-    machine.ExpectBox("Re-insert", "Remove and re-insert SD Card!", host::kIdOk, [&machine] { machine.Reinsert('E'); });
+    card->faults.firstSectorGuarded = guarded;
+    const Bytes header = card->Sector(1);
+    const Bytes backup = card->Sector(kSectors - 1);
+    machine.ExpectBox(guarded ? "Error" : "Re-insert", guarded ? "Cannot write boot sector!" : "Remove and re-insert SD Card!",
+                      host::kIdOk, [&machine, guarded = guarded] { if (!guarded) machine.Reinsert('E'); });
     host::SendCommand(IDC_CREATE_PARTITION);
+    if (guarded) {
+      EXPECT_TRUE(card->Sector(1) == header && card->Sector(kSectors - 1) == backup);
+      continue;
+    }
     EXPECT_EQ(SfdiskEntries(*card), std::vector<std::string>{"start=249,size=65287,type=6"});
     EXPECT_EQ(card->Sector(1), Bytes(512, 0));
     EXPECT_EQ(card->Sector(kSectors - 1), Bytes(512, 0));

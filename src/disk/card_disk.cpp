@@ -1,5 +1,8 @@
 #include "disk/card_disk.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "common/card_state.h"
 #include "common/catalogue.h"
 #include "disk/partition_table.h"
@@ -14,11 +17,29 @@ namespace {
 constexpr char kFirstLetter = 'D';
 constexpr char kLastLetter = 'Z';
 
+// Where Windows' FAT driver marks a volume in use, in the boot sector
+// itself: a FAT32 one has no 16-bit FAT size.
+constexpr std::size_t kFat16SectorsPerFat = 22;
+constexpr std::size_t kFatDirtyFlag = 37;
+constexpr std::size_t kFat32DirtyFlag = 65;
+
+// The program's own mark, in a sector no partition holds, while the card
+// may be exchanged unseen: a fixed text and a nonce of its own.
+constexpr char kMarkText[] = "VORN Installer: this card is in use. The sector is put back as it was.";
+constexpr std::size_t kMarkNonceOffset = 128;
+static_assert(sizeof kMarkText <= kMarkNonceOffset, "the text ends before the nonce");
+constexpr std::uint64_t kNonceMixer = 0x9E3779B97F4A7C15u;  // spreads the clock's bits over all 64
+constexpr char kGptSignature[] = "EFI PART";
+// Sectors tried for the mark that hold a GUID header.
+constexpr int kMarkTries = 8;
+
 // What tells one card from another of the same size in the same reader.
 struct CardPicture {
   bool taken = false;
   std::uint32_t deviceNumber = 0;
   std::uint64_t sectors = 0;
+  // The reader's count of media changes; none where it gives none.
+  std::optional<std::uint32_t> mediaChanges;
   // Unreadable sectors stay empty: an unreadable card matches no readable one.
   std::optional<Sector> table;
   // The boot sector of every partition of the table, by its first sector.
@@ -26,16 +47,46 @@ struct CardPicture {
 
   bool operator==(const CardPicture& other) const {
     return taken == other.taken && deviceNumber == other.deviceNumber && sectors == other.sectors &&
-           table == other.table && bootSectors == other.bootSectors;
+           mediaChanges == other.mediaChanges && table == other.table && bootSectors == other.bootSectors;
   }
 };
 
-CardPicture gPicture;
+struct CardMark {
+  std::uint32_t deviceNumber = 0;
+  std::uint64_t sector = 0;
+  Sector original{};
+  Sector content{};
+};
 
-std::optional<Sector> ReadOptional(host::Handle drive, std::uint64_t sectorNumber) {
+CardPicture gPicture;
+// Written, and not yet found again and put back.
+std::optional<CardMark> gMark;
+
+// A boot sector as it tells volumes apart: all of it (BPB, serial, label,
+// file system type, signature) but the dirty flag, which Windows sets and
+// clears in it while the volume is in use.
+Sector VolumeIdentity(Sector sector) {
+  const bool fat32 = sector[kFat16SectorsPerFat] == 0 && sector[kFat16SectorsPerFat + 1] == 0;
+  sector[fat32 ? kFat32DirtyFlag : kFatDirtyFlag] = 0;
+  return sector;
+}
+
+std::optional<Sector> ReadIdentity(host::Handle drive, std::uint64_t sectorNumber) {
   Sector sector{};
   if (!ReadSectorAt(drive, sectorNumber, sector)) return std::nullopt;
-  return sector;
+  return VolumeIdentity(sector);
+}
+
+// A driver may answer the first query after a change of medium with that
+// news alone (STATUS_VERIFY_REQUIRED); the count comes with the next.
+std::optional<std::uint32_t> MediaChanges(std::uint32_t deviceNumber) {
+  UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(deviceNumber), Access::Attributes);
+  std::uint32_t count = 0;
+  if (!drive.Valid() || (!host::QueryMediaChangeCount(drive.Get(), count) &&
+                         !host::QueryMediaChangeCount(drive.Get(), count))) {
+    return std::nullopt;
+  }
+  return count;
 }
 
 }  // namespace
@@ -55,23 +106,98 @@ Table TableOf(const Sector& mbr) {
 
 namespace {
 
-// The card in the reader now, as a picture.
+// The card in the reader now, as a picture. The count first: a card put in
+// while the sectors are read shows in it.
 CardPicture TakePicture(std::uint32_t deviceNumber) {
   CardPicture picture;
+  picture.mediaChanges = MediaChanges(deviceNumber);
   UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(deviceNumber), Access::Read);
   DiskSize size;
   if (!drive.Valid() || !ReadDiskSize(drive.Get(), size)) return picture;
   picture.taken = true;
   picture.deviceNumber = deviceNumber;
   picture.sectors = size.sectors;
-  picture.table = ReadOptional(drive.Get(), 0);
+  // A volume over the whole card has its boot sector in the table's place.
+  picture.table = ReadIdentity(drive.Get(), 0);
   if (!picture.table) return picture;
   for (const TableEntry& entry : TableOf(*picture.table)) {
     if (entry.InUse()) {
-      picture.bootSectors.emplace_back(entry.firstSector, ReadOptional(drive.Get(), entry.firstSector));
+      picture.bootSectors.emplace_back(entry.firstSector, ReadIdentity(drive.Get(), entry.firstSector));
     }
   }
   return picture;
+}
+
+// The first sector from 1 on that no entry in use holds and that holds no
+// GUID header; none on a card without one, or without a table.
+std::optional<std::uint64_t> FreeSector(host::Handle drive) {
+  if (!gPicture.table) return std::nullopt;
+  const Table table = TableOf(*gPicture.table);
+  int tries = kMarkTries;
+  for (std::uint64_t candidate = 1; candidate < gPicture.sectors && tries > 0;) {
+    const auto holder = std::find_if(table.begin(), table.end(), [candidate](const TableEntry& entry) {
+      return entry.InUse() && candidate >= entry.firstSector && candidate - entry.firstSector < entry.sectors;
+    });
+    if (holder != table.end()) {
+      candidate = std::uint64_t{holder->firstSector} + holder->sectors;
+      continue;
+    }
+    Sector sector{};
+    if (!ReadSectorAt(drive, candidate, sector)) return std::nullopt;
+    if (!SectorHolds(sector, 0, kGptSignature)) return candidate;
+    ++candidate;
+    --tries;
+  }
+  return std::nullopt;
+}
+
+// Fresh for every mark: no two cards of a run, nor two runs, share one.
+Sector NewMarkContent() {
+  static std::uint64_t marks = 0;
+  const std::uint64_t nonce = host::GetSystemTimeAsFileTime() * kNonceMixer ^ ++marks ^
+                              reinterpret_cast<std::uintptr_t>(&marks);
+  Sector content{};
+  std::copy(std::begin(kMarkText), std::end(kMarkText), content.begin());
+  for (std::size_t i = 0; i < sizeof nonce; ++i) {
+    content[kMarkNonceOffset + i] = static_cast<std::uint8_t>(nonce >> (8 * i));
+  }
+  return content;
+}
+
+// True when no mark is out, or the card holds it; it is put back then.
+// Until it is found, it stays out.
+bool MarkHeld() {
+  if (!gMark) return true;
+  UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(gMark->deviceNumber), Access::ReadWrite);
+  Sector sector{};
+  if (!drive.Valid() || !ReadSectorAt(drive.Get(), gMark->sector, sector) || sector != gMark->content) {
+    return false;
+  }
+  // Should this write fail, the mark stays in a sector outside every
+  // partition; a card that fails it fails the program's next write too,
+  // which is reported.
+  WriteSectorAt(drive.Get(), gMark->sector, gMark->original);
+  gMark.reset();
+  return true;
+}
+
+// The card in the reader matches the picture: its count too, unless the
+// user was asked to take the card out and put it back, when the new count
+// is taken with the rest.
+bool CardMatches(bool countMayChange) {
+  if (!gPicture.taken ||
+      common::gCardState.physicalDrivePath != common::PhysicalDrivePath(gPicture.deviceNumber) ||
+      gPicture.sectors != common::gCardState.totalSectors ||
+      JudgeDevice({host::kFileDeviceDisk, gPicture.deviceNumber, 0}) != DeviceVerdict::Card) {
+    return false;
+  }
+  const bool marked = MarkHeld();
+  CardPicture now = TakePicture(gPicture.deviceNumber);
+  const std::optional<std::uint32_t> count = now.mediaChanges;
+  if (countMayChange) now.mediaChanges = gPicture.mediaChanges;
+  if (!marked || !(now == gPicture)) return false;
+  gPicture.mediaChanges = count;
+  return true;
 }
 
 // The two pictures differ at most in the boot sector of the partition that
@@ -167,7 +293,10 @@ bool LargePartitionFirst() {
   return ReadCardTable(table) && table[0].InUse() && table[1].InUse() && table[0].sectors > table[1].sectors;
 }
 
-void IdentifyCard(std::uint32_t deviceNumber) { gPicture = TakePicture(deviceNumber); }
+void IdentifyCard(std::uint32_t deviceNumber) {
+  gMark.reset();  // left on a card that was taken out: nothing to check it by now
+  gPicture = TakePicture(deviceNumber);
+}
 
 void RememberCard() {
   if (gPicture.taken) gPicture = TakePicture(gPicture.deviceNumber);
@@ -179,6 +308,8 @@ void RememberPartition(const std::string& root) {
   for (const CardVolume& volume : CardVolumes()) {
     if (volume.placed && !root.empty() && volume.letter == root[0]) start = volume.startSector;
   }
+  // A mark not found stays out, and fails every later check.
+  MarkHeld();
   const CardPicture now = TakePicture(gPicture.deviceNumber);
   // Anything else changed: another card is in the reader now.
   if (start && SameButPartition(now, gPicture, *start)) {
@@ -188,14 +319,24 @@ void RememberPartition(const std::string& root) {
   }
 }
 
-bool SameCard() {
-  if (!gPicture.taken ||
-      common::gCardState.physicalDrivePath != common::PhysicalDrivePath(gPicture.deviceNumber) ||
-      gPicture.sectors != common::gCardState.totalSectors ||
-      JudgeDevice({host::kFileDeviceDisk, gPicture.deviceNumber, 0}) != DeviceVerdict::Card) {
-    return false;
+bool SameCard() { return CardMatches(false); }
+
+bool SameCardReinserted() { return CardMatches(true); }
+
+void MarkCard() {
+  if (!gPicture.taken || gMark) return;
+  UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(gPicture.deviceNumber), Access::ReadWrite);
+  const std::optional<std::uint64_t> free = drive.Valid() ? FreeSector(drive.Get()) : std::nullopt;
+  CardMark mark;
+  if (!free || !ReadSectorAt(drive.Get(), *free, mark.original)) return;
+  mark.deviceNumber = gPicture.deviceNumber;
+  mark.sector = *free;
+  mark.content = NewMarkContent();
+  if (WriteSectorAt(drive.Get(), mark.sector, mark.content)) {
+    gMark = mark;
+  } else {
+    WriteSectorAt(drive.Get(), mark.sector, mark.original);  // a write may have half taken
   }
-  return TakePicture(gPicture.deviceNumber) == gPicture;
 }
 
 void FlushCard() {

@@ -56,18 +56,29 @@ bool FirstTableEntry(TableEntry& entry);
 bool LargePartitionFirst();
 
 // The card as the program last read or wrote it: the reader's device
-// number, the size, the table sector and its partitions' boot sectors. The
-// inspection takes it; every write and format of the program's takes it
-// again.
+// number and its count of media changes, the size, the table sector and
+// its partitions' boot sectors (but the bytes the system writes in them).
+// The inspection takes it; every write and format of the program's takes
+// it again.
 void IdentifyCard(std::uint32_t deviceNumber);
 // After a write of the table, made right after the card was confirmed.
 void RememberCard();
 // After a write or a format inside the volume of this root, which may have
 // given the user time to change cards: taken again only where nothing but
-// that volume's boot sector changed; otherwise the card is no longer known.
+// that volume's boot sector changed and a mark was found again; otherwise
+// the card is no longer known.
 void RememberPartition(const std::string& root);
-// True while the card in the reader matches that picture.
+// True while the card in the reader matches that picture, and holds the
+// mark if one is out (it is put back then).
 bool SameCard();
+// The same after the user was asked to take the card out and put it back:
+// the reader's count has changed, and is taken from now on.
+bool SameCardReinserted();
+// Before a pause that the picture cannot see across (a format rewrites the
+// sectors it relies on; a card put back changes the count): a mark of the
+// program's own in a sector that no partition holds, read back at the next
+// check. A card without such a sector gets none.
+void MarkCard();
 
 // Writes every card volume's cached data through.
 void FlushCard();

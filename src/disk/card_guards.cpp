@@ -30,7 +30,7 @@ void PromptRemoveAndReinsert() {
 bool ReinsertTookEffect() {
   Table table{};
   TableEntry first;
-  if (!SameCard() || !ReadCardTable(table) || !FirstTableEntry(first)) return false;
+  if (!SameCardReinserted() || !ReadCardTable(table) || !FirstTableEntry(first)) return false;
   bool firstShown = false;
   for (const CardVolume& volume : CardVolumes()) {
     for (const TableEntry& entry : table) {
@@ -55,6 +55,7 @@ bool ConfirmSameCard(const std::string& root) {
 }
 
 bool AskToRemoveAndReinsert() {
+  MarkCard();  // an exact copy put in instead has the same picture
   PromptRemoveAndReinsert();
   if (ReinsertTookEffect()) return true;
   PromptRemoveAndReinsert();

@@ -19,6 +19,7 @@ using Sector = std::array<std::uint8_t, kSectorSize>;
 
 enum class Access : std::uint32_t {
   Query = 0,  // device queries only: needs no rights to the data
+  Attributes = host::kFileReadAttributes,  // the same, and no file system is mounted for it
   Read = host::kGenericRead,
   ReadWrite = host::kGenericRead | host::kGenericWrite,
 };

@@ -34,7 +34,8 @@ bool IsGptHeader(host::Handle drive, std::uint64_t sectorNumber) {
 }
 
 // A GUID table left behind an MBR would still be read by other tools, the
-// backup at the card's end included.
+// backup at the card's end included. Only once the MBR stands: a failed
+// write leaves the card as it was.
 bool ClearGptHeaders(host::Handle drive, std::uint64_t totalSectors) {
   for (const std::uint64_t header : {kGptHeaderSector, totalSectors - 1}) {
     if (IsGptHeader(drive, header) && !WriteSectorAt(drive, header, Sector{})) return false;
@@ -49,8 +50,11 @@ bool WriteTableSector(const Sector& sector, unsigned failureMessage, bool clearG
   if (!locks.Acquire()) return false;
   UniqueHandle drive = OpenPhysicalDrive(Access::ReadWrite);
   if (!drive.Valid()) return false;
-  const bool written = (!clearGpt || ClearGptHeaders(drive.Get(), common::gCardState.totalSectors)) &&
-                       WriteSector0(drive.Get(), sector);
+  const bool written = WriteSector0(drive.Get(), sector) &&
+                       (!clearGpt || ClearGptHeaders(drive.Get(), common::gCardState.totalSectors));
+  // The system takes the table as it now stands while no volume can mount
+  // on the old one; the remove and re-insert prompts follow all the same.
+  host::UpdateDiskProperties(drive.Get());
   drive.Close();
   RememberCard();  // the table the card holds now is the program's own
   if (!written) common::ShowErrorMessage(failureMessage);

@@ -40,6 +40,8 @@ constexpr int kCbErr = -1;
 // CreateFile access, sharing and dispositions.
 constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
+// Enough for the queries that must not touch the medium.
+constexpr std::uint32_t kFileReadAttributes = 0x80;
 constexpr std::uint32_t kFileShareRead = 0x1;
 constexpr std::uint32_t kFileShareWrite = 0x2;
 constexpr std::uint32_t kCreateNew = 1;
@@ -247,9 +249,22 @@ bool EjectMedia(Handle handle);
 bool QueryLength(Handle handle, std::uint64_t& length);
 
 // FSCTL_LOCK_VOLUME and FSCTL_DISMOUNT_VOLUME on a volume handle: both last
-// until the handle is closed.
+// until the handle is closed. A dismount without the lock lasts only until
+// anyone touches the volume again.
 bool LockVolume(Handle volume);
 bool DismountVolume(Handle volume);
+
+// ---- What tells a card apart, and what the system must be told ----------
+
+// IOCTL_STORAGE_CHECK_VERIFY2 on a disk opened with FILE_READ_ATTRIBUTES:
+// how many times its medium has changed since its driver started. False
+// when the reader gives no count.
+bool QueryMediaChangeCount(Handle drive, std::uint32_t& count);
+// IOCTL_DISK_UPDATE_PROPERTIES on a disk: the system reads its table again.
+bool UpdateDiskProperties(Handle drive);
+// FSCTL_ALLOW_EXTENDED_DASD_IO on a volume handle: it may reach the
+// volume's last sectors too, which the file system keeps out of reach.
+bool AllowExtendedDasdIo(Handle volume);
 
 // PARTITION_INFORMATION_EX of a volume: where it starts on its disk.
 struct PartitionInfo {

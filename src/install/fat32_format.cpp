@@ -277,6 +277,11 @@ int WriteFat32(host::Handle volume, const Fat32Plan& plan, bool full,
   return 0;
 }
 
+bool PrepareVolumeForFormat(host::Handle volume) {
+  // While the file system still answers for the handle.
+  return host::LockVolume(volume) && host::AllowExtendedDasdIo(volume) && host::DismountVolume(volume);
+}
+
 int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   disk::UniqueHandle volume = disk::OpenVolumeOf(cardRoot, disk::Access::ReadWrite);
   disk::VolumeExtent extent;
@@ -287,7 +292,7 @@ int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   }
   TakeGeometry(plan);
   plan.serial = NewSerial();
-  if (!host::LockVolume(volume.Get()) || !host::DismountVolume(volume.Get())) return 1;
+  if (!PrepareVolumeForFormat(volume.Get())) return 1;
   int shown = -1;
   // As while format.com runs: the window repaints, and takes no input.
   const bool wasDisabled = host::EnableMainWindow(false);

@@ -45,9 +45,13 @@ bool PlanFat32(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t s
 int WriteFat32(host::Handle volume, const Fat32Plan& plan, bool full,
                const std::function<void(int percent)>& progress);
 
-// Formats the volume of the card root so, locked and dismounted while it
-// works, the main window showing the progress but taking no input. 0 when
-// formatted, 1 otherwise.
+// Takes the volume for the format's writes: locked, allowed to reach its
+// last sectors, dismounted. False when the system refuses any of them.
+bool PrepareVolumeForFormat(host::Handle volume);
+
+// Formats the volume of the card root so, prepared so while it works, the
+// main window showing the progress but taking no input. 0 when formatted,
+// 1 otherwise.
 int FormatFat32Volume(const std::string& cardRoot, bool quick);
 
 }  // namespace install

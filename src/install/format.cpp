@@ -95,6 +95,13 @@ int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem)
   return RunFormat(cardRoot, quick, fileSystem);
 }
 
+bool FormatChosenVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
+  disk::MarkCard();
+  const bool formatted = FormatVolume(cardRoot, quick, fileSystem) == 0;
+  disk::RememberPartition(cardRoot);
+  if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
+  return formatted;
+}
 
 void FormatCard() {
   if (!common::CardIdentified() || disk::RefuseCardForWriting() || disk::ProbeVolumeWritable() != 0) {
@@ -110,9 +117,7 @@ void FormatCard() {
   const Answer quick = Ask(MSG_QUICK_FORMAT);
   const std::string& root = common::gCardState.driveRoot;
   if (quick == Answer::Stop || !disk::ConfirmSameCard(root)) return;
-  const bool formatted = FormatVolume(root, quick == Answer::Yes, fileSystem) == 0;
-  disk::RememberPartition(root);
-  if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
+  FormatChosenVolume(root, quick == Answer::Yes, fileSystem);
   host::PostCommand(IDC_INSPECT);
 }
 

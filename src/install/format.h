@@ -26,6 +26,11 @@ int RunFormat(const std::string& cardRoot, bool quick, FileSystem fileSystem);
 // Formats the volume of the card root: 0 when it is formatted, 1 otherwise.
 int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem);
 
+// The same on the chosen card, just confirmed: marked first, so that a card
+// put in while the format runs is told apart, and taken again after it.
+// False, after "Cannot format SD Card!", when it did not format.
+bool FormatChosenVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem);
+
 // The handler of command 202.
 void FormatCard();
 

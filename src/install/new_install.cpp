@@ -52,11 +52,7 @@ bool Holds(FileSystem fileSystem, std::uint64_t sectors) {
 // Formats the volume of the root after making sure it is still on the
 // chosen card; a failed format is reported and ends the sequence.
 bool Format(const std::string& root, bool quick, FileSystem fileSystem) {
-  if (!disk::ConfirmSameCard(root)) return false;
-  const bool formatted = FormatVolume(root, quick, fileSystem) == 0;
-  disk::RememberPartition(root);
-  if (!formatted) common::ShowErrorMessage(MSG_CANNOT_FORMAT);
-  return formatted;
+  return disk::ConfirmSameCard(root) && FormatChosenVolume(root, quick, fileSystem);
 }
 
 // The boot partition: formatted FAT, the boot mark right after, its file.

@@ -209,7 +209,9 @@ void FlushBlockDevice(int fd) {
   ::ioctl(fd, BLKFLSBUF, 0);
 }
 
-void RereadPartitionTable(int fd) { ::ioctl(fd, BLKRRPART, 0); }
+bool RereadPartitionTable(int fd) { return ::ioctl(fd, BLKRRPART, 0) == 0; }
+
+bool DiskSequence(int fd, std::uint64_t& sequence) { return ::ioctl(fd, BLKGETDISKSEQ, &sequence) == 0; }
 
 void EjectMedium(int fd) { ::ioctl(fd, CDROMEJECT, 0); }
 

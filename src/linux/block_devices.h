@@ -54,9 +54,12 @@ bool BlockDeviceReadOnly(int fd);
 // Writes the device's cached data through and drops its cache (fsync, then
 // BLKFLSBUF), so that the next read comes from the card.
 void FlushBlockDevice(int fd);
-// Asks the kernel to read the partition table again; ignored where it will
+// Asks the kernel to read the partition table again; false where it will
 // not (a loop device without partition scanning, a partition in use).
-void RereadPartitionTable(int fd);
+bool RereadPartitionTable(int fd);
+// The kernel's sequence number of the disk's medium: it changes at every
+// change of medium (and every attach of a loop device).
+bool DiskSequence(int fd, std::uint64_t& sequence);
 // The medium out, where the device has a way to (a SCSI or USB reader).
 void EjectMedium(int fd);
 

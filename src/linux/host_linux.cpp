@@ -223,7 +223,6 @@ bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t s
   const ssize_t done = write ? ::pwrite(open->fd, buffer, size, at) : ::pread(open->fd, buffer, size, at);
   if (done < 0) return false;
   transferred = static_cast<std::uint32_t>(done);
-  if (write && open->kind == HandleKind::Disk && offset < kSector) open->tableWritten = true;
   return true;
 }
 
@@ -612,15 +611,7 @@ Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t, std::ui
 void CloseHandle(Handle handle) {
   OpenHandle* open = S().Find(handle);
   if (open == nullptr) return;
-  if (open->fd >= 0) {
-    // The kernel reads the new table where it will; the program's own
-    // picture of it changes at the re-insert, as on Windows.
-    if (open->tableWritten && open->kind == HandleKind::Disk) {
-      ::fsync(open->fd);
-      linuxhost::RereadPartitionTable(open->fd);
-    }
-    ::close(open->fd);
-  }
+  if (open->fd >= 0) ::close(open->fd);
   S().handles.erase(handle);
 }
 
@@ -685,6 +676,30 @@ bool EjectMedia(Handle handle) {
   }
   return true;
 }
+
+// The disk's sequence number stands for the reader's count of media: both
+// change when the medium does. An image file has none.
+bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
+  OpenHandle* open = S().Find(drive);
+  const Card* card = CardOf(drive, {HandleKind::Disk});
+  std::uint64_t sequence = 0;
+  if (card == nullptr || !card->blockDevice || !linuxhost::DiskSequence(open->fd, sequence)) return false;
+  count = static_cast<std::uint32_t>(sequence);
+  return true;
+}
+
+// The kernel reads the new table where it will; the program's own picture
+// of it changes at the re-insert, as on Windows.
+bool UpdateDiskProperties(Handle drive) {
+  OpenHandle* open = S().Find(drive);
+  const Card* card = CardOf(drive, {HandleKind::Disk});
+  if (card == nullptr || !card->blockDevice) return false;
+  ::fsync(open->fd);
+  return linuxhost::RereadPartitionTable(open->fd);
+}
+
+// A volume here is a byte range of its disk: every sector of it is in reach.
+bool AllowExtendedDasdIo(Handle volume) { return CardOf(volume, {HandleKind::Volume}) != nullptr; }
 
 bool QueryLength(Handle handle, std::uint64_t& length) {
   OpenHandle* open = S().Find(handle);

@@ -52,7 +52,6 @@ struct OpenHandle {
   std::uint32_t partitionNumber = 0;
   bool write = false;
   bool writesFail = false;       // a read-only device opened for writing
-  bool tableWritten = false;     // sector 0 of a disk was written
   std::string content;           // a card file's, read at its open
 };
 

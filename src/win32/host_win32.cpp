@@ -330,6 +330,22 @@ bool QueryLength(Handle handle, std::uint64_t& length) {
 bool LockVolume(Handle volume) { return Control(volume, FSCTL_LOCK_VOLUME, nullptr, 0); }
 bool DismountVolume(Handle volume) { return Control(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0); }
 
+bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
+  ULONG answer = 0;
+  DWORD returned = 0;
+  // A driver that answers without filling the ULONG gives no count.
+  if (!DeviceIoControl(ToWin(drive), IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, &answer, sizeof answer, &returned,
+                       nullptr) ||
+      returned != sizeof answer) {
+    return false;
+  }
+  count = answer;
+  return true;
+}
+
+bool UpdateDiskProperties(Handle drive) { return Control(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0); }
+bool AllowExtendedDasdIo(Handle volume) { return Control(volume, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0); }
+
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   PARTITION_INFORMATION_EX answer{};
   if (!Control(volume, IOCTL_DISK_GET_PARTITION_INFO_EX, &answer, sizeof answer)) return false;

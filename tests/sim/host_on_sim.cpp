@@ -64,6 +64,9 @@ bool EjectMedia(Handle handle) { return M().EjectMedia(handle); }
 bool QueryLength(Handle handle, std::uint64_t& length) { return M().QueryLength(handle, length); }
 bool LockVolume(Handle volume) { return M().LockVolume(volume); }
 bool DismountVolume(Handle volume) { return M().DismountVolume(volume); }
+bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) { return M().QueryMediaChangeCount(drive, count); }
+bool UpdateDiskProperties(Handle drive) { return M().UpdateDiskProperties(drive); }
+bool AllowExtendedDasdIo(Handle volume) { return M().AllowExtendedDasdIo(volume); }
 std::string GetComputerName() { return M().GetComputerName(); }
 bool QueryPartitionInfo(Handle volume, PartitionInfo& info) {
   return M().QueryPartitionInfo(volume, info);

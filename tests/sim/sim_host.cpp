@@ -88,6 +88,7 @@ std::string AccessName(std::uint32_t access) {
   std::string name;
   if ((access & host::kGenericRead) != 0) name += "r";
   if ((access & host::kGenericWrite) != 0) name += "w";
+  if ((access & host::kFileReadAttributes) != 0) name += "a";
   return "[" + (name.empty() ? std::string("0") : name) + "]";
 }
 
@@ -235,6 +236,7 @@ std::shared_ptr<Card> Machine::NewCard(std::uint64_t sizeBytes, std::uint32_t de
 void Machine::Insert(char letter, std::shared_ptr<Card> card) {
   Reader& reader = readers_[letter];
   reader.insertion = Insertion{};  // a card put in takes the place of any there
+  ++reader.mediaChanges;
   Insertion insertion;
   insertion.card = std::move(card);
   insertion.generation = nextGeneration_++;
@@ -323,6 +325,18 @@ std::optional<linuxhost::CardVolume> Machine::FilesAt(char letter) const {
   const Insertion* insertion = InsertionAt(letter);
   if (insertion == nullptr || insertion->ejected) return std::nullopt;
   return linuxhost::CardVolume{insertion->card->imagePath, VolumeAt(letter)->offset};
+}
+
+// The byte at 37, or at 65 on FAT32 (no 16-bit FAT size at 22).
+void Machine::MarkInUse(char letter, bool inUse) const {
+  const Volume* volume = VolumeAt(letter);
+  if (volume == nullptr) return;
+  const Card& card = *InsertionAt(letter)->card;
+  std::vector<std::uint8_t> boot = card.Read(volume->offset, kSector);
+  if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return;
+  std::uint8_t& flags = boot[GetLe16(boot.data() + 22) == 0 ? 65 : 37];
+  flags = static_cast<std::uint8_t>(inUse ? flags | 1 : flags & ~1);
+  card.Write(volume->offset, boot);
 }
 
 bool Machine::CardFileExists(char letter, const std::string& name) const {
@@ -729,11 +743,11 @@ void Machine::CloseHandle(host::Handle handle) {
   }
   if (it->second.fd >= 0) ::close(it->second.fd);
   handles_.erase(it);
-  // A lock and a dismount end with the handle that made them.
+  // A lock ends with the handle that made it.
   for (auto& [letter, reader] : readers_) {
     for (const Volume& volume : reader.insertion.volumes) {
-      if (volume.lockedBy == handle) volume.lockedBy = 0;
-      if (volume.dismountedBy == handle) volume.dismountedBy = 0;
+      if (volume.lockedBy == handle) Record(std::string("unlock ") + volume.letter);
+      volume.lockedBy = volume.lockedBy == handle ? 0 : volume.lockedBy;
     }
   }
 }
@@ -792,8 +806,11 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   const CardFaults& faults = insertion->card->faults;
   if (write && (faults.locked || faults.writeFails)) return false;
   const Volume* volume = VolumeOf(*open);
+  if (write && faults.firstSectorGuarded && volume == nullptr && offset < kSector) return false;
   const std::uint64_t base = volume ? volume->offset : 0;
-  const std::uint64_t limit = volume ? volume->length : insertion->card->sizeBytes;
+  // The file system keeps a volume handle off the volume's last sectors.
+  const std::uint64_t kept = volume && !open->extendedDasd ? std::min<std::uint64_t>(volume->length, 8 * kSector) : 0;
+  const std::uint64_t limit = (volume ? volume->length : insertion->card->sizeBytes) - kept;
   if (write && !WriteAllowed(*insertion, *open, volume ? offset : base + offset, size)) {
     Record("write refused");
     return false;  // ERROR_ACCESS_DENIED
@@ -955,10 +972,31 @@ bool Machine::LockVolume(host::Handle volume) {
 bool Machine::DismountVolume(host::Handle volume) {
   Count("FSCTL_DISMOUNT_VOLUME");
   OpenHandle* open = Find(volume);
-  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
-  if (mounted == nullptr) return false;
-  mounted->dismountedBy = volume;
+  return open != nullptr && VolumeOf(*open) != nullptr;
+}
+
+bool Machine::AllowExtendedDasdIo(host::Handle volume) {
+  OpenHandle* open = Find(volume);
+  if (open == nullptr || VolumeOf(*open) == nullptr) return false;
+  open->extendedDasd = true;
   return true;
+}
+
+// IOCTL_STORAGE_CHECK_VERIFY2: the count of the reader that holds the card.
+bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
+  OpenHandle* open = Find(drive);
+  const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
+  if (insertion != nullptr && !std::exchange(insertion->changeReported, true)) return false;
+  for (const auto& [letter, reader] : readers_) {
+    if (&reader.insertion == insertion) count = insertion->card->faults.uncountedMedia ? 0 : reader.mediaChanges;
+  }
+  return insertion != nullptr;
+}
+
+bool Machine::UpdateDiskProperties(host::Handle drive) {
+  Record("update properties");
+  OpenHandle* open = Find(drive);
+  return open != nullptr && open->device == Device::Physical && LiveInsertion(*open) != nullptr;
 }
 
 std::string Machine::GetComputerName() { return "CAMERA-PC"; }
@@ -980,7 +1018,9 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   if (open == nullptr) return false;
   Record("flush " + std::string(1, open->letter));
   flushed_ = true;
-  return open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+  const bool flushed = open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+  if (flushed) MarkInUse(open->letter, false);
+  return flushed;
 }
 
 unsigned Machine::GetDriveType(const char* root) {

@@ -47,6 +47,8 @@ struct CardFaults {
   bool totalBytesFails = false;    // GetDiskFreeSpaceExA
   bool dropsWrites = false;        // writes report success and change nothing
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
+  bool uncountedMedia = false;      // the reader's count of media changes never moves
+  bool firstSectorGuarded = false;  // security software refuses writes to the disk's sector 0
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed.
   std::string damagedFile;
@@ -278,6 +280,9 @@ class Machine {
   bool QueryLength(host::Handle handle, std::uint64_t& length);
   bool LockVolume(host::Handle volume);
   bool DismountVolume(host::Handle volume);
+  bool QueryMediaChangeCount(host::Handle drive, std::uint32_t& count);
+  bool UpdateDiskProperties(host::Handle drive);
+  bool AllowExtendedDasdIo(host::Handle volume);
   std::string GetComputerName();
   bool QueryPartitionInfo(host::Handle volume, host::PartitionInfo& info);
   bool QueryVolumeDiskNumbers(host::Handle volume, std::vector<std::uint32_t>& diskNumbers);
@@ -293,10 +298,9 @@ class Machine {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::uint32_t partitionNumber = 0;
-    // The handles that locked or dismounted it, while they are open.
+    // The handle that locked it; dismounted without a lock, it is mounted again at once.
     mutable host::Handle lockedBy = 0;
-    mutable host::Handle dismountedBy = 0;
-    bool Free() const { return lockedBy == 0 && dismountedBy == 0; }
+    bool Free() const { return lockedBy == 0; }
   };
   struct Insertion {
     std::shared_ptr<Card> card;
@@ -305,9 +309,11 @@ class Machine {
     std::vector<LayoutEntry> layout;
     bool gpt = false;
     bool ejected = false;
+    mutable bool changeReported = false;  // the media change count's first query reports the change alone
   };
   struct Reader {
     Insertion insertion;  // card is null when the slot is empty
+    std::uint32_t mediaChanges = 0;  // as its driver counts them: one at every insertion
   };
   enum class Device { Volume, Physical, SystemVolume, SystemDisk, PcFile, CardFile };
   struct OpenHandle {
@@ -318,6 +324,7 @@ class Machine {
     std::string name;        // a card file's path in its volume ("LYRE/LYRE.CFG")
     std::shared_ptr<Card> card;
     bool write = false;
+    bool extendedDasd = false;  // a volume handle that may reach the volume's last sectors
     int fd = -1;
   };
 
@@ -343,6 +350,9 @@ class Machine {
                 std::uint32_t& transferred, bool write);
   // The FAT volume a letter shows, for mtools; none for an empty letter.
   std::optional<linuxhost::CardVolume> FilesAt(char letter) const;
+  // Windows' FAT driver marks a volume in use in its boot sector while files
+  // are copied or moved there, and clean once they are flushed to the card.
+  void MarkInUse(char letter, bool inUse) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
   int ShellOperation(const ShellCall& call, bool& aborted);

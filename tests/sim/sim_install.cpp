@@ -221,6 +221,12 @@ int Machine::ShellOperation(const ShellCall& call, bool& aborted) {
   places.scratchFolder = root_;
   const linuxhost::ShellOutcome outcome = linuxhost::ShellOperation(places, call.function, call.from, call.to, call.flags);
   aborted = outcome.aborted;
+  // Files written onto a volume, or moved off it, leave it marked in use.
+  if (outcome.result == 0 && call.to.size() >= 3 && InsertionAt(call.to[0]) != nullptr) MarkInUse(call.to[0], true);
+  if (outcome.result == 0 && call.function == host::kFoMove && call.from.size() >= 3 &&
+      InsertionAt(call.from[0]) != nullptr) {
+    MarkInUse(call.from[0], true);
+  }
   if (outcome.result == 0 && !outcome.cardTarget.empty()) Damage(call.to[0], outcome.cardTarget);
   return outcome.result;
 }
