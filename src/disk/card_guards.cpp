@@ -1,6 +1,7 @@
 #include "disk/card_guards.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 
@@ -14,9 +15,23 @@
 namespace disk {
 namespace {
 
-// What BitLocker To Go puts where a file system names itself.
+// What BitLocker puts where a file system names itself.
 constexpr char kBitLockerSignature[] = "-FVE-FS-";
 constexpr std::size_t kFileSystemNameOffset = 3;
+// BitLocker To Go on a FAT card keeps a FAT boot sector, so that older
+// systems can read its reader program; its GUID, as stored, tells it apart.
+constexpr char kFatOemName[] = "MSWIN4.1";
+constexpr std::size_t kBitLockerToGoGuidOffset = 424;
+constexpr std::array<std::uint8_t, 16> kBitLockerToGoGuid = {
+    0x3B, 0xD6, 0x67, 0x49, 0x29, 0x2E, 0xD8, 0x4A, 0x83, 0x99, 0xF6, 0xA3, 0x39, 0xE3, 0xD0, 0x01};
+static_assert(kBitLockerToGoGuidOffset + kBitLockerToGoGuid.size() <= kSectorSize, "in the boot sector");
+
+bool EncryptedVolume(const Sector& boot) {
+  if (SectorHolds(boot, kFileSystemNameOffset, kBitLockerSignature)) return true;
+  return SectorHolds(boot, kFileSystemNameOffset, kFatOemName) &&
+         std::equal(kBitLockerToGoGuid.begin(), kBitLockerToGoGuid.end(),
+                    boot.begin() + kBitLockerToGoGuidOffset);
+}
 
 void PromptRemoveAndReinsert() {
   FlushCard();
@@ -90,7 +105,7 @@ bool RefuseEncryptedCard() {
   }
   for (const std::uint64_t start : starts) {
     Sector sector{};
-    if (ReadSectorAt(drive.Get(), start, sector) && SectorHolds(sector, kFileSystemNameOffset, kBitLockerSignature)) {
+    if (ReadSectorAt(drive.Get(), start, sector) && EncryptedVolume(sector)) {
       common::ShowErrorMessage(MSG_CARD_ENCRYPTED);
       return true;
     }
