@@ -162,6 +162,40 @@ TEST_F(DispatchTest, SendsRunNestedInTheirOrder) {
                                   "timer start"}));
 }
 
+// The commands that write a table or format close the system's prompts on
+// the card while they run, even when they end at once: on the card's
+// letters and on those no drive holds, not on the PC's disks or another
+// reader. The program on the card's F: ends each at its first guard.
+TEST(DrivePrompts, ClosedAroundEveryCommandThatWritesATableOrFormats) {
+  struct Case {
+    unsigned id;
+    bool closes;
+  };
+  const Case cases[] = {{IDC_FORMAT, true},       {IDC_SWAP_PARTITIONS, true}, {IDC_WRITE_DUAL, true},
+                        {IDC_CREATE_PARTITION, true}, {IDC_NEW_INSTALL, true}, {IDC_VERSION_UP, true},
+                        {IDC_COPY_IMAGES, false},  {IDC_SCAN, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    sim::Machine machine;
+    testing_cards::SetUpPc(machine);
+    machine.AddReader('G');
+    auto card = machine.NewCard(64 * testing_cards::kMb, 2);
+    testing_cards::WriteTable(*card, {{1, 1, 4096}, {6, 4097, 60000}});
+    machine.Insert('E', card);
+    machine.Tick();
+    common::gModuleDirectory = "F:\\VORN\\";
+    if (c.id != IDC_SCAN) machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+    machine.ClearRecords();
+    app::OnCommand(c.id, 0);
+    const Lines expected = c.closes ? Lines{"drive prompts closed EFHIJKLMNOPQRSTUVWXYZ", "drive prompts left"} : Lines{};
+    EXPECT_EQ(machine.LogMatching("drive prompts"), expected);
+    if (c.closes) {
+      EXPECT_TRUE(testing_cards::InOrder(machine, {"timer stop", "drive prompts closed", "box Error",
+                                                   "drive prompts left", "timer start"}));
+    }
+  }
+}
+
 TEST(ModuleDirectory, CutsBackToTheLastBackslash) {
   EXPECT_EQ(common::CutToFolder("C:\\A\\B\\prog.exe"), "C:\\A\\B\\");
   EXPECT_EQ(common::CutToFolder("D:\\prog.exe"), "D:\\");

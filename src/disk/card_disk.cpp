@@ -10,10 +10,6 @@
 namespace disk {
 namespace {
 
-// The letters a card can show under: A:, B: and C: never are.
-constexpr char kFirstLetter = 'D';
-constexpr char kLastLetter = 'Z';
-
 // What tells one card from another of the same size in the same reader.
 struct CardPicture {
   bool taken = false;
@@ -99,7 +95,7 @@ std::string DriveRoot(char letter) { return std::string(1, letter) + ":\\"; }
 std::vector<CardVolume> CardVolumes() {
   std::vector<CardVolume> volumes;
   if (!gPicture.taken) return volumes;
-  for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {
+  for (char letter = kFirstDriveLetter; letter <= kLastDriveLetter; ++letter) {
     const unsigned type = host::GetDriveType(DriveRoot(letter).c_str());
     if (type != host::kDriveRemovable && type != host::kDriveFixed) continue;
     // Queries only: they need no rights to the volume's data.

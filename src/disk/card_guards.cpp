@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
@@ -61,6 +63,25 @@ char UpperLetter(char letter) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
 }
 
+// The letters a drive of the card shows under now or may show under next.
+std::string CardOrFreeLetters() {
+  std::string letters;
+  const std::vector<CardVolume> volumes = CardVolumes();
+  const std::string& root = common::gCardState.driveRoot;
+  for (char letter = kFirstDriveLetter; letter <= kLastDriveLetter; ++letter) {
+    const bool onCard = std::any_of(volumes.begin(), volumes.end(),
+                                    [letter](const CardVolume& volume) { return volume.letter == letter; });
+    const bool picked = !root.empty() && UpperLetter(root[0]) == letter;
+    if (onCard || picked || host::GetDriveType(DriveRoot(letter).c_str()) == host::kDriveNoRootDir) {
+      letters += letter;
+    }
+  }
+  return letters;
+}
+
+// How many guards live; the outermost one holds the system's prompts.
+int gDrivePromptGuards = 0;
+
 }  // namespace
 
 bool ConfirmSameCard(const std::string& root) {
@@ -114,5 +135,15 @@ bool RefuseEncryptedCard() {
 }
 
 bool RefuseCardForWriting() { return RefuseProgramOnCard() || RefuseEncryptedCard(); }
+
+DrivePromptGuard::DrivePromptGuard() : outermost_(gDrivePromptGuards++ == 0) {
+  // Without the hook the command still runs, as it did before there was one.
+  if (outermost_) host::BeginClosingDrivePrompts(CardOrFreeLetters());
+}
+
+DrivePromptGuard::~DrivePromptGuard() {
+  --gDrivePromptGuards;
+  if (outermost_) host::EndClosingDrivePrompts();
+}
 
 }  // namespace disk

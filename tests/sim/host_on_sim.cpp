@@ -133,4 +133,12 @@ bool RunProcessAndWait(const char* applicationName, const char* commandLine,
 }
 int ShellFileOperation(FileOperation& operation) { return M().ShellFileOperation(operation); }
 
+// A dialog's focus and boxes over it; the system's prompts on the card.
+void SetDlgItemFocus(DialogWindow dialog, int id) { M().SetDlgItemFocus(dialog, id); }
+int DialogMessageBox(DialogWindow owner, const char* text, const char* caption, unsigned flags) {
+  return M().DialogMessageBox(owner, text, caption, flags);
+}
+bool BeginClosingDrivePrompts(const std::string& letters) { return M().BeginClosingDrivePrompts(letters); }
+void EndClosingDrivePrompts() { M().EndClosingDrivePrompts(); }
+
 }  // namespace host

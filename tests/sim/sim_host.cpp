@@ -258,6 +258,7 @@ Machine::~Machine() {
   if (!itemLists_.empty()) ADD_FAILURE() << itemLists_.size() << " item list(s) not freed";
   for (std::size_t i = 0; i < browseScript_.size(); ++i) ADD_FAILURE() << "expected folder browser not shown";
   if (!replaceAnswers.empty()) ADD_FAILURE() << "the shell asked fewer questions than expected";
+  if (closingDrivePrompts_) ADD_FAILURE() << "the system's drive prompts are still closed";
   std::error_code ignored;
   fs::remove_all(root_, ignored);
   gCurrent = nullptr;

@@ -104,6 +104,9 @@ class SimDialog {
   void Escape() { Command(2); }
   void Command(int id);
   bool Ended() const { return ended_; }
+  // The control with the keyboard focus: the one last clicked, typed into
+  // or focused by the program; 0 before any.
+  int Focused() const { return focused_; }
 
  private:
   friend class Machine;
@@ -113,6 +116,7 @@ class SimDialog {
   std::map<int, Control> controls_;
   bool ended_ = false;
   std::intptr_t result_ = 0;
+  int focused_ = 0;
 };
 
 // Faults of one shell file operation, by its number in the run (1, 2, ...).
@@ -322,6 +326,12 @@ class Machine {
   bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
   std::uint32_t GetFileAttributes(const char* path);
   std::string GetSystemWindowsDirectory();
+  // A dialog's focus and boxes over it; the system's prompts on the card,
+  // closed from begin to end (recorded, never nested).
+  void SetDlgItemFocus(host::DialogWindow dialog, int id);
+  int DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption, unsigned flags);
+  bool BeginClosingDrivePrompts(const std::string& letters);
+  void EndClosingDrivePrompts();
 
  private:
   struct Volume {
@@ -396,6 +406,7 @@ class Machine {
   bool flushed_ = false;  // a card volume was flushed
   std::uint64_t clock_ = 0;
   bool mainWindowDisabled_ = false;
+  bool closingDrivePrompts_ = false;
 
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;

@@ -110,6 +110,7 @@ std::string SimDialog::Text(int id) const {
 void SimDialog::Click(int id) {
   ASSERT_TRUE(Exists(id)) << name_ << " has no control " << id;
   Control& clicked = controls_[id];
+  focused_ = id;
   if (clicked.kind == Kind::Radio) {
     for (auto& [otherId, other] : controls_) {
       if (other.kind == Kind::Radio && other.group == clicked.group) other.checked = otherId == id;
@@ -123,6 +124,7 @@ void SimDialog::Click(int id) {
 void SimDialog::Type(int id, const std::string& text) {
   ASSERT_TRUE(Exists(id)) << name_ << " has no control " << id;
   Control& edit = controls_[id];
+  focused_ = id;
   // The edit box takes no more than its limit.
   edit.text = edit.limit > 0 ? text.substr(0, static_cast<std::size_t>(edit.limit)) : text;
 }
@@ -219,6 +221,33 @@ std::string Machine::GetDlgItemText(host::DialogWindow dialog, int id, int buffe
   const SimDialog* open = OpenDialog(dialog);
   if (open == nullptr || bufferSize <= 0) return {};
   return open->Text(id).substr(0, static_cast<std::size_t>(bufferSize - 1));
+}
+
+void Machine::SetDlgItemFocus(host::DialogWindow dialog, int id) {
+  SimDialog* open = OpenDialog(dialog);
+  if (open == nullptr) return;
+  EXPECT_TRUE(open->Exists(id)) << open->name_ << " has no control " << id;
+  open->focused_ = id;
+  Record("focus " + std::to_string(id));
+}
+
+int Machine::DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption,
+                              unsigned flags) {
+  EXPECT_NE(OpenDialog(owner), nullptr) << "a box over no open dialog";
+  return MessageBox(text, caption, flags);
+}
+
+bool Machine::BeginClosingDrivePrompts(const std::string& letters) {
+  EXPECT_FALSE(closingDrivePrompts_) << "drive prompts closed twice over";
+  closingDrivePrompts_ = true;
+  Record("drive prompts closed " + letters);
+  return true;
+}
+
+void Machine::EndClosingDrivePrompts() {
+  EXPECT_TRUE(closingDrivePrompts_) << "drive prompts left that were not closed";
+  closingDrivePrompts_ = false;
+  Record("drive prompts left");
 }
 
 // ---- format.com --------------------------------------------------------------

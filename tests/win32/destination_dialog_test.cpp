@@ -16,6 +16,7 @@
 #include "ids.h"
 #include "images/destination.h"
 #include "prefix_support.h"
+#include "program_support.h"
 #include "window_support.h"
 
 namespace {
@@ -117,7 +118,34 @@ struct Showing {
   bool browse;        // the browser opened and cancelled
   int close;
   std::string stored;  // ToDir afterwards
+  bool refused = false;  // OK first, refused: the dialog stays for a correction
 };
+
+// Takes what was posted meanwhile, as the dialog's own loop would.
+void TakePostedMessages(HWND dialog) {
+  MSG message{};
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (IsDialogMessageA(dialog, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// Presses OK on a folder that is refused: true when the box came over the
+// dialog with its text, and the dialog stayed with the folder's box focused.
+bool RefusedAndKeptForCorrection(HWND dialog) {
+  bool boxOverDialog = false;
+  std::string text;
+  wintest::WhenWindowAppears("Error", [&](HWND box) {
+    boxOverDialog = GetWindow(box, GW_OWNER) == dialog;
+    text = wintest::BoxText(box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  });
+  Click(dialog, IDOK);
+  TakePostedMessages(dialog);
+  EXPECT_EQ(text, "Destination folder must be a full path outside the SD Card, such as C:\\Images!");
+  return boxOverDialog && IsWindowVisible(dialog) && GetFocus() == GetDlgItem(dialog, IDC_DESTINATION);
+}
 
 TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
   RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
@@ -134,6 +162,7 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
       {"typed past the limit", LongPath(300), true, false, IDOK, longest},
       // As typed: the browser gets the folder without its backslash.
       {"browser cancelled", browsed, false, true, IDOK, browsed},
+      {"refused, then CANCEL", "Photos", true, false, IDCANCEL, browsed, true},
   };
   std::string offered;  // what ToDir held before
   bool checked = false;
@@ -162,6 +191,9 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
       if (showing.browse) {
         selected = BrowseAndCancel(dialog);
         afterBrowse = wintest::WindowText(GetDlgItem(dialog, IDC_DESTINATION));
+      }
+      if (showing.refused) {
+        EXPECT_TRUE(RefusedAndKeptForCorrection(dialog));
       }
       Click(dialog, showing.close);
     });
