@@ -63,7 +63,8 @@ CardPicture TakePicture(std::uint32_t deviceNumber) {
   picture.table = ReadOptional(drive.Get(), 0);
   if (!picture.table) return picture;
   for (const TableEntry& entry : TableOf(*picture.table)) {
-    if (entry.InUse()) {
+    // An entry may point past the card's end: there is nothing to read there.
+    if (entry.InUse() && entry.firstSector < picture.sectors) {
       picture.bootSectors.emplace_back(entry.firstSector, ReadOptional(drive.Get(), entry.firstSector));
     }
   }

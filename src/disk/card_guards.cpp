@@ -114,13 +114,17 @@ bool RefuseProgramOnCard() {
 bool RefuseEncryptedCard() {
   UniqueHandle drive = OpenPhysicalDrive(Access::Read);
   if (!drive.Valid()) return false;  // the write that follows fails on its own
-  // A volume over the whole card, and every partition of the layout.
+  // A volume over the whole card, and every partition of the layout that
+  // starts on the card: an entry may point past its end.
   std::vector<std::uint64_t> starts = {0};
   DriveLayout layout;
+  DiskSize size;
+  const bool sized = ReadDiskSize(drive.Get(), size);
   if (GetDriveLayout(drive.Get(), layout)) {
     for (const PartitionInformation& entry : layout.entries) {
-      if (entry.partitionLength > 0 && entry.startingOffset > 0) {
-        starts.push_back(static_cast<std::uint64_t>(entry.startingOffset) / kSectorSize);
+      const std::uint64_t start = static_cast<std::uint64_t>(entry.startingOffset) / kSectorSize;
+      if (entry.partitionLength > 0 && entry.startingOffset > 0 && (!sized || start < size.sectors)) {
+        starts.push_back(start);
       }
     }
   }

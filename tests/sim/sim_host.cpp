@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 
@@ -182,18 +184,19 @@ std::string AccessName(std::uint32_t access) {
 
 }  // namespace
 
-std::string Run(const std::string& command) {
-  std::string output;
+bool RunQuietly(const std::string& command, std::string& output) {
+  output.clear();
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "cannot run " << command;
-    return output;
-  }
+  if (pipe == nullptr) return false;
   std::array<char, 4096> chunk{};
   std::size_t got = 0;
   while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), got);
-  const int status = ::pclose(pipe);
-  if (status != 0) ADD_FAILURE() << command << " failed:\n" << output;
+  return ::pclose(pipe) == 0;
+}
+
+std::string Run(const std::string& command) {
+  std::string output;
+  if (!RunQuietly(command, output)) ADD_FAILURE() << command << " failed:\n" << output;
   return output;
 }
 
@@ -259,6 +262,9 @@ Machine::~Machine() {
   for (std::size_t i = 0; i < browseScript_.size(); ++i) ADD_FAILURE() << "expected folder browser not shown";
   if (!replaceAnswers.empty()) ADD_FAILURE() << "the shell asked fewer questions than expected";
   if (closingDrivePrompts_) ADD_FAILURE() << "the system's drive prompts are still closed";
+  if (requestsBeyondEnd != 0) {
+    ADD_FAILURE() << requestsBeyondEnd << " transfer(s) asked for past the end of a card or volume";
+  }
   std::error_code ignored;
   fs::remove_all(root_, ignored);
   gCurrent = nullptr;
@@ -304,6 +310,18 @@ void Machine::WritePcFile(const std::string& windowsPath, const std::string& con
 
 void Machine::MakePcFolder(const std::string& windowsPath) const {
   fs::create_directories(PcPath(windowsPath));
+}
+
+std::map<std::string, std::string> Machine::PcFiles() const {
+  std::map<std::string, std::string> files;
+  for (const char* drive : {"/C", "/D", "/UNC"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(root_ + drive)) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream file(entry.path(), std::ios::binary);
+      files[entry.path().string()].assign(std::istreambuf_iterator<char>(file), {});
+    }
+  }
+  return files;
 }
 
 void Machine::AddReader(char letter) { readers_[letter]; }
@@ -354,7 +372,11 @@ void Machine::Mount(char readerLetter, Insertion& insertion) {
                                    entry.partitionNumber});
       break;
     }
-    if (!IsMountable(entry)) continue;
+    // Windows mounts no partition that is empty or ends past the disk's end.
+    if (!IsMountable(entry) || entry.partitionLength == 0 ||
+        entry.startingOffset + entry.partitionLength > insertion.card->sizeBytes) {
+      continue;
+    }
     const auto key = std::make_pair(signature, entry.startingOffset / kSector);
     const auto known = mountedDevices.find(key);
     char letter = 0;
@@ -430,12 +452,20 @@ std::string Machine::CardFileContent(char letter, const std::string& name) const
 }
 
 void Machine::PutCardFile(char letter, const std::string& name, const std::string& content) const {
+  std::string output;
+  EXPECT_TRUE(WriteCardFile(letter, name, content, output)) << name << ": " << output;
+}
+
+// A volume without a file system mtools can read takes no file, as Windows'.
+bool Machine::WriteCardFile(char letter, const std::string& name, const std::string& content,
+                            std::string& output) const {
   const std::string local = root_ + "/put.tmp";
   FILE* file = std::fopen(local.c_str(), "wb");
-  ASSERT_NE(file, nullptr);
+  if (file == nullptr) return false;
   std::fwrite(content.data(), 1, content.size(), file);
   std::fclose(file);
-  Run("mcopy -o -i " + MtoolsImage(letter) + " " + Quote(local) + " " + Quote("::/" + name));
+  return RunQuietly("mcopy -o -i " + MtoolsImage(letter) + " " + Quote(local) + " " + Quote("::/" + name),
+                    output);
 }
 
 // ---- Machine: window, timer, messages ------------------------------------
@@ -509,6 +539,7 @@ int Machine::MessageBox(const char* text, const char* caption, unsigned flags) {
   Count("MessageBox");
   boxes_.push_back({text, caption, flags});
   Record("box " + std::string(caption) + " | " + text);
+  if (boxScript_.empty() && answerAnyBox) return answerAnyBox(boxes_.back());
   if (boxScript_.empty()) {
     ADD_FAILURE() << "unexpected box: " << caption << " / " << text;
     return host::kIdCancel;
@@ -787,8 +818,8 @@ host::Handle Machine::OpenCardFile(char letter, std::string name, std::uint32_t 
   if (disposition == host::kCreateNew && exists) return host::kInvalidHandle;
   if (disposition == host::kOpenExisting && !exists) return host::kInvalidHandle;
   if (!exists || disposition == host::kCreateAlways) {
-    if (insertion->card->faults.locked) return host::kInvalidHandle;
-    PutCardFile(letter, name, "");
+    std::string output;
+    if (insertion->card->faults.locked || !WriteCardFile(letter, name, "", output)) return host::kInvalidHandle;
   }
   OpenHandle open;
   open.device = Device::CardFile;
@@ -868,7 +899,10 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
       return false;
     case Device::CardFile: {
       if (write || LiveInsertion(*open) == nullptr) return false;
-      const std::string content = CardFileContent(open->letter, open->name);
+      std::string content;
+      if (!RunQuietly("mtype -i " + MtoolsImage(open->letter) + " " + Quote("::/" + open->name), content)) {
+        return false;  // a file system too broken to read it from
+      }
       transferred = static_cast<std::uint32_t>(std::min<std::size_t>(size, content.size()));
       std::memcpy(buffer, content.data(), transferred);
       return true;
@@ -899,8 +933,12 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     return true;
   }
   if (!write && (faults.readFails || (volume && faults.volumeReadsFail))) return false;
+  if (offset + size > limit) {
+    ++requestsBeyondEnd;
+    Record("beyond the end " + std::to_string(offset));
+    return false;
+  }
   const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
-  if (offset + count > limit) return false;
   // Sector by sector where the flash is smaller than the card says.
   const std::uint64_t flash = insertion->card->flashBytes;
   for (std::uint32_t done = 0; done < count;) {

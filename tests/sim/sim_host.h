@@ -166,6 +166,8 @@ class Machine {
   std::string PcPath(const std::string& windowsPath) const;
   void WritePcFile(const std::string& windowsPath, const std::string& content) const;
   void MakePcFolder(const std::string& windowsPath) const;
+  // Every file of the PC's drives and network, by its host path, with its content.
+  std::map<std::string, std::string> PcFiles() const;
   bool systemDiskUnknown = false;  // the system volume answers neither query below
   // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS of the system volume; when empty it
   // fails and the device number (disk 0) is what tells the system disk.
@@ -199,6 +201,9 @@ class Machine {
   // Bytes moved through the card's devices.
   std::uint64_t deviceBytesRead = 0;
   std::uint64_t deviceBytesWritten = 0;
+  // Transfers asked for past the end of the card or volume addressed: they
+  // fail, and the program has no business asking for one.
+  int requestsBeyondEnd = 0;
   void AddReader(char letter);
   std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
   // The volume and the layout are taken from the table as it stands now.
@@ -234,6 +239,10 @@ class Machine {
   bool QuitPosted() const { return quitPosted_; }
 
   // ---- Scripts and records ----
+  // Answers every box, dialog and shell question that no script expects
+  // (for cards whose content no one chose): the box is given to it.
+  std::function<int(const MessageBoxCall&)> answerAnyBox;
+  std::function<void(SimDialog&)> answerAnyDialog;
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
                  std::function<void()> beforeAnswer = {});
   void ExpectDialog(const std::string& name, std::intptr_t result);
@@ -388,6 +397,8 @@ class Machine {
   bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t& transferred, bool write);
   std::string MtoolsImage(char letter) const;
+  bool WriteCardFile(char letter, const std::string& name, const std::string& content,
+                     std::string& output) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
   int ShellOperation(const ShellCall& call, bool& aborted);
@@ -432,5 +443,7 @@ class Machine {
 
 // Runs a shell command; fails the test when it exits non-zero.
 std::string Run(const std::string& command);
+// The same, for a command that may fail: false when it does.
+bool RunQuietly(const std::string& command, std::string& output);
 
 }  // namespace sim
