@@ -132,8 +132,6 @@ bool RunProcessAndWait(const char* applicationName, const char* commandLine,
   return M().RunProcessAndWait(applicationName, commandLine, exitCode);
 }
 int ShellFileOperation(FileOperation& operation) { return M().ShellFileOperation(operation); }
-
-// A dialog's focus and boxes over it; the system's prompts on the card.
 void SetDlgItemFocus(DialogWindow dialog, int id) { M().SetDlgItemFocus(dialog, id); }
 int DialogMessageBox(DialogWindow owner, const char* text, const char* caption, unsigned flags) {
   return M().DialogMessageBox(owner, text, caption, flags);

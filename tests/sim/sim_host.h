@@ -104,9 +104,7 @@ class SimDialog {
   void Escape() { Command(2); }
   void Command(int id);
   bool Ended() const { return ended_; }
-  // The control with the keyboard focus: the one last clicked, typed into
-  // or focused by the program; 0 before any.
-  int Focused() const { return focused_; }
+  int Focused() const { return focused_; }  // clicked, typed into or focused last
 
  private:
   friend class Machine;
@@ -166,8 +164,7 @@ class Machine {
   std::string PcPath(const std::string& windowsPath) const;
   void WritePcFile(const std::string& windowsPath, const std::string& content) const;
   void MakePcFolder(const std::string& windowsPath) const;
-  // Every file of the PC's drives and network, by its host path, with its content.
-  std::map<std::string, std::string> PcFiles() const;
+  std::map<std::string, std::string> PcFiles() const;  // host path -> content, of every PC drive
   bool systemDiskUnknown = false;  // the system volume answers neither query below
   // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS of the system volume; when empty it
   // fails and the device number (disk 0) is what tells the system disk.
@@ -201,9 +198,7 @@ class Machine {
   // Bytes moved through the card's devices.
   std::uint64_t deviceBytesRead = 0;
   std::uint64_t deviceBytesWritten = 0;
-  // Transfers asked for past the end of the card or volume addressed: they
-  // fail, and the program has no business asking for one.
-  int requestsBeyondEnd = 0;
+  int requestsBeyondEnd = 0;  // past the end of the card or volume asked: failed, and never wanted
   void AddReader(char letter);
   std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
   // The volume and the layout are taken from the table as it stands now.
@@ -220,8 +215,10 @@ class Machine {
                      int fatBits);
   // Files in the root of the FAT volume of the card at this letter (mtools).
   bool CardFileExists(char letter, const std::string& name) const;
-  std::string CardFileContent(char letter, const std::string& name) const;
-  void PutCardFile(char letter, const std::string& name, const std::string& content) const;
+  // With succeeded given, a file system mtools cannot read fails no test.
+  std::string CardFileContent(char letter, const std::string& name, bool* succeeded = nullptr) const;
+  void PutCardFile(char letter, const std::string& name, const std::string& content,
+                   bool* succeeded = nullptr) const;
 
   // ---- The main window ----
   // WM_CREATE, as the window's creation delivers it.
@@ -239,8 +236,7 @@ class Machine {
   bool QuitPosted() const { return quitPosted_; }
 
   // ---- Scripts and records ----
-  // Answers every box, dialog and shell question that no script expects
-  // (for cards whose content no one chose): the box is given to it.
+  // What no script expects is given to these, when set, rather than failing.
   std::function<int(const MessageBoxCall&)> answerAnyBox;
   std::function<void(SimDialog&)> answerAnyDialog;
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
@@ -335,11 +331,9 @@ class Machine {
   bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
   std::uint32_t GetFileAttributes(const char* path);
   std::string GetSystemWindowsDirectory();
-  // A dialog's focus and boxes over it; the system's prompts on the card,
-  // closed from begin to end (recorded, never nested).
   void SetDlgItemFocus(host::DialogWindow dialog, int id);
   int DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption, unsigned flags);
-  bool BeginClosingDrivePrompts(const std::string& letters);
+  bool BeginClosingDrivePrompts(const std::string& letters);  // recorded, never nested
   void EndClosingDrivePrompts();
 
  private:
@@ -397,8 +391,6 @@ class Machine {
   bool Transfer(host::Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t& transferred, bool write);
   std::string MtoolsImage(char letter) const;
-  bool WriteCardFile(char letter, const std::string& name, const std::string& content,
-                     std::string& output) const;
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
   int ShellOperation(const ShellCall& call, bool& aborted);
@@ -441,9 +433,8 @@ class Machine {
   std::map<std::string, int> calls_;
 };
 
-// Runs a shell command; fails the test when it exits non-zero.
-std::string Run(const std::string& command);
-// The same, for a command that may fail: false when it does.
-bool RunQuietly(const std::string& command, std::string& output);
+// Runs a shell command; fails the test when it exits non-zero, unless
+// succeeded is given to say so.
+std::string Run(const std::string& command, bool* succeeded = nullptr);
 
 }  // namespace sim

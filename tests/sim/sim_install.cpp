@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "res/ids.h"
 #include "sim_host.h"
@@ -147,7 +148,7 @@ std::intptr_t Machine::RunDialog(const char* templateName, host::DialogProcedure
   if (!procedureDialogs_.empty() && procedureDialogs_.front().first == templateName) {
     user = std::move(procedureDialogs_.front().second);
     procedureDialogs_.pop_front();
-  } else if (!answerAnyDialog) {
+  } else if (!user) {
     ADD_FAILURE() << "unexpected dialog " << templateName;
     return -1;
   }
@@ -227,28 +228,22 @@ std::string Machine::GetDlgItemText(host::DialogWindow dialog, int id, int buffe
 
 void Machine::SetDlgItemFocus(host::DialogWindow dialog, int id) {
   SimDialog* open = OpenDialog(dialog);
-  if (open == nullptr) return;
-  EXPECT_TRUE(open->Exists(id)) << open->name_ << " has no control " << id;
-  open->focused_ = id;
-  Record("focus " + std::to_string(id));
+  if (open != nullptr) open->focused_ = id;
 }
 
-int Machine::DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption,
-                              unsigned flags) {
-  EXPECT_NE(OpenDialog(owner), nullptr) << "a box over no open dialog";
+int Machine::DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption, unsigned flags) {
+  EXPECT_NE(OpenDialog(owner), nullptr);
   return MessageBox(text, caption, flags);
 }
 
 bool Machine::BeginClosingDrivePrompts(const std::string& letters) {
-  EXPECT_FALSE(closingDrivePrompts_) << "drive prompts closed twice over";
-  closingDrivePrompts_ = true;
+  EXPECT_FALSE(std::exchange(closingDrivePrompts_, true)) << "nested";
   Record("drive prompts closed " + letters);
   return true;
 }
 
 void Machine::EndClosingDrivePrompts() {
-  EXPECT_TRUE(closingDrivePrompts_) << "drive prompts left that were not closed";
-  closingDrivePrompts_ = false;
+  EXPECT_TRUE(std::exchange(closingDrivePrompts_, false));
   Record("drive prompts left");
 }
 
