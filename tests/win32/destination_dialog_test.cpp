@@ -16,7 +16,6 @@
 #include "ids.h"
 #include "images/destination.h"
 #include "prefix_support.h"
-#include "program_support.h"
 #include "window_support.h"
 
 namespace {
@@ -118,21 +117,7 @@ struct Showing {
   bool browse;        // the browser opened and cancelled
   int close;
   std::string stored;  // ToDir afterwards
-  bool refused = false;  // OK first, refused: the dialog stays for a correction
 };
-
-// OK on a refused folder: true when the box came over the dialog, which
-// stayed with the folder's box focused once the box had gone.
-bool RefusedAndKeptForCorrection(HWND dialog) {
-  bool overDialog = false;
-  wintest::WhenWindowAppears("Error", [&](HWND box) {
-    overDialog = GetWindow(box, GW_OWNER) == dialog && wintest::BoxText(box).rfind("Destination folder", 0) == 0;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  });
-  Click(dialog, IDOK);
-  for (MSG message{}; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
-  return overDialog && IsWindowVisible(dialog) && GetFocus() == GetDlgItem(dialog, IDC_DESTINATION);
-}
 
 TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
   RegDeleteKeyA(HKEY_CURRENT_USER, images::kSettingsKey);
@@ -149,7 +134,6 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
       {"typed past the limit", LongPath(300), true, false, IDOK, longest},
       // As typed: the browser gets the folder without its backslash.
       {"browser cancelled", browsed, false, true, IDOK, browsed},
-      {"refused, then CANCEL", "Photos", true, false, IDCANCEL, browsed, true},
   };
   std::string offered;  // what ToDir held before
   bool checked = false;
@@ -179,7 +163,6 @@ TEST(DestinationDialog, OfferStoreAndKeepTheDestination) {
         selected = BrowseAndCancel(dialog);
         afterBrowse = wintest::WindowText(GetDlgItem(dialog, IDC_DESTINATION));
       }
-      EXPECT_TRUE(!showing.refused || RefusedAndKeptForCorrection(dialog));
       Click(dialog, showing.close);
     });
     EXPECT_EQ(images::RunDestinationDialog(), showing.close == IDOK ? 1 : 0);
