@@ -129,12 +129,14 @@ BOOL CALLBACK AddChildText(HWND child, LPARAM texts) {
   return TRUE;
 }
 
-std::vector<std::string> TextsOf(HWND dialog) {
+// The accessible names cost calls into the other program: read once, as
+// the dialog is shown.
+std::vector<std::string> TextsOf(HWND dialog, bool accessible) {
   std::vector<std::string> texts = {TextOf(dialog)};
   EnumChildWindows(dialog, AddChildText, reinterpret_cast<LPARAM>(&texts));
   IAccessible* object = nullptr;
-  if (SUCCEEDED(AccessibleObjectFromWindow(dialog, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                           reinterpret_cast<void**>(&object)))) {
+  if (accessible && SUCCEEDED(AccessibleObjectFromWindow(dialog, static_cast<DWORD>(OBJID_CLIENT),
+                                                         IID_IAccessible, reinterpret_cast<void**>(&object)))) {
     const Accessible held(object);
     int budget = kAccessibleNodes;
     AddAccessibleNames(*held, 0, budget, texts);
@@ -151,8 +153,8 @@ bool NamesDrive(const std::string& text, char letter) {
   return false;
 }
 
-bool NamesGuardedDrive(HWND dialog) {
-  for (const std::string& text : TextsOf(dialog)) {
+bool NamesGuardedDrive(HWND dialog, bool accessible) {
+  for (const std::string& text : TextsOf(dialog, accessible)) {
     for (const char letter : gGuard.letters) {
       if (NamesDrive(text, letter)) return true;
     }
@@ -176,7 +178,8 @@ void CALLBACK OnWindowEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object
   gGuard.looking = true;
   if (thread == GetCurrentThreadId()) {
     if (IsDialog(top)) AnswerAutoPlay(top);  // a box or dialog of the program's, which may be in front
-  } else if (process != GetCurrentProcessId() && IsDialog(top) && NamesGuardedDrive(top)) {
+  } else if (process != GetCurrentProcessId() && IsDialog(top) &&
+             NamesGuardedDrive(top, event == EVENT_OBJECT_SHOW && window == top)) {
     PostMessageA(top, WM_CLOSE, 0, 0);  // a dialog takes it as its Cancel
   }
   gGuard.looking = false;
