@@ -15,14 +15,16 @@ set_source_files_properties(${VORN_RESOURCES} PROPERTIES
 
 # The window, the dialogs and host.h on Win32; objects, since the logic
 # library and they call each other.
-add_library(vorn_win32 OBJECT src/win32/main_window.cpp src/win32/host_win32.cpp)
+add_library(vorn_win32 OBJECT src/win32/main_window.cpp src/win32/host_win32.cpp src/win32/drive_prompts.cpp)
 target_include_directories(vorn_win32 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(vorn_win32 PRIVATE ${VORN_CXX_WARNINGS})
 
 add_executable(vorninst WIN32 src/win32/win_main.cpp $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorninst PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res)
 target_compile_options(vorninst PRIVATE ${VORN_CXX_WARNINGS})
-target_link_libraries(vorninst PRIVATE vorn_logic shell32 ole32 advapi32)
+# comctl32, oleacc, oleaut32 and uuid: the system's prompts on the card closed.
+set(VORN_WIN32_LIBRARIES shell32 ole32 advapi32 comctl32 oleacc oleaut32 uuid)
+target_link_libraries(vorninst PRIVATE vorn_logic ${VORN_WIN32_LIBRARIES})
 target_link_options(vorninst PRIVATE ${VORN_STATIC} ${VORN_STRIP})
 
 # The run command's stand-in for Windows' own format.com, which Wine lacks;
@@ -46,10 +48,11 @@ endif()
 
 # Calls whose effect only a real PC shows, not Wine: no system error boxes,
 # a window alive while format.com runs, the dialog keyboard interface, COM
-# for the shell. The program must import each.
+# for the shell, the system's prompts on the card closed (the shell's
+# AutoPlay question, a task dialog's texts). The program must import each.
 if(CMAKE_OBJDUMP)
   set(VORN_REAL_PC_IMPORTS SetErrorMode MsgWaitForMultipleObjects EnableWindow DefDlgProcA
-    CoInitializeEx CoUninitialize)
+    CoInitializeEx CoUninitialize SetWinEventHook ChangeWindowMessageFilterEx AccessibleObjectFromWindow)
   add_test(NAME win32.Program.ImportsTheCallsARealPcNeeds
     COMMAND sh -c [[imports=$("$0" -p "$1") || exit 1; shift
 for name; do
@@ -86,7 +89,7 @@ file(GLOB VORN_WIN32_TEST_SOURCES CONFIGURE_DEPENDS tests/win32/*.cpp)
 add_executable(vorn_win32_tests ${VORN_WIN32_TEST_SOURCES} $<TARGET_OBJECTS:vorn_win32> ${VORN_RESOURCES})
 target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/res ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
-target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} shell32 ole32 advapi32)
+target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} ${VORN_WIN32_LIBRARIES})
 target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
 # The tests start the built program and the stand-in, found beside them.
 add_dependencies(vorn_win32_tests vorninst vorn_format_stand_in)

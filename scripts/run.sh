@@ -18,7 +18,10 @@ with mkfs.fat. With a display the window opens there; without one it runs
 in Xvfb, saves a screenshot of the window as it first appears to
 build/screenshot.png and one after the first drive scan to
 build/screenshot-running.png, and ends; a screenshot all of one colour is a
-failure. One run at a time in a checkout.
+failure. It prints where the demo card's two faces lie: sector writes
+through \\\\.\\E: land in the image build/run/card.img, files copied through
+E:\ in the prefix's folder build/run/prefix/drive_e. One run at a time in a
+checkout.
 Installs missing Debian packages with apt-get first (log: build/apt.log).
 
   --no-demo  no card, no add-on files beside the program, no format.com
@@ -121,7 +124,17 @@ else
   exe="$VORN_WIN_BUILD/vorninst.exe"
 fi
 
+# Wine shows the demo card twice: as sectors (the image) and as files (a
+# folder); a command's work lands in one or the other.
+where_to_look() {
+  $demo || return 0
+  echo "Demo card as sectors, through \\\\.\\E: (the script flag, a format): $run_dir/card.img" \
+       "(mdir -i $run_dir/card.img ::)"
+  echo "Demo card as files, through E:\\ (what is copied to or from it): $WINEPREFIX/drive_e"
+}
+
 if [ -z "${VORN_XVFB_DISPLAY:-}" ]; then
+  where_to_look
   status=0
   wine "$exe" || status=$?
   exit "$status"
@@ -175,3 +188,4 @@ done
 $blank && exit 1
 echo "Screenshot: $shot"
 echo "After the first drive scan: $running"
+where_to_look

@@ -236,38 +236,57 @@ TEST(ProgramOnCard, CommandsThatEraseTheCardRefuseIt) {
   EXPECT_FALSE(pc.Logged("write"));
 }
 
-// A card with a volume encrypted by BitLocker is refused before anything is
-// asked; one with a file or a window open on a volume, when its table would
-// be written.
+// A card with a volume encrypted by BitLocker (its own header, or To Go's
+// FAT boot sector with its GUID) is refused before anything is asked; one
+// with a file or a window open on a volume, when its table would be written.
 TEST(WritesToTheCard, AnEncryptedOrABusyCardIsRefused) {
   constexpr char kEncrypted[] = "The SD Card is encrypted with BitLocker!\nTurn BitLocker off for the card, then try again.";
   constexpr char kInUse[] =
       "The SD Card is in use: a file or a window is open on it.\nClose everything that is open on the card, then try again.";
+  const Bytes mswin = {'M', 'S', 'W', 'I', 'N', '4', '.', '1'};
+  const Bytes toGoGuid = {0x3B, 0xD6, 0x67, 0x49, 0x29, 0x2E, 0xD8, 0x4A,
+                          0x83, 0x99, 0xF6, 0xA3, 0x39, 0xE3, 0xD0, 0x01};
+  struct Kind {
+    const char* name;
+    Bytes at3, at424;  // in the second partition's boot sector
+    bool busy;
+  };
+  const Kind kinds[] = {{"BitLocker", {'-', 'F', 'V', 'E', '-', 'F', 'S', '-'}, {}, false},
+                        {"BitLocker To Go", mswin, toGoGuid, false}, {"F: in use", {}, {}, true}};
   std::vector<Command> commands = WritingCommands();
   commands.push_back({"boot mark", IDC_MAKE_BOOTABLE, nullptr, 0, {}});
-  for (const bool encrypted : {true, false}) {
+  commands.push_back({"script flag", IDC_SCRIPT_FLAG, nullptr, 0, {}});
+  commands.push_back({"New Install", IDC_NEW_INSTALL, nullptr, 0, {}});
+  commands.push_back({"Version Up", IDC_VERSION_UP, nullptr, 0, {}});
+  for (const Kind& kind : kinds) {
     for (const Command& command : commands) {
-      // format.com locks the volume itself, and a boot sector may always be written.
-      if (!encrypted && (command.id == IDC_FORMAT || command.id == IDC_MAKE_BOOTABLE)) continue;
-      SCOPED_TRACE(std::string(command.name) + (encrypted ? ", BitLocker" : ", F: in use"));
+      // format.com locks the volume itself, a boot sector may always be
+      // written, and a sequence asks its questions first.
+      if (kind.busy && (command.question == nullptr || command.id == IDC_FORMAT)) continue;
+      SCOPED_TRACE(std::string(command.name) + ", " + kind.name);
       Pc pc;
-      if (encrypted) {
-        pc.card->Write(4097 * 512 + 3, {'-', 'F', 'V', 'E', '-', 'F', 'S', '-'});
-      } else {
+      pc.card->Write(4097 * 512 + 3, kind.at3);
+      pc.card->Write(4097 * 512 + 424, kind.at424);
+      if (kind.busy) {
         pc.machine.busyVolumes = {'F'};
         pc.machine.ExpectBox("Confirm", command.question, command.answer);
       }
       const Bytes mbr = pc.Mbr();
       const Bytes vbr = pc.Vbr();
-      pc.machine.ExpectBox("Error", encrypted ? kEncrypted : kInUse, host::kIdOk);
+      pc.machine.ExpectBox("Error", kind.busy ? kInUse : kEncrypted, host::kIdOk);
       host::SendCommand(command.id);
       EXPECT_EQ(pc.Mbr(), mbr);
       EXPECT_EQ(pc.Vbr(), vbr);
       EXPECT_FALSE(pc.Logged("process"));
       EXPECT_FALSE(pc.Logged("write"));
+      EXPECT_FALSE(pc.Logged("dialog"));
       EXPECT_EQ(pc.machine.OpenHandles(), 0u);
     }
   }
+  Pc pc;  // the name without the GUID, as any FAT card may have it
+  pc.card->Write(4097 * 512 + 3, mswin);
+  host::SendCommand(IDC_MAKE_BOOTABLE);
+  EXPECT_TRUE(pc.machine.Boxes().empty());
 }
 
 TEST(Flush, TheSystemLearnsOfTheNewTableUnderTheLocksAndTheVolumeIsFlushedBeforeTheEject) {

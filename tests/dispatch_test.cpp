@@ -162,6 +162,34 @@ TEST_F(DispatchTest, SendsRunNestedInTheirOrder) {
                                   "timer start"}));
 }
 
+// The commands that write a table or format close the system's prompts on
+// the card while they run, even when they end at once (the program on the
+// card's F:): on the card's letters and those no drive holds, not on the
+// PC's disks or another reader's G:.
+TEST(DrivePrompts, ClosedAroundEveryCommandThatWritesATableOrFormats) {
+  const std::pair<unsigned, bool> cases[] = {{IDC_FORMAT, true},     {IDC_SWAP_PARTITIONS, true},
+                                             {IDC_WRITE_DUAL, true}, {IDC_CREATE_PARTITION, true},
+                                             {IDC_NEW_INSTALL, true}, {IDC_VERSION_UP, true},
+                                             {IDC_COPY_IMAGES, false}};
+  for (const auto& [id, closes] : cases) {
+    sim::Machine machine;
+    testing_cards::SetUpPc(machine);
+    machine.AddReader('G');
+    auto card = machine.NewCard(64 * testing_cards::kMb, 2);
+    testing_cards::WriteTable(*card, {{1, 1, 4096}, {6, 4097, 60000}});
+    machine.Insert('E', card);
+    machine.Tick();
+    common::gModuleDirectory = "F:\\VORN\\";
+    machine.ExpectBox("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+    machine.ClearRecords();
+    app::OnCommand(id, 0);
+    const Lines expected = {"drive prompts closed EFHIJKLMNOPQRSTUVWXYZ", "drive prompts left"};
+    EXPECT_EQ(machine.LogMatching("drive prompts"), closes ? expected : Lines{}) << id;
+    const Lines around = {"drive prompts closed", "box", "drive prompts left"};
+    EXPECT_EQ(static_cast<bool>(testing_cards::InOrder(machine, around)), closes) << id;
+  }
+}
+
 TEST(ModuleDirectory, CutsBackToTheLastBackslash) {
   EXPECT_EQ(common::CutToFolder("C:\\A\\B\\prog.exe"), "C:\\A\\B\\");
   EXPECT_EQ(common::CutToFolder("D:\\prog.exe"), "D:\\");

@@ -231,15 +231,28 @@ TEST_P(TransferBothWindows, FullPathsOutsideTheCardAreTakenAndMadeWithTheirParen
     pc.machine.codePage = c.codePage;
     const std::vector<std::string> table = testing_cards::SfdiskEntries(*pc.card);
     pc.machine.MakePcFolder("\\\\server\\share");
-    pc.Destination(c.typed);
+    const std::string before = std::string("C:\\Before") + '\0';
+    Store(pc.machine, host::kRegSz, before);
     if (c.used.empty()) {
-      pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
-    } else if (Win7()) {
-      pc.RemoveAndReinsert();
-      pc.RemoveAndReinsert();
+      // Refused in the dialog, which stays up for a correction; the user gives up.
+      pc.machine.ExpectDialog("TODIR", [&pc, &c](sim::SimDialog& dialog) {
+        dialog.Type(IDC_DESTINATION, c.typed);
+        pc.machine.ExpectBox("Error", kNotFullPath, host::kIdOk);
+        dialog.Click(1);
+        EXPECT_FALSE(dialog.Ended());
+        EXPECT_EQ(dialog.Focused(), IDC_DESTINATION);
+        dialog.Click(2);
+      });
+    } else {
+      pc.Destination(c.typed);
+      if (Win7()) {
+        pc.RemoveAndReinsert();
+        pc.RemoveAndReinsert();
+      }
     }
     host::SendCommand(IDC_COPY_IMAGES);
     EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), table);
+    EXPECT_EQ(Stored(pc.machine), c.used.empty() ? before : c.typed + '\0');
     if (c.used.empty()) {
       EXPECT_TRUE(pc.machine.ShellCalls().empty());
       EXPECT_TRUE(pc.machine.LogMatching("box Remove").empty());  // refused before any swap

@@ -4,6 +4,7 @@
 #include "card/card_report.h"
 #include "card/scan.h"
 #include "disk/boot_marks.h"
+#include "disk/card_guards.h"
 #include "disk/partition_commands.h"
 #include "host/host.h"
 #include "images/transfer.h"
@@ -21,6 +22,9 @@ using Handler = void (*)(unsigned notifyCode);
 struct CommandEntry {
   unsigned id;
   Handler handler;
+  // It writes a table or formats: the system's prompts on the card are
+  // closed while it runs.
+  bool closesDrivePrompts = false;
 };
 
 void CloseProgram(unsigned) { host::SendClose(); }
@@ -63,25 +67,34 @@ constexpr CommandEntry kCommands[] = {
     {IDC_INSPECT, Inspect},
     {IDC_DRIVE_COMBO, SelectDrive},
     {IDC_MAKE_BOOTABLE, MakeBootable},
-    {IDC_FORMAT, Format},
+    {IDC_FORMAT, Format, true},
     {IDC_SCAN, Scan},
     {IDC_FOLDER_OPEN, OpenCardFolder},
     {IDC_COPY_VORN, CopyFileSet},
-    {IDC_SWAP_PARTITIONS, SwapPartitions},
-    {IDC_WRITE_DUAL, WriteDual},
-    {IDC_NEW_INSTALL, NewInstall},
-    {IDC_CREATE_PARTITION, CreatePartitions},
-    {IDC_VERSION_UP, VersionUp},
+    {IDC_SWAP_PARTITIONS, SwapPartitions, true},
+    {IDC_WRITE_DUAL, WriteDual, true},
+    {IDC_NEW_INSTALL, NewInstall, true},
+    {IDC_CREATE_PARTITION, CreatePartitions, true},
+    {IDC_VERSION_UP, VersionUp, true},
     {IDC_COPY_IMAGES, TransferImages},
     {IDC_DUMP_BOOT_SECTOR, DumpBootSector},
     {IDC_SCRIPT_FLAG, SetScriptFlag},
 };
 
-Handler FindHandler(unsigned commandId) {
+const CommandEntry* FindCommand(unsigned commandId) {
   for (const CommandEntry& entry : kCommands) {
-    if (entry.id == commandId) return entry.handler;
+    if (entry.id == commandId) return &entry;
   }
   return nullptr;
+}
+
+void RunCommand(const CommandEntry& command, unsigned notifyCode) {
+  if (!command.closesDrivePrompts || !common::CardIdentified()) {
+    command.handler(notifyCode);
+    return;
+  }
+  const disk::DrivePromptGuard guard;
+  command.handler(notifyCode);
 }
 
 void StartRefreshTimer() { host::SetTimer(kRefreshTimerId, kRefreshPeriodMs); }
@@ -103,10 +116,10 @@ void OnTimer() { host::SendCommand(IDC_SCAN); }
 
 bool OnCommand(unsigned commandId, unsigned notifyCode) {
   host::KillTimer(kRefreshTimerId);
-  const Handler handler = FindHandler(commandId);
-  if (handler != nullptr) handler(notifyCode);
+  const CommandEntry* command = FindCommand(commandId);
+  if (command != nullptr) RunCommand(*command, notifyCode);
   StartRefreshTimer();
-  return handler != nullptr;
+  return command != nullptr;
 }
 
 }  // namespace app

@@ -31,4 +31,10 @@ void ShowErrorMessage(unsigned textId) {
   CatalogueMessageBox(MSG_CAPTION_ERROR, textId, ButtonSet::Notice);
 }
 
+void ShowErrorMessage(unsigned textId, host::DialogWindow owner) {
+  const char* caption = LoadMessageText(MSG_CAPTION_ERROR);
+  const char* text = LoadMessageText(textId);
+  host::DialogMessageBox(owner, text, caption, static_cast<unsigned>(ButtonSet::Notice));
+}
+
 }  // namespace common

@@ -24,5 +24,7 @@ int CatalogueMessageBox(unsigned captionId, unsigned textId, ButtonSet set);
 
 // The common error box: caption "Error", the Notice set.
 void ShowErrorMessage(unsigned textId);
+// The same over a dialog of the program, which waits for it.
+void ShowErrorMessage(unsigned textId, host::DialogWindow owner);
 
 }  // namespace common

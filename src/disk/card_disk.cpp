@@ -13,10 +13,6 @@
 namespace disk {
 namespace {
 
-// The letters a card can show under: A:, B: and C: never are.
-constexpr char kFirstLetter = 'D';
-constexpr char kLastLetter = 'Z';
-
 // Where Windows' FAT driver marks a volume in use, in the boot sector
 // itself: a FAT32 one has no 16-bit FAT size.
 constexpr std::size_t kFat16SectorsPerFat = 22;
@@ -121,7 +117,8 @@ CardPicture TakePicture(std::uint32_t deviceNumber) {
   picture.table = ReadIdentity(drive.Get(), 0);
   if (!picture.table) return picture;
   for (const TableEntry& entry : TableOf(*picture.table)) {
-    if (entry.InUse()) {
+    // An entry may point past the card's end: there is nothing to read there.
+    if (entry.InUse() && entry.firstSector < picture.sectors) {
       picture.bootSectors.emplace_back(entry.firstSector, ReadIdentity(drive.Get(), entry.firstSector));
     }
   }
@@ -225,7 +222,7 @@ std::string DriveRoot(char letter) { return std::string(1, letter) + ":\\"; }
 std::vector<CardVolume> CardVolumes() {
   std::vector<CardVolume> volumes;
   if (!gPicture.taken) return volumes;
-  for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {
+  for (char letter = kFirstDriveLetter; letter <= kLastDriveLetter; ++letter) {
     const unsigned type = host::GetDriveType(DriveRoot(letter).c_str());
     if (type != host::kDriveRemovable && type != host::kDriveFixed) continue;
     // Queries only: they need no rights to the volume's data.

@@ -15,6 +15,10 @@
 
 namespace disk {
 
+// The letters a card can show under: A:, B: and C: never are.
+constexpr char kFirstDriveLetter = 'D';
+constexpr char kLastDriveLetter = 'Z';
+
 // A letter whose volume lies on the card's disk.
 struct CardVolume {
   char letter = 0;

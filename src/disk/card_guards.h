@@ -30,4 +30,19 @@ bool RefuseEncryptedCard();
 // Both of the above: the refusals of every command that writes the card.
 bool RefuseCardForWriting();
 
+// While it lives, the system's offers to format a drive of the card, and
+// AutoPlay on it, are closed: on the card's letters and on every letter no
+// drive holds, where a new partition of the card may show. An inner guard
+// leaves the outer one in place.
+class DrivePromptGuard {
+ public:
+  DrivePromptGuard();
+  ~DrivePromptGuard();
+  DrivePromptGuard(const DrivePromptGuard&) = delete;
+  DrivePromptGuard& operator=(const DrivePromptGuard&) = delete;
+
+ private:
+  bool outermost_ = false;
+};
+
 }  // namespace disk

@@ -327,4 +327,28 @@ struct FileOperation {
 // SHFileOperationA; 0 on success.
 int ShellFileOperation(FileOperation& operation);
 
+// ---- A dialog's focus, and a box over a dialog ------------------------------
+
+// SetFocus(GetDlgItem(dialog, id)), the way a dialog takes it: WM_NEXTDLGCTL,
+// posted, so that it follows a box that is closing, keeps the default
+// button right and selects an edit box's text.
+void SetDlgItemFocus(DialogWindow dialog, int id);
+// MessageBoxA owned by the dialog, which takes no input while the box is up.
+int DialogMessageBox(DialogWindow owner, const char* text, const char* caption, unsigned flags);
+
+// ---- The system's own prompts on the card's drives --------------------------
+
+// After a new table Windows offers to format every new raw partition ("You
+// need to format the disk in drive F: before you can use it"), and AutoPlay
+// may open a window on the card: one click there formats or opens behind the
+// program's back. From Begin to End the program closes such a dialog of the
+// system (posted WM_CLOSE, its Cancel) when its text names one of these drive
+// letters, seen through SetWinEventHook (out of context, windows shown), and
+// its own windows answer the registered "QueryCancelAutoPlay" message with
+// TRUE. False when the hook could not be set. A system without such prompts
+// does nothing.
+bool BeginClosingDrivePrompts(const std::string& letters);
+// UnhookWinEvent; AutoPlay is no longer refused.
+void EndClosingDrivePrompts();
+
 }  // namespace host

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/catalogue.h"
+#include "images/transfer.h"
 #include "res/ids.h"
 
 namespace images {
@@ -37,6 +38,23 @@ void Browse(host::DialogWindow dialog) {
   host::FreeItemList(list);
 }
 
+// OK: a folder the images may go to is kept, and stored as typed. Any other
+// text is neither: the user is told, and corrects it in the dialog.
+void TakeDestination(host::DialogWindow dialog) {
+  const std::string typed = EditText(dialog);
+  std::string folder = typed;
+  TrimFolderPath(folder);
+  if (!AcceptableDestination(folder)) {
+    common::ShowErrorMessage(MSG_DESTINATION_NOT_FULL_PATH, dialog);
+    host::SetDlgItemFocus(dialog, IDC_DESTINATION);
+    return;
+  }
+  gDeleteAfterCopy = host::IsDlgButtonChecked(dialog, IDC_DELETE_AFTER_COPY) == host::kBstChecked;
+  gDestinationFolder = typed;
+  WriteSetting(kDestinationSetting, gDestinationFolder);
+  host::EndDialog(dialog, 1);
+}
+
 }  // namespace
 
 std::intptr_t DestinationFolderProc(host::DialogWindow dialog, unsigned message,
@@ -52,10 +70,7 @@ std::intptr_t DestinationFolderProc(host::DialogWindow dialog, unsigned message,
   if (message != host::kWmCommand) return 0;
   switch (static_cast<int>(wParam & kCommandIdMask)) {
     case host::kIdDialogOk:
-      gDeleteAfterCopy = host::IsDlgButtonChecked(dialog, IDC_DELETE_AFTER_COPY) == host::kBstChecked;
-      gDestinationFolder = EditText(dialog);
-      WriteSetting(kDestinationSetting, gDestinationFolder);  // as typed
-      host::EndDialog(dialog, 1);
+      TakeDestination(dialog);
       return 1;
     case host::kIdDialogCancel:
       host::EndDialog(dialog, 0);

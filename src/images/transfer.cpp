@@ -88,16 +88,6 @@ bool OnCard(char letter) {
   return false;
 }
 
-// A full path off the card, on a drive the program sees: the images must
-// land where the user can find them, and never stay on the card they came
-// from. An elevated program does not see the user's mapped network drives.
-bool AcceptableDestination(const std::string& path) {
-  if (FirstFolderIndex(path) == std::string::npos) return false;
-  const char drive = LeadingDrive(path) != 0 ? LeadingDrive(path) : DriveBehind(path);
-  if (drive == 0) return true;
-  return !OnCard(drive) &&
-         host::GetDriveType(disk::DriveRoot(drive).c_str()) != host::kDriveNoRootDir;
-}
 
 void MakeFolder(const std::string& path) {
   if (common::IsFolder(path)) return;
@@ -157,6 +147,17 @@ bool Transfer(disk::PartitionOrder& order) {
 
 }  // namespace
 
+// The images must land where the user can find them, and never stay on the
+// card they came from. An elevated program does not see the user's mapped
+// network drives.
+bool AcceptableDestination(const std::string& path) {
+  if (FirstFolderIndex(path) == std::string::npos) return false;
+  const char drive = LeadingDrive(path) != 0 ? LeadingDrive(path) : DriveBehind(path);
+  if (drive == 0) return true;
+  return !OnCard(drive) &&
+         host::GetDriveType(disk::DriveRoot(drive).c_str()) != host::kDriveNoRootDir;
+}
+
 void CreateFolderPath(const std::string& path) {
   const std::size_t first = FirstFolderIndex(path);
   const std::size_t start = first == std::string::npos ? 1 : first;
@@ -168,11 +169,7 @@ void CreateFolderPath(const std::string& path) {
 
 void TransferImageFolders() {
   if (!common::CardIdentified() || disk::RefuseProgramOnCard() || RunDestinationDialog() == 0) return;
-  TrimFolderPath(gDestinationFolder);
-  if (!AcceptableDestination(gDestinationFolder)) {
-    common::ShowErrorMessage(MSG_DESTINATION_NOT_FULL_PATH);
-    return;
-  }
+  TrimFolderPath(gDestinationFolder);  // the dialog took it as typed
   disk::PartitionOrder order;
   if (!Transfer(order)) {
     PutBootPartitionFirst(order);

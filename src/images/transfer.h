@@ -6,6 +6,10 @@
 
 namespace images {
 
+// A full path off the card, on a drive the program sees: where the images
+// may go.
+bool AcceptableDestination(const std::string& path);
+
 // Creates the folder and every missing folder above it.
 void CreateFolderPath(const std::string& path);
 

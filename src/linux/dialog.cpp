@@ -76,6 +76,7 @@ void Dialog::Initialize() { procedure_(window_, host::kWmInitDialog, 0, 0); }
 void Dialog::Click(int id) {
   if (!Exists(id)) throw std::invalid_argument(name_ + " has no control " + std::to_string(id));
   Control& clicked = controls_[id];
+  focused_ = id;
   if (clicked.kind == Kind::Radio) {
     for (auto& [otherId, other] : controls_) {
       if (other.kind == Kind::Radio && other.group == clicked.group) other.checked = otherId == id;
@@ -89,6 +90,7 @@ void Dialog::Click(int id) {
 void Dialog::Type(int id, const std::string& text) {
   if (!Exists(id)) throw std::invalid_argument(name_ + " has no control " + std::to_string(id));
   Control& edit = controls_[id];
+  focused_ = id;
   edit.text = edit.limit > 0 ? text.substr(0, static_cast<std::size_t>(edit.limit)) : text;
 }
 

@@ -51,6 +51,8 @@ class Dialog {
   void Command(int id);
   bool Ended() const { return ended_; }
   std::intptr_t Result() const { return result_; }
+  // The control clicked, typed into or given the focus last.
+  int Focused() const { return focused_; }
 
   // What the procedure calls on it (host.h's dialog primitives).
   void End(std::intptr_t result);
@@ -58,6 +60,7 @@ class Dialog {
   void SetChecked(int id, bool checked);
   void SetText(int id, const std::string& text);
   void Limit(int id, int maximumCharacters);
+  void Focus(int id) { focused_ = id; }
 
  private:
   std::string name_;
@@ -67,6 +70,7 @@ class Dialog {
   std::vector<int> order_;
   bool ended_ = false;
   std::intptr_t result_ = 0;
+  int focused_ = 0;
 };
 
 }  // namespace linuxhost

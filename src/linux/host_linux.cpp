@@ -473,6 +473,17 @@ std::string GetDlgItemText(DialogWindow dialog, int id, int bufferSize) {
 void LimitDlgItemText(DialogWindow dialog, int id, int maximumCharacters) {
   if (auto* open = OpenDialog(dialog)) open->Limit(id, maximumCharacters);
 }
+void SetDlgItemFocus(DialogWindow dialog, int id) {
+  if (auto* open = OpenDialog(dialog)) open->Focus(id);
+}
+// The front end shows the box over the dialog it is playing.
+int DialogMessageBox(DialogWindow, const char* text, const char* caption, unsigned flags) {
+  return MessageBox(text, caption, flags);
+}
+
+// Linux offers no prompt to format a new partition behind the program's back.
+bool BeginClosingDrivePrompts(const std::string&) { return true; }
+void EndClosingDrivePrompts() {}
 
 // ---- The folder browser ----------------------------------------------------------------
 

@@ -168,6 +168,18 @@ void LimitDlgItemText(DialogWindow dialog, int id, int maximumCharacters) {
   SendDlgItemMessageA(ToHwnd(dialog), id, EM_LIMITTEXT, static_cast<WPARAM>(maximumCharacters), 0);
 }
 
+// A dialog's focus, and a box over a dialog.
+void SetDlgItemFocus(DialogWindow dialog, int id) {
+  // Posted: a box closing over the dialog would give the focus back to the
+  // control it had before, after this.
+  PostMessageA(ToHwnd(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(ToHwnd(dialog), id)),
+               TRUE);
+}
+
+int DialogMessageBox(DialogWindow owner, const char* text, const char* caption, unsigned flags) {
+  return MessageBoxA(ToHwnd(owner), text, caption, flags);
+}
+
 namespace {
 
 // Hands the browser's messages to the logic's callback, which travels in

@@ -135,5 +135,11 @@ bool RunProcessAndWait(const char* applicationName, const char* commandLine,
   return M().RunProcessAndWait(applicationName, commandLine, exitCode);
 }
 int ShellFileOperation(FileOperation& operation) { return M().ShellFileOperation(operation); }
+void SetDlgItemFocus(DialogWindow dialog, int id) { M().SetDlgItemFocus(dialog, id); }
+int DialogMessageBox(DialogWindow owner, const char* text, const char* caption, unsigned flags) {
+  return M().DialogMessageBox(owner, text, caption, flags);
+}
+bool BeginClosingDrivePrompts(const std::string& letters) { return M().BeginClosingDrivePrompts(letters); }
+void EndClosingDrivePrompts() { M().EndClosingDrivePrompts(); }
 
 }  // namespace host

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 
@@ -94,7 +96,7 @@ std::string AccessName(std::uint32_t access) {
 
 }  // namespace
 
-std::string Run(const std::string& command) {
+std::string Run(const std::string& command, bool* succeeded) {
   std::string output;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) {
@@ -105,7 +107,8 @@ std::string Run(const std::string& command) {
   std::size_t got = 0;
   while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), got);
   const int status = ::pclose(pipe);
-  if (status != 0) ADD_FAILURE() << command << " failed:\n" << output;
+  if (succeeded != nullptr) *succeeded = status == 0;
+  if (status != 0 && succeeded == nullptr) ADD_FAILURE() << command << " failed:\n" << output;
   return output;
 }
 
@@ -170,6 +173,7 @@ Machine::~Machine() {
   if (!itemLists_.empty()) ADD_FAILURE() << itemLists_.size() << " item list(s) not freed";
   for (std::size_t i = 0; i < browseScript_.size(); ++i) ADD_FAILURE() << "expected folder browser not shown";
   if (!replaceAnswers.empty()) ADD_FAILURE() << "the shell asked fewer questions than expected";
+  if (requestsBeyondEnd != 0) ADD_FAILURE() << requestsBeyondEnd << " transfer(s) asked past an end";
   std::error_code ignored;
   fs::remove_all(root_, ignored);
   gCurrent = nullptr;
@@ -215,6 +219,18 @@ void Machine::WritePcFile(const std::string& windowsPath, const std::string& con
 
 void Machine::MakePcFolder(const std::string& windowsPath) const {
   fs::create_directories(PcPath(windowsPath));
+}
+
+std::map<std::string, std::string> Machine::PcFiles() const {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+    const std::string path = entry.path().string();
+    if (entry.is_regular_file() && path.rfind(root_ + "/cards", 0) != 0 && path != root_ + "/put.tmp") {
+      std::ifstream file(path, std::ios::binary);
+      files[path].assign(std::istreambuf_iterator<char>(file), {});
+    }
+  }
+  return files;
 }
 
 void Machine::AddReader(char letter) { readers_[letter]; }
@@ -266,7 +282,9 @@ void Machine::Mount(char readerLetter, Insertion& insertion) {
                                    entry.partitionNumber});
       break;
     }
-    if (!linuxhost::IsMountable(entry)) continue;
+    // No partition is mounted that is empty or ends past the disk's end.
+    const std::uint64_t end = entry.startingOffset + entry.partitionLength;
+    if (!linuxhost::IsMountable(entry) || entry.partitionLength == 0 || end > insertion.card->sizeBytes) continue;
     const auto key = std::make_pair(signature, entry.startingOffset / kSector);
     const auto known = mountedDevices.find(key);
     char letter = 0;
@@ -344,16 +362,20 @@ bool Machine::CardFileExists(char letter, const std::string& name) const {
   return volume && linuxhost::CardEntryExists(*volume, name);
 }
 
-std::string Machine::CardFileContent(char letter, const std::string& name) const {
+std::string Machine::CardFileContent(char letter, const std::string& name, bool* succeeded) const {
   const auto volume = FilesAt(letter);
   const std::optional<std::string> content = volume ? linuxhost::CardFileContent(*volume, name) : std::nullopt;
-  EXPECT_TRUE(content.has_value()) << "no " << name << " on " << letter << ":";
+  if (succeeded != nullptr) *succeeded = content.has_value();
+  EXPECT_TRUE(content.has_value() || succeeded != nullptr) << "no " << name << " on " << letter << ":";
   return content.value_or("");
 }
 
-void Machine::PutCardFile(char letter, const std::string& name, const std::string& content) const {
+void Machine::PutCardFile(char letter, const std::string& name, const std::string& content,
+                          bool* succeeded) const {
   const auto volume = FilesAt(letter);
-  EXPECT_TRUE(volume && linuxhost::PutCardFile(*volume, name, content, root_)) << "cannot put " << name;
+  const bool put = volume && linuxhost::PutCardFile(*volume, name, content, root_);
+  if (succeeded != nullptr) *succeeded = put;
+  EXPECT_TRUE(put || succeeded != nullptr) << "cannot put " << name;
 }
 
 // ---- Machine: window, timer, messages ------------------------------------
@@ -427,6 +449,7 @@ int Machine::MessageBox(const char* text, const char* caption, unsigned flags) {
   Count("MessageBox");
   boxes_.push_back({text, caption, flags});
   Record("box " + std::string(caption) + " | " + text);
+  if (boxScript_.empty() && answerAnyBox) return answerAnyBox(boxes_.back());
   if (boxScript_.empty()) {
     ADD_FAILURE() << "unexpected box: " << caption << " / " << text;
     return host::kIdCancel;
@@ -705,8 +728,9 @@ host::Handle Machine::OpenCardFile(char letter, std::string name, std::uint32_t 
   if (disposition == host::kCreateNew && exists) return host::kInvalidHandle;
   if (disposition == host::kOpenExisting && !exists) return host::kInvalidHandle;
   if (!exists || disposition == host::kCreateAlways) {
-    if (insertion->card->faults.locked) return host::kInvalidHandle;
-    PutCardFile(letter, name, "");
+    bool made = !insertion->card->faults.locked;
+    if (made) PutCardFile(letter, name, "", &made);
+    if (!made) return host::kInvalidHandle;
   }
   OpenHandle open;
   open.device = Device::CardFile;
@@ -786,7 +810,9 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
       return false;
     case Device::CardFile: {
       if (write || LiveInsertion(*open) == nullptr) return false;
-      const std::string content = CardFileContent(open->letter, open->name);
+      bool read = false;
+      const std::string content = CardFileContent(open->letter, open->name, &read);
+      if (!read) return false;
       transferred = static_cast<std::uint32_t>(std::min<std::size_t>(size, content.size()));
       std::memcpy(buffer, content.data(), transferred);
       return true;
@@ -808,9 +834,10 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   const Volume* volume = VolumeOf(*open);
   if (write && faults.firstSectorGuarded && volume == nullptr && offset < kSector) return false;
   const std::uint64_t base = volume ? volume->offset : 0;
-  // The file system keeps a volume handle off the volume's last sectors.
-  const std::uint64_t kept = volume && !open->extendedDasd ? std::min<std::uint64_t>(volume->length, 8 * kSector) : 0;
-  const std::uint64_t limit = (volume ? volume->length : insertion->card->sizeBytes) - kept;
+  const std::uint64_t limit = volume ? volume->length : insertion->card->sizeBytes;
+  // The file system keeps a volume handle off the volume's last sectors
+  // (never its boot sector).
+  const std::uint64_t kept = volume && !open->extendedDasd && limit > 8 * kSector ? 8 * kSector : 0;
   if (write && !WriteAllowed(*insertion, *open, volume ? offset : base + offset, size)) {
     Record("write refused");
     return false;  // ERROR_ACCESS_DENIED
@@ -820,8 +847,12 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     return true;
   }
   if (!write && (faults.readFails || (volume && faults.volumeReadsFail))) return false;
+  if (offset + size > limit) {
+    Record("beyond the end " + std::to_string(++requestsBeyondEnd));
+    return false;
+  }
+  if (offset + size > limit - kept) return false;
   const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
-  if (offset + count > limit) return false;
   // Sector by sector where the flash is smaller than the card says.
   const std::uint64_t flash = insertion->card->flashBytes;
   for (std::uint32_t done = 0; done < count;) {

@@ -128,6 +128,7 @@ class Machine {
   std::string PcPath(const std::string& windowsPath) const;
   void WritePcFile(const std::string& windowsPath, const std::string& content) const;
   void MakePcFolder(const std::string& windowsPath) const;
+  std::map<std::string, std::string> PcFiles() const;  // host path -> content, of every PC drive
   bool systemDiskUnknown = false;  // the system volume answers neither query below
   // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS of the system volume; when empty it
   // fails and the device number (disk 0) is what tells the system disk.
@@ -161,6 +162,7 @@ class Machine {
   // Bytes moved through the card's devices.
   std::uint64_t deviceBytesRead = 0;
   std::uint64_t deviceBytesWritten = 0;
+  int requestsBeyondEnd = 0;  // past the end of the card or volume asked: failed, and never wanted
   void AddReader(char letter);
   std::shared_ptr<Card> NewCard(std::uint64_t sizeBytes, std::uint32_t deviceNumber);
   // The volume and the layout are taken from the table as it stands now.
@@ -177,8 +179,10 @@ class Machine {
                      int fatBits);
   // Files in the root of the FAT volume of the card at this letter (mtools).
   bool CardFileExists(char letter, const std::string& name) const;
-  std::string CardFileContent(char letter, const std::string& name) const;
-  void PutCardFile(char letter, const std::string& name, const std::string& content) const;
+  // With succeeded given, a file system mtools cannot read fails no test.
+  std::string CardFileContent(char letter, const std::string& name, bool* succeeded = nullptr) const;
+  void PutCardFile(char letter, const std::string& name, const std::string& content,
+                   bool* succeeded = nullptr) const;
 
   // ---- The main window ----
   // WM_CREATE, as the window's creation delivers it.
@@ -196,6 +200,9 @@ class Machine {
   bool QuitPosted() const { return quitPosted_; }
 
   // ---- Scripts and records ----
+  // What no script expects is given to these, when set, rather than failing.
+  std::function<int(const MessageBoxCall&)> answerAnyBox;
+  std::function<void(SimDialog&)> answerAnyDialog;
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
                  std::function<void()> beforeAnswer = {});
   void ExpectDialog(const std::string& name, std::intptr_t result);
@@ -291,6 +298,10 @@ class Machine {
   bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
   std::uint32_t GetFileAttributes(const char* path);
   std::string GetSystemWindowsDirectory();
+  void SetDlgItemFocus(host::DialogWindow dialog, int id);
+  int DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption, unsigned flags);
+  bool BeginClosingDrivePrompts(const std::string& letters);  // recorded, never nested
+  void EndClosingDrivePrompts();
 
  private:
   struct Volume {
@@ -369,6 +380,7 @@ class Machine {
   bool flushed_ = false;  // a card volume was flushed
   std::uint64_t clock_ = 0;
   bool mainWindowDisabled_ = false;
+  bool closingDrivePrompts_ = false;
 
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;
@@ -392,7 +404,8 @@ class Machine {
   std::map<std::string, int> calls_;
 };
 
-// Runs a shell command; fails the test when it exits non-zero.
-std::string Run(const std::string& command);
+// Runs a shell command; fails the test when it exits non-zero, unless
+// succeeded is given to say so.
+std::string Run(const std::string& command, bool* succeeded = nullptr);
 
 }  // namespace sim

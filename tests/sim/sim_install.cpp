@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "res/ids.h"
 #include "sim_host.h"
@@ -56,12 +57,14 @@ void Machine::ExpectDialog(const std::string& name, std::function<void(SimDialog
 std::intptr_t Machine::RunDialog(const char* templateName, host::DialogProcedure procedure) {
   Count("DialogBoxParam");
   Record("dialog " + std::string(templateName));
-  if (procedureDialogs_.empty() || procedureDialogs_.front().first != templateName) {
+  std::function<void(SimDialog&)> user = answerAnyDialog;
+  if (!procedureDialogs_.empty() && procedureDialogs_.front().first == templateName) {
+    user = std::move(procedureDialogs_.front().second);
+    procedureDialogs_.pop_front();
+  } else if (!user) {
     ADD_FAILURE() << "unexpected dialog " << templateName;
     return -1;
   }
-  std::function<void(SimDialog&)> user = std::move(procedureDialogs_.front().second);
-  procedureDialogs_.pop_front();
   if (!user) return -1;
 
   std::unique_ptr<SimDialog> dialog = SimDialog::FromTemplate(templateName, nextHandle_++, procedure);
@@ -120,6 +123,27 @@ std::string Machine::GetDlgItemText(host::DialogWindow dialog, int id, int buffe
   const SimDialog* open = OpenDialog(dialog);
   if (open == nullptr || bufferSize <= 0) return {};
   return open->Text(id).substr(0, static_cast<std::size_t>(bufferSize - 1));
+}
+
+void Machine::SetDlgItemFocus(host::DialogWindow dialog, int id) {
+  SimDialog* open = OpenDialog(dialog);
+  if (open != nullptr) open->Focus(id);
+}
+
+int Machine::DialogMessageBox(host::DialogWindow owner, const char* text, const char* caption, unsigned flags) {
+  EXPECT_NE(OpenDialog(owner), nullptr);
+  return MessageBox(text, caption, flags);
+}
+
+bool Machine::BeginClosingDrivePrompts(const std::string& letters) {
+  EXPECT_FALSE(std::exchange(closingDrivePrompts_, true)) << "nested";
+  Record("drive prompts closed " + letters);
+  return true;
+}
+
+void Machine::EndClosingDrivePrompts() {
+  EXPECT_TRUE(std::exchange(closingDrivePrompts_, false));
+  Record("drive prompts left");
 }
 
 // ---- format.com --------------------------------------------------------------

@@ -1,7 +1,7 @@
 // "Copy Image Folder to PC" in the built program under Wine: the camera's
 // folders go from the removable drive E: to a new folder on C:, copied or
 // moved, and the destination opens in the shell; an empty destination is
-// refused before anything happens.
+// refused in the dialog before anything happens.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,7 +70,24 @@ void AnswerDialog(HWND dialog, const TransferRun& run) {
   if ((SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) != run.deleteAfterCopy) {
     SendMessageA(box, BM_CLICK, 0, 0);
   }
-  SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  PostMessageA(dialog, WM_COMMAND, IDOK, 0);  // a refusal shows its box inside
+}
+
+// The refusal's box over the dialog, which stays up with the folder's box
+// focused for a correction; the user then gives up.
+void RefusedInTheDialog(const wintest::Program& program, HWND dialog, const char* refusal) {
+  const HWND box = program.WaitFor(kDialogClass, "Error");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(wintest::BoxText(box), refusal);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+  ASSERT_TRUE(wintest::Answer(box, IDOK));
+  GUITHREADINFO focus{};
+  focus.cbSize = sizeof focus;
+  EXPECT_TRUE(wintest::WaitUntil([&] {
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &focus) &&
+           focus.hwndFocus == GetDlgItem(dialog, IDC_DESTINATION);
+  }, kProgramWaitMilliseconds));
+  ASSERT_TRUE(wintest::Answer(dialog, IDCANCEL));
 }
 
 TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
@@ -103,10 +120,10 @@ TEST(ImageTransfer, CopiesAndMovesTheCameraFoldersIntoANewFolderOnC) {
     ASSERT_NE(dialog, nullptr);
     AnswerDialog(dialog, run);
     if (run.refusal != nullptr) {
-      const HWND box = program.WaitFor(kDialogClass, "Error");
-      ASSERT_NE(box, nullptr);
-      EXPECT_EQ(wintest::BoxText(box), run.refusal);
-      ASSERT_TRUE(wintest::Answer(box, IDOK));
+      RefusedInTheDialog(program, dialog, run.refusal);
+      HKEY key = nullptr;  // nothing stored: the setting's key is not even made
+      EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, images::kSettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+      if (key != nullptr) RegCloseKey(key);
     } else {
       EXPECT_TRUE(wintest::CloseFolderWindow(kDestinationName, kProgramWaitMilliseconds))
           << "the destination did not open";
