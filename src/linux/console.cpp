@@ -115,6 +115,7 @@ void Console::Progress(const std::string& line) {
     held_ = line;  // told when the work ends
     return;
   }
+  if (!held_.empty() && shape != lastShape_) Write(stdout, held_ + "\n");  // how the work before ended
   lastShape_ = shape;
   lastProgress_ = now;
   held_.clear();
