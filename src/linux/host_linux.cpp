@@ -59,6 +59,7 @@ constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr char kSettingsFile[] = "/settings";
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kFolderMode = 0755;
+constexpr int kPercentDone = 100;
 
 HostState& S() { return HostState::Get(); }
 
@@ -298,21 +299,26 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
       !S().PrepareWrite(*card, offset, length)) {
     return kFormatRefused;
   }
+  // Told as format.com tells it: in percent of the work.
+  const std::string format = Loaded(MSG_FMT_FORMAT_PROGRESS);
+  const auto tell = [&format](int percent) {
+    std::array<char, 256> line{};
+    std::snprintf(line.data(), line.size(), format.c_str(), percent);
+    if (S().frontend != nullptr) S().frontend->Progress(line.data());
+    return !S().Interrupted();
+  };
   if (!request.quick) {
     const int fd = ::open(card->path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return kFormatRefused;
-    const std::string format = Loaded(MSG_FMT_FORMAT_PROGRESS);
-    const bool zeroed = linuxhost::ZeroRange(fd, offset, length, [&format](int percent) {
-      std::array<char, 256> line{};
-      std::snprintf(line.data(), line.size(), format.c_str(), percent);
-      if (S().frontend != nullptr) S().frontend->Progress(line.data());
-      return !S().Interrupted();
-    });
+    const bool zeroed = linuxhost::ZeroRange(fd, offset, length, tell);
     ::close(fd);
     if (!zeroed) return kFormatRefused;
+  } else {
+    tell(0);  // mkfs.fat tells nothing while it works
   }
   const bool made =
       linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length));
+  if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
 

@@ -181,6 +181,12 @@ int Terminal::MessageBox(const std::string& text, const std::string& caption, un
     }
     return host::kIdOk;
   }
+  // After a Ctrl-C every question ends the command, as its Cancel would.
+  if (console.Interrupted()) {
+    Stop("");
+    console.Print(Keys(buttons) + ": " + AnswerName(NoAnswer(buttons)) + " (Ctrl-C)\n");
+    return NoAnswer(buttons);
+  }
   std::string option;
   const std::optional<int> preset = scripted_ ? Preset(text, buttons, option) : std::nullopt;
   if (preset) {
@@ -243,6 +249,11 @@ bool Terminal::PlayAnswers(Dialog& dialog, std::string& missing) {
 }
 
 void Terminal::RunDialog(Dialog& dialog) {
+  if (Console::Get().Interrupted()) {
+    Stop("");
+    dialog.Escape();
+    return;
+  }
   std::string missing;
   if (scripted_) {
     if (PlayAnswers(dialog, missing)) return;
