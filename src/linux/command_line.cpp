@@ -6,22 +6,13 @@
 #include <utility>
 
 #include "disk/boot_marks.h"
-#include "host/host.h"
 #include "linux/templates.h"
 #include "res/ids.h"
 
 namespace linuxhost {
 namespace {
 
-constexpr char kMainWindow[] = "VORNINST";
-constexpr char kAboutBox[] = "ABOUT";
 constexpr unsigned kCardOptions = kOptionCard | kOptionDrive | kOptionAddOn | kOptionYes;
-
-std::string Loaded(unsigned id) {
-  std::array<char, 256> text{};
-  host::LoadString(id, text.data(), static_cast<int>(text.size()));
-  return text.data();
-}
 
 struct OptionName {
   Option option;
@@ -250,22 +241,22 @@ const std::vector<CommandSpec>& Commands() {
       {"copy-addon", IDC_COPY_VORN, 0, 0, true, EndSign::FolderOpened, {},
        "Copies the add-on's files (DISKBOOT.BIN, PS.FIR, LYRE, DCIM) from the add-on folder onto the card.",
        "0 when every file was copied and the card's folder opened, with no error box."},
-      {"swap", IDC_SWAP_PARTITIONS, kOptionYes, kOptionYes, true, EndSign::EndMessage, {Loaded(MSG_REMOVE_AND_REINSERT)},
+      {"swap", IDC_SWAP_PARTITIONS, kOptionYes, kOptionYes, true, EndSign::EndMessage, {CatalogueText(MSG_REMOVE_AND_REINSERT)},
        "Exchanges the first two entries of the card's partition table (--yes answers \"Sure?\").",
        "0 when the table was written and the card read again, with no error box."},
       {"create-partition", IDC_CREATE_PARTITION, kOptionLayout, kOptionLayout, true, EndSign::EndMessage,
-       {Loaded(MSG_REMOVE_AND_REINSERT)},
+       {CatalogueText(MSG_REMOVE_AND_REINSERT)},
        "Writes a new partition table with one partition (--layout one) or two (--layout two): what the card "
        "held is lost.",
        "0 when the table was written and the card read again, with no error box."},
       {"new-install", IDC_NEW_INSTALL, kOptionCamera | kOptionLayout | kOptionQuick,
        kOptionCamera | kOptionLayout | kOptionYes | kOptionQuick, true, EndSign::EndMessage,
-       {Loaded(MSG_INSTALL_FINISHED), Loaded(MSG_INSTALL_FINISHED_CONFIRM)},
+       {CatalogueText(MSG_INSTALL_FINISHED), CatalogueText(MSG_INSTALL_FINISHED_CONFIRM)},
        "Makes the card one the camera starts VORN from: its real size tested, a new partition table where the "
        "layout needs one, format, boot mark, the add-on's files and the camera's configuration, all read back.",
        "0 when \"Install finished!\" came after the read-back, with no error box."},
       {"version-up", IDC_VERSION_UP, kOptionCamera, kOptionCamera, true, EndSign::EndMessage,
-       {Loaded(MSG_VERSION_UP_FINISHED)},
+       {CatalogueText(MSG_VERSION_UP_FINISHED)},
        "Brings an installed card up to the add-on beside the program, keeping its configuration as "
        "LYRE\\LYRE.CFG.OLD.",
        "0 when \"Version Up finished!\" came, with no error box."},
@@ -292,7 +283,7 @@ std::string MissingAnswers(const CommandSpec& command, unsigned given) {
 }
 
 std::string VersionText() {
-  const std::vector<TemplateControl> about = TemplateControls(kAboutBox);
+  const std::vector<TemplateControl> about = TemplateControls(kAboutTemplate);
   std::string text = "vorninst";
   for (const TemplateControl& control : about) {
     if (control.IsStatic() && control.text.rfind("Version", 0) == 0) text += " " + std::string(control.text);
@@ -310,7 +301,7 @@ std::string ProgramHelp() {
       "presses one button, with its questions answered by options.\n\n"
       "Commands (each with --help):\n";
   for (const CommandSpec& command : Commands()) {
-    const std::string caption = command.button > IDC_INSPECT ? ControlText(kMainWindow, command.button) : "";
+    const std::string caption = command.button > IDC_INSPECT ? ControlText(kMainWindowTemplate, command.button) : "";
     constexpr std::size_t kColumn = 20;
     const std::string name = command.name;
     text += "  " + name + std::string(kColumn - 2 - name.size(), ' ') +
@@ -345,7 +336,7 @@ std::string CommandHelp(const CommandSpec& command) {
                      "\n";
   std::string about = command.does;
   if (command.button > IDC_INSPECT) {
-    about += " It is the window's button \"" + ControlText(kMainWindow, command.button) + "\".";
+    about += " It is the window's button \"" + ControlText(kMainWindowTemplate, command.button) + "\".";
   }
   if (command.onOneCard) about += " It needs --card PATH or --drive E:.";
   const std::string needs = MissingAnswers(command, 0);

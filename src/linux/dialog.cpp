@@ -12,15 +12,14 @@ using Kind = Dialog::Control::Kind;
 
 constexpr std::uintptr_t kBnClicked = 0;
 constexpr int kNotifyShift = 16;
-// The main window is a template too, but no dialog of the logic's.
-constexpr char kMainWindow[] = "VORNINST";
 
 }  // namespace
 
 std::unique_ptr<Dialog> Dialog::FromTemplate(const std::string& name, host::DialogWindow window,
                                              host::DialogProcedure procedure) {
   const std::vector<TemplateControl> controls = TemplateControls(name);
-  if (controls.empty() || name == kMainWindow || procedure == nullptr) return nullptr;
+  // The main window is a template too, but no dialog of the logic's.
+  if (controls.empty() || name == kMainWindowTemplate || procedure == nullptr) return nullptr;
   auto dialog = std::make_unique<Dialog>();
   dialog->name_ = name;
   dialog->window_ = window;

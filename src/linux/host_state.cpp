@@ -34,8 +34,6 @@ constexpr char kRootLetter = 'Z';
 constexpr std::uint64_t kSmallestCardBytes = 250 * kSectorBytes;
 constexpr char kSettingsName[] = "vorninst";
 
-// The main window's template: its controls, all visible at creation.
-constexpr char kMainWindow[] = "VORNINST";
 
 class Fd {
  public:
@@ -194,11 +192,8 @@ std::optional<CardVolume> HostState::CardVolumeAt(char letter) const {
 }
 
 void HostState::ShowBusy() {
-  std::array<char, 256> caption{};
-  std::array<char, 256> text{};
-  host::LoadString(MSG_CAPTION_ERROR, caption.data(), static_cast<int>(caption.size()));
-  host::LoadString(MSG_VOLUME_IN_USE, text.data(), static_cast<int>(text.size()));
-  host::MessageBox(text.data(), caption.data(), host::kMbIconWarning);
+  host::MessageBox(CatalogueText(MSG_VOLUME_IN_USE).c_str(), CatalogueText(MSG_CAPTION_ERROR).c_str(),
+                   host::kMbIconWarning);
 }
 
 bool HostState::PrepareWrite(const Card& card, std::uint64_t offset, std::uint64_t length) {
@@ -426,7 +421,7 @@ const WindowState& Window() { return HostState::Get().window; }
 void CreateMainWindow() {
   WindowState& window = HostState::Get().window;
   window = WindowState{};
-  for (const TemplateControl& control : TemplateControls(kMainWindow)) {
+  for (const TemplateControl& control : TemplateControls(kMainWindowTemplate)) {
     if (control.id == IDC_UNADDRESSED) continue;
     window.visible[control.id] = true;
     window.texts[control.id] = std::string(control.text);

@@ -28,7 +28,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitEndedEarly = 1;
 constexpr int kExitUsage = 2;
-constexpr char kMainWindow[] = "VORNINST";
 // The buttons that the window hides while the add-on's boot file is
 // missing beside the program.
 constexpr int kAddOnButtons[] = {IDC_COPY_VORN, IDC_NEW_INSTALL, IDC_VERSION_UP};
@@ -49,12 +48,6 @@ std::string ProgramFolder() {
   const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
   if (length <= 0) return {};
   return std::filesystem::path(std::string(self.data(), static_cast<std::size_t>(length))).parent_path().string();
-}
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 // A drive and, indented, the window's status line and report of it.
@@ -198,7 +191,7 @@ class Program {
 
   // Why the window does not offer the command's button now.
   static std::string NotOffered(const CommandSpec& command, char letter) {
-    const std::string caption = ControlText(kMainWindow, command.button);
+    const std::string caption = ControlText(kMainWindowTemplate, command.button);
     const bool addOnButton = std::find(std::begin(kAddOnButtons), std::end(kAddOnButtons), command.button) !=
                              std::end(kAddOnButtons);
     if (addOnButton && !common::IsFile(common::gModuleDirectory + card::kBootFileName)) {
@@ -270,7 +263,7 @@ class Program {
         Command(IDC_CANCEL_KEY);  // Ctrl-C or the input's end: Esc, which closes the window
         continue;
       }
-      const std::string key = Lower(line.substr(0, line.find_last_not_of(' ') + 1));
+      const std::string key = Typed(line);
       const bool number = !key.empty() && key.size() < 3 && key.find_first_not_of("0123456789") == std::string::npos;
       const std::size_t chosen = number ? std::stoul(key) : buttons.size() + 1;
       if (key.empty()) continue;

@@ -14,7 +14,6 @@
 namespace linuxhost {
 namespace {
 
-constexpr char kMainWindow[] = "VORNINST";
 // Narrower than this, the window is one thing a line.
 constexpr int kNarrow = 60;
 constexpr char kGap[] = "   ";
@@ -50,11 +49,6 @@ std::string DriveList(const std::string& indent) {
   return list;
 }
 
-bool Inside(const TemplateControl& control, const TemplateControl& group) {
-  return group.IsGroupBox() && control.x > group.x && control.x < group.x + group.cx && control.y > group.y &&
-         control.y < group.y + group.cy;
-}
-
 }  // namespace
 
 std::string DriveLine(const Drive& drive) {
@@ -66,7 +60,7 @@ std::string DriveLine(const Drive& drive) {
 
 std::vector<int> MenuButtons() {
   std::vector<int> buttons;
-  for (const auto& line : ReadingLines(TemplateControls(kMainWindow))) {
+  for (const auto& line : ReadingLines(TemplateControls(kMainWindowTemplate))) {
     for (const TemplateControl& control : line) {
       if (control.IsPushButton() && control.id != IDC_EXIT) buttons.push_back(control.id);
     }
@@ -76,7 +70,7 @@ std::vector<int> MenuButtons() {
 
 std::string MainWindowText(int width) {
   const WindowState& window = Window();
-  const std::vector<TemplateControl> controls = TemplateControls(kMainWindow);
+  const std::vector<TemplateControl> controls = TemplateControls(kMainWindowTemplate);
   const std::vector<int> buttons = MenuButtons();
   const bool plain = width < kNarrow;
   std::string text = std::string(VORN_TITLE_MAIN_WINDOW) + "\n" + "[0] " + VORN_MENU_EXIT + kGap + "[A] " +
@@ -86,10 +80,7 @@ std::string MainWindowText(int width) {
     std::string below;  // what takes lines of its own
     std::string indent;
     for (const TemplateControl& control : line) {
-      indent = std::any_of(controls.begin(), controls.end(),
-                           [&control](const TemplateControl& group) { return Inside(control, group); })
-                   ? kIndent
-                   : "";
+      indent = InGroupBox(control, controls) ? kIndent : "";
       std::string item;
       const auto number = std::find(buttons.begin(), buttons.end(), control.id);
       if (control.IsGroupBox()) {

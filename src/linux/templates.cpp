@@ -1,6 +1,10 @@
 #include "linux/templates.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "host/host.h"
 
 #include "res/ids.h"
 #include "res/controls.def"
@@ -59,6 +63,13 @@ std::vector<std::vector<TemplateControl>> ReadingLines(std::vector<TemplateContr
   return lines;
 }
 
+bool InGroupBox(const TemplateControl& control, const std::vector<TemplateControl>& controls) {
+  return std::any_of(controls.begin(), controls.end(), [&control](const TemplateControl& group) {
+    return group.IsGroupBox() && control.x > group.x && control.x < group.x + group.cx && control.y > group.y &&
+           control.y < group.y + group.cy;
+  });
+}
+
 std::string ControlText(std::string_view dialog, int id) {
   for (const TemplateControl& control : kControls) {
     if (control.dialog == dialog && control.id == id) return std::string(control.text);
@@ -67,11 +78,17 @@ std::string ControlText(std::string_view dialog, int id) {
 }
 
 std::string DialogTitle(std::string_view dialog) {
-  if (dialog == "VORNINST") return VORN_TITLE_MAIN_WINDOW;
-  if (dialog == "ABOUT") return VORN_TITLE_ABOUT;
+  if (dialog == kMainWindowTemplate) return VORN_TITLE_MAIN_WINDOW;
+  if (dialog == kAboutTemplate) return VORN_TITLE_ABOUT;
   if (dialog == "TODIR") return VORN_TITLE_DESTINATION;
   if (dialog == "INSTSET" || dialog == "INSTSET2") return VORN_TITLE_INSTALL_SETTING;
   return {};
+}
+
+std::string CatalogueText(unsigned id) {
+  std::array<char, 256> text{};
+  host::LoadString(id, text.data(), static_cast<int>(text.size()));
+  return text.data();
 }
 
 }  // namespace linuxhost

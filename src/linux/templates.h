@@ -8,6 +8,10 @@
 
 namespace linuxhost {
 
+// The templates of the main window and of the About box.
+constexpr char kMainWindowTemplate[] = "VORNINST";
+constexpr char kAboutTemplate[] = "ABOUT";
+
 struct TemplateControl {
   std::string_view dialog;  // "VORNINST", "ABOUT", "INSTSET", "INSTSET2", "TODIR"
   std::string_view text;
@@ -37,10 +41,16 @@ std::vector<TemplateControl> TemplateControls(std::string_view dialog);
 // each line left to right.
 std::vector<std::vector<TemplateControl>> ReadingLines(std::vector<TemplateControl> controls);
 
+// True when the control lies inside one of the group boxes among controls.
+bool InGroupBox(const TemplateControl& control, const std::vector<TemplateControl>& controls);
+
 // The text of a control by its id; empty when the template has none.
 std::string ControlText(std::string_view dialog, int id);
 
 // A template's title.
 std::string DialogTitle(std::string_view dialog);
+
+// A text of the program's string table, as LoadString gives it.
+std::string CatalogueText(unsigned id);
 
 }  // namespace linuxhost

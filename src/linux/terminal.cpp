@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -19,16 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr unsigned kButtonsMask = 0xF;
-constexpr char kMainWindow[] = "VORNINST";
-constexpr char kAboutBox[] = "ABOUT";
 // Where a PC path ends inside a box's text.
 constexpr char kPathEnds[] = "\"'!?,;)";
-
-std::string Loaded(unsigned id) {
-  std::array<char, 256> text{};
-  host::LoadString(id, text.data(), static_cast<int>(text.size()));
-  return text.data();
-}
 
 // "OK" as the key that answers it: "[O]K".
 std::string Keyed(const std::string& caption) {
@@ -58,14 +49,6 @@ int NoAnswer(unsigned buttons) {
   return buttons == host::kMbYesNo ? host::kIdNo : host::kIdOk;
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  while (!text.empty() && text.front() == ' ') text.erase(0, 1);
-  return text;
-}
-
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 // A folder the logic keeps (Z:\home\me) as the user knows it.
@@ -86,13 +69,6 @@ std::vector<int> Numbered(const std::string& dialog) {
   return ids;
 }
 
-bool InsideGroup(const TemplateControl& control, const std::vector<TemplateControl>& controls) {
-  return std::any_of(controls.begin(), controls.end(), [&control](const TemplateControl& group) {
-    return group.IsGroupBox() && control.x > group.x && control.x < group.x + group.cx && control.y > group.y &&
-           control.y < group.y + group.cy;
-  });
-}
-
 std::string OkCancelKeys(const std::string& dialog) {
   return Keyed(ControlText(dialog, IDC_OK)) + " " + Keyed(ControlText(dialog, IDC_CANCEL));
 }
@@ -106,7 +82,7 @@ std::string DialogText(const Dialog& dialog) {
   for (const auto& line : ReadingLines(controls)) {
     std::string label;  // a static's text, for the edit box after it
     for (const TemplateControl& control : line) {
-      const std::string indent = InsideGroup(control, controls) ? "  " : "";
+      const std::string indent = InGroupBox(control, controls) ? "  " : "";
       const auto number = std::find(numbered.begin(), numbered.end(), control.id);
       if (control.IsGroupBox()) {
         text += indent + std::string(control.text) + "\n";
@@ -148,15 +124,15 @@ std::optional<int> Terminal::Preset(const std::string& text, unsigned buttons, s
     if (!yes) return std::nullopt;
     return *yes ? host::kIdYes : host::kIdNo;
   };
-  if (text == Loaded(MSG_QUICK_FORMAT)) {
+  if (text == CatalogueText(MSG_QUICK_FORMAT)) {
     option = "--quick or --full";
     return yesOrNo(answers_.quick);
   }
-  if (text == Loaded(MSG_FAT_OR_FAT32)) {
+  if (text == CatalogueText(MSG_FAT_OR_FAT32)) {
     option = "--fat or --fat32";
     return yesOrNo(answers_.fat32 ? std::optional<bool>(!*answers_.fat32) : std::nullopt);
   }
-  if (text == Loaded(MSG_ONE_OR_TWO_PARTITIONS)) {
+  if (text == CatalogueText(MSG_ONE_OR_TWO_PARTITIONS)) {
     option = "--layout one or --layout two";
     return yesOrNo(answers_.layout ? std::optional<bool>(*answers_.layout == 0) : std::nullopt);
   }
@@ -167,7 +143,7 @@ std::optional<int> Terminal::Preset(const std::string& text, unsigned buttons, s
 int Terminal::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   Console& console = Console::Get();
   outcome_.boxes.push_back(text);
-  const bool error = caption == Loaded(MSG_CAPTION_ERROR);
+  const bool error = caption == CatalogueText(MSG_CAPTION_ERROR);
   outcome_.errorBox = outcome_.errorBox || error;
   console.Print("--- " + caption + " ---\n" + ShownText(text) + "\n", error);
   const unsigned buttons = flags & kButtonsMask;
@@ -212,7 +188,7 @@ int Terminal::Ask(unsigned buttons) {
       console.Print(AnswerName(NoAnswer(buttons)) + "\n");
       return NoAnswer(buttons);
     }
-    const std::string key = Lower(line).substr(0, 1);
+    const std::string key = Typed(line).substr(0, 1);
     if (key == "y") return host::kIdYes;
     if (key == "n") return host::kIdNo;
     if (key == "c" && buttons == host::kMbYesNoCancel) return host::kIdCancel;
@@ -282,14 +258,14 @@ void Terminal::AskDialog(Dialog& dialog) {
       dialog.Escape();
       return;
     }
-    const std::string key = Lower(line);
+    const std::string key = Typed(line);
     const std::size_t number = key.find_first_not_of("0123456789") == std::string::npos && !key.empty() &&
                                        key.size() < 3
                                    ? std::stoul(key)
                                    : 0;
-    if (key == "o" || key == Lower(ControlText(dialog.Name(), IDC_OK))) {
+    if (key == "o" || key == Typed(ControlText(dialog.Name(), IDC_OK))) {
       dialog.Click(IDC_OK);
-    } else if (key == "c" || key == Lower(ControlText(dialog.Name(), IDC_CANCEL))) {
+    } else if (key == "c" || key == Typed(ControlText(dialog.Name(), IDC_CANCEL))) {
       dialog.Click(IDC_CANCEL);
     } else if (number >= 1 && number <= numbered.size()) {
       const int id = numbered[number - 1];
@@ -333,7 +309,7 @@ std::string Terminal::BrowseForFolder(const std::string& title, const std::strin
       Stop("");
       return {};
     }
-    if (Lower(line) == "c") return {};
+    if (Typed(line) == "c") return {};
     const std::string folder = line.empty() ? selected : FullPath(line);
     std::error_code error;
     if (!folder.empty() && fs::is_directory(folder, error)) return folder;
@@ -343,13 +319,13 @@ std::string Terminal::BrowseForFolder(const std::string& title, const std::strin
 
 void Terminal::About() {
   Console& console = Console::Get();
-  std::string text = "--- " + DialogTitle(kAboutBox) + " ---\n";
-  for (const TemplateControl& control : TemplateControls(kAboutBox)) {
+  std::string text = "--- " + DialogTitle(kAboutTemplate) + " ---\n";
+  for (const TemplateControl& control : TemplateControls(kAboutTemplate)) {
     if (control.IsStatic() && !control.IsIcon()) text += std::string(control.text) + "\n";
   }
   console.Print(text);
   std::string line;
-  const std::string ok = Keyed(ControlText(kAboutBox, IDC_OK));
+  const std::string ok = Keyed(ControlText(kAboutTemplate, IDC_OK));
   if (scripted_ || console.ReadLine(ok + " ", line) != Console::Read::Line) console.Print(ok + "\n");
 }
 
@@ -361,7 +337,7 @@ void Terminal::OpenFolder(const std::string& folder) {
       shown += " (" + drive.device + ")";
     }
   }
-  Console::Get().Print(ControlText(kMainWindow, IDC_FOLDER_OPEN) + ": " + shown + "\n");
+  Console::Get().Print(ControlText(kMainWindowTemplate, IDC_FOLDER_OPEN) + ": " + shown + "\n");
 }
 
 void Terminal::Progress(const std::string& line) { Console::Get().Progress(ShownText(line)); }
@@ -391,6 +367,14 @@ std::string ShownText(const std::string& text) {
     i = end;
   }
   return shown;
+}
+
+std::string Typed(std::string line) {
+  std::transform(line.begin(), line.end(), line.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  while (!line.empty() && line.front() == ' ') line.erase(0, 1);
+  return line;
 }
 
 std::string FullPath(const std::string& typed) {

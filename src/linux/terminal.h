@@ -71,6 +71,9 @@ class Terminal : public Frontend {
 // their Linux form (~/DUMP.BIN, /home/me).
 std::string ShownText(const std::string& text);
 
+// What the user typed at a prompt, in lower case without blanks around it.
+std::string Typed(std::string line);
+
 // A folder the user typed (~/Pictures, ../cards, /media/me) as a full path.
 std::string FullPath(const std::string& typed);
 
