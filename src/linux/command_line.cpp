@@ -249,7 +249,7 @@ const std::vector<CommandSpec>& Commands() {
        "Writes a new partition table with one partition (--layout one) or two (--layout two): what the card "
        "held is lost.",
        "0 when the table was written and the card read again, with no error box."},
-      {"new-install", IDC_NEW_INSTALL, kOptionCamera | kOptionLayout | kOptionQuick,
+      {"new-install", IDC_NEW_INSTALL, kOptionCamera | kOptionLayout | kOptionQuick | kOptionYes,
        kOptionCamera | kOptionLayout | kOptionYes | kOptionQuick, true, EndSign::EndMessage,
        {CatalogueText(MSG_INSTALL_FINISHED), CatalogueText(MSG_INSTALL_FINISHED_CONFIRM)},
        "Makes the card one the camera starts VORN from: its real size tested, a new partition table where the "
@@ -260,7 +260,7 @@ const std::vector<CommandSpec>& Commands() {
        "Brings an installed card up to the add-on beside the program, keeping its configuration as "
        "LYRE\\LYRE.CFG.OLD.",
        "0 when \"Version Up finished!\" came, with no error box."},
-      {"copy-images", IDC_COPY_IMAGES, kOptionTo | kOptionMove, kOptionTo, true, EndSign::FolderOpened, {},
+      {"copy-images", IDC_COPY_IMAGES, kOptionTo | kOptionMove | kOptionYes, kOptionTo, true, EndSign::FolderOpened, {},
        "Copies the camera's image folders from the card's DCIM folder into DIR (made when missing); with "
        "--move they leave the card.",
        "0 when the copy ended and the folder was opened, with no error box."},
@@ -328,9 +328,8 @@ std::string ProgramHelp() {
 }
 
 std::string CommandHelp(const CommandSpec& command) {
-  const unsigned cardOptions = command.onOneCard ? kOptionCard | kOptionDrive : 0;
   const std::string own = OptionsText(command.takes);
-  std::string text = Wrap("Usage: vorninst " + OptionsText(cardOptions | kOptionAddOn) + " " + command.name +
+  std::string text = Wrap("Usage: vorninst " + OptionsText(kOptionCard | kOptionDrive | kOptionAddOn) + " " + command.name +
                               (own.empty() ? "" : " " + own),
                           0, 8) +
                      "\n";

@@ -135,9 +135,13 @@ class Program {
   }
 
   // Picks the drive as the user would in the combo box: it is inspected.
-  bool Select(char letter) {
-    SelectDrive(ComboIndex(letter));
-    return !Window().quitPosted && common::CardIdentified();
+  // False when the drive is not listed or holds no card it identifies.
+  static bool Select(char letter) {
+    const int index = ComboIndex(letter);
+    if (index < 0) return false;
+    SelectDrive(index);
+    const std::string& root = common::gCardState.driveRoot;
+    return !Window().quitPosted && common::CardIdentified() && !root.empty() && root[0] == letter;
   }
 
   static std::string DiskOf(char letter) {
@@ -271,7 +275,8 @@ class Program {
         Command(IDC_EXIT);
       } else if (key == "a") {
         Command(IDM_ABOUT);
-      } else if (key.size() == 2 && key[1] == ':' && ComboIndex(static_cast<char>(std::toupper(key[0]))) >= 0) {
+      } else if ((key.size() == 1 || (key.size() == 2 && key[1] == ':')) && !number &&
+                 ComboIndex(static_cast<char>(std::toupper(key[0]))) >= 0) {
         SelectDrive(ComboIndex(static_cast<char>(std::toupper(key[0]))));
       } else if (chosen >= 1 && chosen <= buttons.size() && Window().Visible(buttons[chosen - 1])) {
         const std::string& root = common::gCardState.driveRoot;
