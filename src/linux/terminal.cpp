@@ -221,6 +221,12 @@ bool Terminal::PlayAnswers(Dialog& dialog, std::string& missing) {
   if (!missing.empty()) return false;
   Console::Get().Print(OkCancelKeys(dialog.Name()) + ": " + ControlText(dialog.Name(), IDC_OK) + " (" + given + ")\n");
   dialog.Click(IDC_OK);
+  // The procedure kept the dialog up, having said why: the answers do not
+  // do, and no one is there to mend them.
+  if (!dialog.Ended()) {
+    Stop("the answers to \"" + DialogTitle(dialog.Name()) + "\" were refused.");
+    dialog.Escape();
+  }
   return true;
 }
 
