@@ -53,14 +53,7 @@ std::string ProgramFolder() {
 // A drive and, indented, the window's status line and report of it.
 std::string CardText(const Drive& drive) {
   std::string text = DriveLine(drive) + "\n";
-  for (const int id : {IDC_STATUS, IDC_REPORT}) {
-    const std::string shown = ShownText(Window().Text(id));
-    for (std::size_t start = 0; start < shown.size();) {
-      const std::size_t end = std::min(shown.find('\n', start), shown.size());
-      text += "  " + shown.substr(start, end - start) + "\n";
-      start = end + 1;
-    }
-  }
+  for (const int id : {IDC_STATUS, IDC_REPORT}) text += IndentedLines(ShownText(Window().Text(id)), "  ");
   return text;
 }
 

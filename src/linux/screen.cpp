@@ -8,6 +8,7 @@
 #include "card/card_report.h"
 #include "linux/block_devices.h"
 #include "linux/templates.h"
+#include "linux/terminal.h"
 #include "res/controls.def"
 #include "res/ids.h"
 
@@ -18,18 +19,6 @@ namespace {
 constexpr int kNarrow = 60;
 constexpr char kGap[] = "   ";
 constexpr char kIndent[] = "  ";
-
-// A text of several lines, each indented.
-std::string IndentedLines(const std::string& text, const std::string& indent) {
-  std::string lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    lines += indent + text.substr(start, end - start) + "\n";
-    start = end + 1;
-  }
-  return lines;
-}
 
 std::string DriveList(const std::string& indent) {
   const WindowState& window = Window();
@@ -50,6 +39,17 @@ std::string DriveList(const std::string& indent) {
 }
 
 }  // namespace
+
+std::string IndentedLines(const std::string& text, const std::string& indent) {
+  std::string lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    lines += indent + text.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  return lines;
+}
 
 std::string DriveLine(const Drive& drive) {
   std::string line = std::string(1, drive.letter) + ":  " + drive.device + "  " +
@@ -88,7 +88,7 @@ std::string MainWindowText(int width) {
       } else if (control.id == IDC_DRIVE_COMBO) {
         below += DriveList(indent + kIndent);
       } else if (control.IsStatic() && control.id != IDC_UNADDRESSED) {
-        below += IndentedLines(window.Text(control.id), indent);  // the status line and the report
+        below += IndentedLines(ShownText(window.Text(control.id)), indent);  // the status line and the report
       } else if (control.IsStatic()) {
         item = std::string(control.text);
       } else if (control.id == IDC_EXIT) {

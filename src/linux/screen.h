@@ -13,6 +13,9 @@ namespace linuxhost {
 // model.
 std::string DriveLine(const Drive& drive);
 
+// Each line of a text, indented.
+std::string IndentedLines(const std::string& text, const std::string& indent);
+
 // The window's buttons in the order a reader meets them (EXIT aside): the
 // menu's numbers are their places in this list, counted from 1.
 std::vector<int> MenuButtons();
