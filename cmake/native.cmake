@@ -15,8 +15,8 @@ find_package(GTest REQUIRED)
 # logic and it call each other.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(MOUNT REQUIRED IMPORTED_TARGET mount)
-add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/disk_layout.cpp
-  src/linux/card_files.cpp src/linux/fat_format.cpp)
+add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/templates.cpp
+  src/linux/disk_layout.cpp src/linux/card_files.cpp src/linux/fat_format.cpp)
 target_include_directories(vorn_linux_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(vorn_linux_tools PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 target_link_options(vorn_linux_tools PUBLIC ${VORN_SANITIZERS})
@@ -44,11 +44,24 @@ target_include_directories(vorn_linux_host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/sr
 target_compile_options(vorn_linux_host PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 target_link_libraries(vorn_linux_host PUBLIC PkgConfig::MOUNT)
 
+# vorninst on Linux: the window in a terminal and the scripted commands.
+# Optimised and without sanitizers for users (-DCMAKE_BUILD_TYPE=Release
+# -DVORN_SANITIZE=OFF, as scripts/run.sh builds it); the tests run it as the
+# sanitizer build makes it.
+add_executable(vorninst src/linux/main.cpp src/linux/command_line.cpp src/linux/console.cpp
+  src/linux/screen.cpp src/linux/terminal.cpp $<TARGET_OBJECTS:vorn_linux_host>)
+target_link_libraries(vorninst PRIVATE vorn_logic vorn_linux_tools PkgConfig::MOUNT)
+target_compile_options(vorninst PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+
 # The program on loop devices (or image files where losetup is refused).
 file(GLOB VORN_LINUX_TEST_SOURCES CONFIGURE_DEPENDS tests/linux/*.cpp)
 add_executable(vorn_linux_tests ${VORN_LINUX_TEST_SOURCES} $<TARGET_OBJECTS:vorn_linux_host>)
 target_include_directories(vorn_linux_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_link_libraries(vorn_linux_tests PRIVATE vorn_logic vorn_linux_tools PkgConfig::MOUNT GTest::gtest_main GTest::gtest)
 target_compile_options(vorn_linux_tests PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
+# The terminal's tests run the program itself.
+add_dependencies(vorn_linux_tests vorninst)
+target_compile_definitions(vorn_linux_tests PRIVATE VORN_PROGRAM="$<TARGET_FILE:vorninst>")
+target_link_libraries(vorn_linux_tests PRIVATE util)  # forkpty
 # One at a time: they attach loop devices and mount file systems.
 gtest_discover_tests(vorn_linux_tests TEST_PREFIX "linux." DISCOVERY_TIMEOUT 60 PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)

@@ -11,7 +11,7 @@ else()
 endif()
 set(VORN_RESOURCES ${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.rc)
 set_source_files_properties(${VORN_RESOURCES} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/ids.h;${CMAKE_CURRENT_SOURCE_DIR}/res/messages.def;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.manifest")
+  OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/ids.h;${CMAKE_CURRENT_SOURCE_DIR}/res/messages.def;${CMAKE_CURRENT_SOURCE_DIR}/res/controls.def;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/vorninst.manifest")
 
 # The window, the dialogs and host.h on Win32; objects, since the logic
 # library and they call each other.

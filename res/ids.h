@@ -28,6 +28,10 @@
 #define IDC_SCRIPT_FLAG 223       /* "Set Script Flag" */
 #define IDC_UNADDRESSED 65535     /* labels and group boxes */
 
+/* The OK and CANCEL buttons of the dialogs (IDOK, IDCANCEL). */
+#define IDC_OK 1
+#define IDC_CANCEL 2
+
 /* Controls of the install setting dialogs. */
 #define IDC_CAMERA_LEFT 217       /* "Left" */
 #define IDC_CAMERA_RIGHT 218      /* "Right" */

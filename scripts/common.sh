@@ -6,6 +6,8 @@ VORN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VORN_BUILD="$VORN_ROOT/build"
 VORN_NATIVE_BUILD="$VORN_BUILD/native"
 VORN_WIN_BUILD="$VORN_BUILD/win"
+# vorninst on Linux as users run it: optimised, without sanitizers.
+VORN_LINUX_BUILD="$VORN_BUILD/linux"
 
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
@@ -20,6 +22,9 @@ VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools f
 VORN_OWN_PREFIXES=()
 VORN_OWN_PIDS=()
 VORN_TEMP_PATHS=()
+# Image files the command attaches to loop devices: whatever loop device
+# holds one of them is detached at the end.
+VORN_OWN_LOOP_FILES=()
 
 VORN_PID_FILE=""
 
@@ -29,6 +34,7 @@ vorn_cleanup() {
   trap '' INT TERM
   for pid in "${VORN_OWN_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   for prefix in "${VORN_OWN_PREFIXES[@]}"; do vorn_wine_stop "$prefix"; done
+  vorn_detach_loops
   rm -rf "${VORN_TEMP_PATHS[@]}"
   if [ -n "$VORN_PID_FILE" ] && [ "$(cat "$VORN_PID_FILE" 2>/dev/null)" = "$$" ]; then
     rm -f "$VORN_PID_FILE"
@@ -84,6 +90,29 @@ vorn_install() {
     echo "apt-get failed; the whole output is in $log" >&2
     return 1
   fi
+}
+
+vorn_build_linux() {
+  cmake -S "$VORN_ROOT" -B "$VORN_LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF >/dev/null
+  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst "$@"
+}
+
+# Attaches IMAGE (with losetup's options after it) to a free loop device and
+# sets VORN_LOOP to it. The image is recorded first, so that the clean-up
+# detaches it even when Ctrl-C comes in between.
+vorn_attach_loop() {
+  local image=$1
+  shift
+  VORN_OWN_LOOP_FILES+=("$image")
+  VORN_LOOP=$(losetup -f --show "$@" "$image")
+}
+
+# Detaches every loop device that holds one of the command's images.
+vorn_detach_loops() {
+  local image device
+  for image in "${VORN_OWN_LOOP_FILES[@]}"; do
+    for device in $(losetup -n -O NAME -j "$image" 2>/dev/null); do losetup -d "$device" 2>/dev/null || true; done
+  done
 }
 
 vorn_build_windows() {

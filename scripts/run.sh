@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Builds vorninst.exe and starts it under Wine, on a demo card with a demo
-# add-on file set and a demo format.com. Without a display it runs in Xvfb,
-# saves screenshots of the window and prints where.
+# First makes a card: builds vorninst for Linux and runs a whole
+# two-partition New Install, scripted, on a demo card, then shows what
+# sfdisk, fsck.fat and mdir say of it. Then builds vorninst.exe and starts it
+# under Wine, on a demo card with a demo add-on file set and a demo
+# format.com. Without a display it runs in Xvfb, saves screenshots of the
+# window and prints where.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 usage() {
   cat <<EOF
-Usage: scripts/run.sh [--no-demo] [--dpi N] [--help]
+Usage: scripts/run.sh [--linux-only | --windows-only] [--no-demo] [--dpi N] [--help]
 
-Builds vorninst.exe and starts it under Wine, in a Wine prefix of its own
-(build/run/prefix). By default it runs on a demo card: E: is a removable
+First it makes a card with the program on Linux: it builds vorninst
+(build/linux) and runs a whole two-partition New Install, scripted, on a demo
+card, an 8 GB sparse image (build/run/linux/card.img) attached to a loop
+device when it runs as root (else the image itself), with a demo add-on file
+set beside it (build/run/linux/addon). It prints every box as the program
+shows it, then what sfdisk -d, fsck.fat -n and mdir (both partitions) say of
+the finished card, and where the image lies.
+
+Then it builds vorninst.exe and starts it under Wine, in a Wine prefix of its
+own (build/run/prefix). By default it runs on a demo card: E: is a removable
 drive holding a small FAT image with a DCIM folder and the boot mark, a demo
 add-on file set lies beside the program (build/run/program), and a demo
 format.com, the demo's stand-in for Windows' own, formats the card's image
@@ -24,16 +35,24 @@ E:\ in the prefix's folder build/run/prefix/drive_e. One run at a time in a
 checkout.
 Installs missing Debian packages with apt-get first (log: build/apt.log).
 
-  --no-demo  no card, no add-on files beside the program, no format.com
-  --dpi N    the prefix's screen DPI (default 96; Windows' 150 % is 144)
-  --help     print this and do nothing else
+  --linux-only    only the card made on Linux
+  --windows-only  only the Windows program under Wine
+  --no-demo       (Windows) no card, no add-on files beside the program, no
+                  format.com
+  --dpi N         (Windows) the prefix's screen DPI (default 96; Windows'
+                  150 % is 144)
+  --help          print this and do nothing else
 EOF
 }
 
+linux=true
+windows=true
 demo=true
 dpi=96
 while [ $# -gt 0 ]; do
   case "$1" in
+    --linux-only) windows=false ;;
+    --windows-only) linux=false ;;
     --no-demo) demo=false ;;
     --dpi)
       [ $# -ge 2 ] || { echo "run.sh: --dpi needs a number" >&2; exit 2; }
@@ -46,6 +65,10 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
+if ! $linux && ! $windows; then
+  echo "run.sh: --linux-only and --windows-only exclude each other" >&2
+  exit 2
+fi
 # Windows offers 96 to 480 DPI (100 % to 500 %).
 if ! [[ "$dpi" =~ ^[0-9]+$ ]] || [ "$dpi" -lt 96 ] || [ "$dpi" -gt 480 ]; then
   echo "run.sh: --dpi takes a number from 96 to 480, not $dpi" >&2
@@ -53,6 +76,82 @@ if ! [[ "$dpi" =~ ^[0-9]+$ ]] || [ "$dpi" -lt 96 ] || [ "$dpi" -gt 480 ]; then
 fi
 
 vorn_one_at_a_time run.sh
+
+# Says in its contents that it is no part of the add-on.
+demo_file() {
+  mkdir -p "$(dirname "$1")"
+  printf 'VORN Installer demo file %s: not the VORN add-on, only a stand-in that\nscripts/run.sh made for a trial run.\n' \
+    "$(basename "$1")" >"$1"
+}
+
+# The add-on's file set, as demo files, in the folder given.
+demo_add_on() {
+  local file
+  for file in DISKBOOT.BIN PS.FIR LYRE/LYRE.TXT DCIM/100VORND/DEMO.TXT LYRE.CFG.L LYRE.CFG.R; do
+    demo_file "$1/$file"
+  done
+}
+
+# fsck.fat -n on the partition of the image from byte offset OFFSET, SIZE
+# bytes long: through a read-only loop device over its bytes, or a copy of
+# them where there is none.
+check_partition() {
+  local image=$1 offset=$2 size=$3
+  if [ "$(id -u)" -eq 0 ] && vorn_attach_loop "$image" -r -o "$offset" --sizelimit "$size" 2>/dev/null; then
+    fsck.fat -n "$VORN_LOOP"
+    vorn_detach_loops
+    return
+  fi
+  dd if="$image" of="$image.part" bs=1M iflag=skip_bytes,count_bytes skip="$offset" count="$size" \
+    conv=sparse status=none
+  fsck.fat -n "$image.part"
+  rm -f "$image.part"
+}
+
+# The card made on Linux: New Install on an 8 GB sparse image, then what
+# tools no one here wrote say of it.
+make_linux_card() {
+  local dir="$VORN_BUILD/run/linux"
+  local image="$dir/card.img" card start size
+  vorn_install "${VORN_NATIVE_PACKAGES[@]}"
+  vorn_build_linux >/dev/null
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  demo_add_on "$dir/addon"
+  truncate -s 8G "$image"
+  card=$image
+  if [ "$(id -u)" -eq 0 ] && vorn_attach_loop "$image" 2>/dev/null; then
+    card=$VORN_LOOP
+    echo "The demo card: $image, an 8 GB sparse image, on the loop device $card"
+  else
+    echo "The demo card: $image, an 8 GB sparse image, used as it is (a loop device needs root)"
+  fi
+  echo "The demo add-on: $dir/addon"
+  local command=("$VORN_LINUX_BUILD/vorninst" --card "$card" --addon "$dir/addon"
+                 new-install --camera left --layout two --quick --yes)
+  echo "\$ vorninst ${command[*]:1}"
+  "${command[@]}" </dev/null
+  vorn_detach_loops
+  echo
+  echo "\$ sfdisk -d $image"
+  sfdisk -d "$image"
+  while read -r start size; do
+    echo
+    echo "The partition from sector $start, $size sectors:"
+    echo "\$ fsck.fat -n"
+    check_partition "$image" $((start * 512)) $((size * 512))
+    echo "\$ mdir -/ -i $image@@$((start * 512)) ::"
+    MTOOLS_SKIP_CHECK=1 mdir -/ -i "$image@@$((start * 512))" ::
+  done < <(sfdisk -d "$image" | sed -n 's/.*start= *\([0-9]*\), size= *\([0-9]*\).*/\1 \2/p')
+  echo
+  echo "The finished card: $image (sparse: $(du -h "$image" | cut -f1) on disk)."
+}
+
+if $linux; then
+  make_linux_card
+fi
+$windows || exit 0
+echo
 
 # A run that fails, the build included, leaves no earlier pictures behind.
 shot="$VORN_BUILD/screenshot.png"
@@ -77,12 +176,6 @@ vorn_wine_prefix "$run_dir/prefix" \
 vorn_wine_stop "$run_dir/prefix"  # one a killed run may have left
 system_format="$WINEPREFIX/drive_c/windows/system32/format.com"
 
-# Says in its contents that it is no part of the add-on.
-demo_file() {
-  mkdir -p "$(dirname "$1")"
-  printf 'VORN Installer demo file %s: not the VORN add-on, only a stand-in that\nscripts/run.sh made for a trial run.\n' \
-    "$(basename "$1")" >"$1"
-}
 
 # A bare FAT volume with an image folder and the boot mark at byte 64 of its
 # boot sector. FAT16, where byte 64 lies in the boot code; on FAT32 it would
@@ -106,9 +199,7 @@ rm -rf "$program_dir"
 if $demo; then
   mkdir -p "$program_dir"
   cp "$VORN_WIN_BUILD/vorninst.exe" "$program_dir/"
-  for file in DISKBOOT.BIN PS.FIR LYRE/LYRE.TXT DCIM/100VORND/DEMO.TXT LYRE.CFG.L LYRE.CFG.R; do
-    demo_file "$program_dir/$file"
-  done
+  demo_add_on "$program_dir"
   make_demo_card "$run_dir/card.img" "$WINEPREFIX/drive_e" "$run_dir/DEMO.TXT"
   vorn_wine_map_card "$run_dir/card.img"
   # Wine has no format.com: the demo's formats the card's image (see

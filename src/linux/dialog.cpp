@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "linux/templates.h"
 #include "res/ids.h"
 
 namespace linuxhost {
@@ -12,43 +13,28 @@ using Kind = Dialog::Control::Kind;
 constexpr std::uintptr_t kBnClicked = 0;
 constexpr int kNotifyShift = 16;
 
-struct TemplateControl {
-  int id;
-  Kind kind;
-  int group;
-};
-
-// The dialogs whose procedure is the program's, as their templates hold
-// them, in tab order.
-const std::map<std::string, std::vector<TemplateControl>>& Templates() {
-  static const std::map<std::string, std::vector<TemplateControl>> templates = {
-      {"INSTSET",
-       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_CAMERA_LEFT, Kind::Radio, 1},
-        {IDC_CAMERA_RIGHT, Kind::Radio, 1}, {IDC_ONE_PARTITION, Kind::Radio, 2},
-        {IDC_TWO_PARTITIONS, Kind::Radio, 2}}},
-      {"INSTSET2",
-       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_CAMERA_LEFT, Kind::Radio, 1},
-        {IDC_CAMERA_RIGHT, Kind::Radio, 1}}},
-      {"TODIR",
-       {{IDC_EXIT, Kind::Button, 0}, {IDC_CANCEL_KEY, Kind::Button, 0}, {IDC_DESTINATION, Kind::Edit, 0},
-        {IDC_BROWSE, Kind::Button, 0}, {IDC_DELETE_AFTER_COPY, Kind::Check, 0}}},
-  };
-  return templates;
-}
-
 }  // namespace
 
 std::unique_ptr<Dialog> Dialog::FromTemplate(const std::string& name, host::DialogWindow window,
                                              host::DialogProcedure procedure) {
-  const auto found = Templates().find(name);
-  if (found == Templates().end() || procedure == nullptr) return nullptr;
+  const std::vector<TemplateControl> controls = TemplateControls(name);
+  // The main window is a template too, but no dialog of the logic's.
+  if (controls.empty() || name == kMainWindowTemplate || procedure == nullptr) return nullptr;
   auto dialog = std::make_unique<Dialog>();
   dialog->name_ = name;
   dialog->window_ = window;
   dialog->procedure_ = procedure;
-  for (const TemplateControl& control : found->second) {
-    dialog->controls_[control.id].kind = control.kind;
-    dialog->controls_[control.id].group = control.group;
+  int group = 0;
+  for (const TemplateControl& control : controls) {
+    if (control.id == IDC_UNADDRESSED) continue;  // labels and group boxes
+    Control& made = dialog->controls_[control.id];
+    made.kind = control.IsEdit() ? Kind::Edit
+                : control.IsRadio() ? Kind::Radio
+                : control.IsCheckBox() ? Kind::Check
+                                      : Kind::Button;
+    // A radio button with WS_GROUP starts a group; the ones after it join it.
+    if (made.kind == Kind::Radio && (control.Has("WS_GROUP") || group == 0)) ++group;
+    if (made.kind == Kind::Radio) made.group = group;
     dialog->order_.push_back(control.id);
   }
   return dialog;

@@ -26,6 +26,7 @@
 #include "linux/fat_format.h"
 #include "linux/host_state.h"
 #include "linux/process.h"
+#include "linux/templates.h"
 #include "res/ids.h"
 
 namespace host {
@@ -59,14 +60,9 @@ constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr char kSettingsFile[] = "/settings";
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kFolderMode = 0755;
+constexpr int kPercentDone = 100;
 
 HostState& S() { return HostState::Get(); }
-
-std::string Loaded(unsigned id) {
-  std::array<char, 256> text{};
-  LoadString(id, text.data(), static_cast<int>(text.size()));
-  return text.data();
-}
 
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -297,21 +293,26 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
       !S().PrepareWrite(*card, offset, length)) {
     return kFormatRefused;
   }
+  // Told as format.com tells it: in percent of the work.
+  const std::string format = linuxhost::CatalogueText(MSG_FMT_FORMAT_PROGRESS);
+  const auto tell = [&format](int percent) {
+    std::array<char, 256> line{};
+    std::snprintf(line.data(), line.size(), format.c_str(), percent);
+    if (S().frontend != nullptr) S().frontend->Progress(line.data());
+    return !S().Interrupted();
+  };
   if (!request.quick) {
     const int fd = ::open(card->path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return kFormatRefused;
-    const std::string format = Loaded(MSG_FMT_FORMAT_PROGRESS);
-    const bool zeroed = linuxhost::ZeroRange(fd, offset, length, [&format](int percent) {
-      std::array<char, 256> line{};
-      std::snprintf(line.data(), line.size(), format.c_str(), percent);
-      if (S().frontend != nullptr) S().frontend->Progress(line.data());
-      return !S().Interrupted();
-    });
+    const bool zeroed = linuxhost::ZeroRange(fd, offset, length, tell);
     ::close(fd);
     if (!zeroed) return kFormatRefused;
+  } else {
+    tell(0);  // mkfs.fat tells nothing while it works
   }
   const bool made =
       linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length));
+  if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
 
@@ -361,8 +362,8 @@ int MessageBox(const char* text, const char* caption, unsigned flags) {
   HostState& state = S();
   if (state.frontend == nullptr) return 0;
   const std::string shown = text;
-  const bool reinsert = shown == Loaded(MSG_REINSERT_CARD) || shown == Loaded(MSG_REMOVE_AND_REINSERT);
-  if (shown == Loaded(MSG_REMOVE_CARD) || shown == Loaded(MSG_REMOVE_AND_REINSERT)) {
+  const bool reinsert = shown == linuxhost::CatalogueText(MSG_REINSERT_CARD) || shown == linuxhost::CatalogueText(MSG_REMOVE_AND_REINSERT);
+  if (shown == linuxhost::CatalogueText(MSG_REMOVE_CARD) || shown == linuxhost::CatalogueText(MSG_REMOVE_AND_REINSERT)) {
     WatchReaders(state);
   }
   const int answer = state.frontend->MessageBox(shown, caption, flags);
@@ -423,7 +424,7 @@ void SendClose() { app::OnClose(); }
 void PostQuit(int) { S().window.quitPosted = true; }
 
 std::intptr_t RunDialog(const char* templateName) {
-  if (std::strcmp(templateName, "ABOUT") != 0 || S().frontend == nullptr) return -1;
+  if (std::strcmp(templateName, linuxhost::kAboutTemplate) != 0 || S().frontend == nullptr) return -1;
   S().frontend->About();
   return 1;
 }
@@ -499,7 +500,7 @@ ItemList BrowseForFolder(DialogWindow, const char* title, unsigned, BrowseCallba
   std::string refusal;
   if (chosen.empty()) return 0;
   if (!linuxhost::ToWindowsPath(chosen, windows, refusal)) {
-    state.frontend->MessageBox(refusal, Loaded(MSG_CAPTION_ERROR), kMbIconWarning);
+    state.frontend->MessageBox(refusal, linuxhost::CatalogueText(MSG_CAPTION_ERROR), kMbIconWarning);
     return 0;
   }
   const ItemList list = state.nextHandle++;
@@ -897,10 +898,10 @@ int ShellFileOperation(FileOperation& operation) {
   places.pcPath = [](const std::string& path) { return linuxhost::ToLinuxPath(path); };
   places.askReplace = [&state](const std::string& file) {
     if (state.frontend == nullptr) return kIdCancel;
-    return state.frontend->MessageBox("Replace " + file + "?", Loaded(MSG_CAPTION_CONFIRM), kMbYesNoCancel);
+    return state.frontend->MessageBox("Replace " + file + "?", linuxhost::CatalogueText(MSG_CAPTION_CONFIRM), kMbYesNoCancel);
   };
   places.report = [&state](const std::string& message) {
-    if (state.frontend != nullptr) state.frontend->MessageBox(message, Loaded(MSG_CAPTION_ERROR), kMbIconWarning);
+    if (state.frontend != nullptr) state.frontend->MessageBox(message, linuxhost::CatalogueText(MSG_CAPTION_ERROR), kMbIconWarning);
   };
   places.madeOnPc = [&state](const std::string& path) { state.GiveToUser(path); };
   places.scratchFolder = state.Scratch();

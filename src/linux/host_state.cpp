@@ -17,6 +17,7 @@
 #include "app/dispatch.h"
 #include "common/module_directory.h"
 #include "linux/block_devices.h"
+#include "linux/templates.h"
 #include "res/ids.h"
 
 namespace linuxhost {
@@ -33,12 +34,6 @@ constexpr char kRootLetter = 'Z';
 constexpr std::uint64_t kSmallestCardBytes = 250 * kSectorBytes;
 constexpr char kSettingsName[] = "vorninst";
 
-// The controls of the main window template, all visible at creation.
-constexpr int kTemplateControls[] = {IDC_EXIT,        IDC_DRIVE_COMBO,   IDC_MAKE_BOOTABLE,  IDC_FORMAT,
-                                     IDC_STATUS,      IDC_COPY_VORN,     IDC_REPORT,         IDC_SWAP_PARTITIONS,
-                                     IDC_CREATE_PARTITION, IDC_FOLDER_OPEN, IDC_NEW_INSTALL, IDC_VERSION_UP,
-                                     IDC_COPY_IMAGES, IDC_SCRIPT_FLAG,   IDC_DUMP_BOOT_SECTOR};
-constexpr char kInsertCardText[] = "Insert SD Card";
 
 class Fd {
  public:
@@ -197,11 +192,8 @@ std::optional<CardVolume> HostState::CardVolumeAt(char letter) const {
 }
 
 void HostState::ShowBusy() {
-  std::array<char, 256> caption{};
-  std::array<char, 256> text{};
-  host::LoadString(MSG_CAPTION_ERROR, caption.data(), static_cast<int>(caption.size()));
-  host::LoadString(MSG_VOLUME_IN_USE, text.data(), static_cast<int>(text.size()));
-  host::MessageBox(text.data(), caption.data(), host::kMbIconWarning);
+  host::MessageBox(CatalogueText(MSG_VOLUME_IN_USE).c_str(), CatalogueText(MSG_CAPTION_ERROR).c_str(),
+                   host::kMbIconWarning);
 }
 
 bool HostState::PrepareWrite(const Card& card, std::uint64_t offset, std::uint64_t length) {
@@ -254,7 +246,8 @@ const User& TheUser() {
 
 void SetFrontend(Frontend* frontend) { HostState::Get().frontend = frontend; }
 
-bool NameCard(const std::string& path, std::string& refusal) {
+bool NameCard(const std::string& path, std::string& refusal, bool* denied) {
+  if (denied != nullptr) *denied = false;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     refusal = path + ": no such file or device.";
@@ -282,6 +275,7 @@ bool NameCard(const std::string& path, std::string& refusal) {
   }
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) {
+    if (denied != nullptr) *denied = errno == EACCES || errno == EPERM;
     refusal = block && (errno == EACCES || errno == EPERM)
                   ? path + ": block devices need root; run it with sudo."
                   : path + " cannot be opened: " + std::strerror(errno) + ".";
@@ -300,6 +294,7 @@ bool NameCard(const std::string& path, std::string& refusal) {
     return false;
   }
   if (!block && ::access(path.c_str(), R_OK | W_OK) != 0) {
+    if (denied != nullptr) *denied = true;
     refusal = path + ": you may not write this image file (image files need no root, only the right to write them).";
     return false;
   }
@@ -348,7 +343,8 @@ std::vector<Drive> Drives() {
   for (const auto& [number, card] : HostState::Get().cards) {
     if (!card.present) continue;
     for (const MappedVolume& volume : card.volumes) {
-      drives.push_back({volume.letter, Describe(card, volume.range), volume.range.length, card.vendor, card.model});
+      drives.push_back(
+          {volume.letter, Describe(card, volume.range), card.path, volume.range.length, card.vendor, card.model});
     }
   }
   std::sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
@@ -425,8 +421,11 @@ const WindowState& Window() { return HostState::Get().window; }
 void CreateMainWindow() {
   WindowState& window = HostState::Get().window;
   window = WindowState{};
-  for (const int id : kTemplateControls) window.visible[id] = true;
-  window.texts[IDC_STATUS] = kInsertCardText;
+  for (const TemplateControl& control : TemplateControls(kMainWindowTemplate)) {
+    if (control.id == IDC_UNADDRESSED) continue;
+    window.visible[control.id] = true;
+    window.texts[control.id] = std::string(control.text);
+  }
   app::OnCreate();
 }
 
@@ -444,6 +443,12 @@ void Tick() {
 }
 
 void Command(unsigned commandId) { app::OnCommand(commandId, 0); }
+
+std::vector<unsigned> PostedCommands() {
+  std::vector<unsigned> commands;
+  for (const auto& [command, notify] : HostState::Get().posted) commands.push_back(command);
+  return commands;
+}
 
 void SelectDrive(int index) {
   WindowState& window = HostState::Get().window;

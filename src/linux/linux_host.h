@@ -23,8 +23,11 @@ void SetFrontend(Frontend* frontend);
 // Adds a disk or image the user names: a loop or other block device, or an
 // image file. False, with the reason for the user, for a path that does not
 // exist, a folder, a partition (the reason names its disk), a system disk,
-// an image too small for any layout, or one the user may not open.
-bool NameCard(const std::string& path, std::string& refusal);
+// an image too small for any layout, or one the user may not open; denied,
+// when asked for, tells a refusal for want of a right (root for a block
+// device, the right to write an image file) from one of a path that is no
+// card.
+bool NameCard(const std::string& path, std::string& refusal, bool* denied = nullptr);
 // Follows the removable disks and their media: new ones are taken in, gone
 // ones dropped, a changed medium read again.
 void Refresh();
@@ -35,6 +38,7 @@ void ForgetCards();
 struct Drive {
   char letter = 0;
   std::string device;     // "/dev/sdb1", "/dev/loop3" or "card.img @ 2097152"
+  std::string disk;       // the card's whole disk or image: "/dev/sdb", "/home/me/card.img"
   std::uint64_t bytes = 0;  // the partition's
   std::string vendor;
   std::string model;
@@ -89,5 +93,7 @@ void Tick();
 void Command(unsigned commandId);
 // The user picks a combo box entry: CBN_SELCHANGE follows.
 void SelectDrive(int index);
+// The commands posted and not yet run (the next Tick runs them).
+std::vector<unsigned> PostedCommands();
 
 }  // namespace linuxhost

@@ -105,9 +105,17 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   std::vector<std::string> envp = Environment(environment);
   std::vector<char*> argvPointers = Pointers(argv);
   std::vector<char*> envpPointers = Pointers(envp);
+  // A process group of its own: the terminal's Ctrl-C is the program's to
+  // act on, and never cuts a tool (mkfs.fat, mcopy) off in the middle of
+  // its writes.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP));
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t child = 0;
   const int spawned =
-      posix_spawn(&child, program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data());
+      posix_spawn(&child, program.c_str(), &actions, &attributes, argvPointers.data(), envpPointers.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   outputWrite.Close();
   errorWrite.Close();

@@ -216,13 +216,14 @@ std::string Script::BrowseForFolder(const std::string&, const std::string&) {
   return {};
 }
 
-std::string StartProgram(Script& script) {
-  static int count = 0;
+std::string TestHome() {
   const std::string home = TempFolder() + "/home";
   fs::create_directories(home);
-  ::setenv("HOME", home.c_str(), 1);
-  ::unsetenv("SUDO_USER");
-  ::unsetenv("XDG_CONFIG_HOME");
+  return home;
+}
+
+std::string MakeAddOnFolder() {
+  static int count = 0;
   const std::string folder = TempFolder() + "/addon" + std::to_string(++count);
   const std::pair<const char*, const char*> files[] = {
       {"DISKBOOT.BIN", "boot file"}, {"PS.FIR", "firmware"}, {"LYRE/LYRE.BIN", "add-on"},
@@ -231,6 +232,14 @@ std::string StartProgram(Script& script) {
     fs::create_directories(fs::path(folder + "/" + name).parent_path());
     std::ofstream(folder + "/" + name) << content;
   }
+  return folder;
+}
+
+std::string StartProgram(Script& script) {
+  ::setenv("HOME", TestHome().c_str(), 1);
+  ::unsetenv("SUDO_USER");
+  ::unsetenv("XDG_CONFIG_HOME");
+  const std::string folder = MakeAddOnFolder();
   std::string refusal;
   EXPECT_TRUE(linuxhost::SetAddOnFolder(folder, refusal)) << refusal;
   linuxhost::ForgetCards();

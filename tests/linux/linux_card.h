@@ -83,6 +83,11 @@ class Script : public linuxhost::Frontend {
   std::deque<std::pair<std::string, std::function<void(linuxhost::Dialog&)>>> dialogs_;
 };
 
+// The user's home folder in the tests, and a new folder holding the
+// add-on's file set.
+std::string TestHome();
+std::string MakeAddOnFolder();
+
 // A fresh program: the add-on's file set in a folder of its own, the window
 // created, no card known, the script as the user. Returns the folder.
 std::string StartProgram(Script& script);

@@ -1,0 +1,127 @@
+#include "linux/screen.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "card/card_report.h"
+#include "linux/block_devices.h"
+#include "linux/templates.h"
+#include "linux/terminal.h"
+#include "res/controls.def"
+#include "res/ids.h"
+
+namespace linuxhost {
+namespace {
+
+// Narrower than this, the window is one thing a line.
+constexpr int kNarrow = 60;
+constexpr char kGap[] = "   ";
+constexpr char kIndent[] = "  ";
+
+std::string DriveList(const std::string& indent) {
+  const WindowState& window = Window();
+  std::string selected;
+  if (window.comboSelection >= 0 && window.comboSelection < static_cast<int>(window.comboEntries.size())) {
+    selected = window.comboEntries[static_cast<std::size_t>(window.comboSelection)];
+  }
+  std::string list;
+  for (const std::string& entry : window.comboEntries) {
+    const std::vector<Drive> drives = Drives();
+    const auto drive = std::find_if(drives.begin(), drives.end(), [&entry](const Drive& d) {
+      return !entry.empty() && d.letter == std::toupper(static_cast<unsigned char>(entry[0]));
+    });
+    const std::string line = drive != drives.end() ? DriveLine(*drive) : entry;
+    list += indent + (entry == selected ? "* " : "  ") + line + "\n";
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string IndentedLines(const std::string& text, const std::string& indent) {
+  std::string lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    lines += indent + text.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string DriveLine(const Drive& drive) {
+  std::string line = std::string(1, drive.letter) + ":  " + drive.device + "  " +
+                     card::FormatSize(drive.bytes, MSG_FMT_SIZE_MB, MSG_FMT_SIZE_DECIMAL);
+  const std::string maker = drive.vendor + (drive.vendor.empty() || drive.model.empty() ? "" : " ") + drive.model;
+  return maker.empty() ? line : line + "  " + maker;
+}
+
+std::vector<int> MenuButtons() {
+  std::vector<int> buttons;
+  for (const auto& line : ReadingLines(TemplateControls(kMainWindowTemplate))) {
+    for (const TemplateControl& control : line) {
+      if (control.IsPushButton() && control.id != IDC_EXIT) buttons.push_back(control.id);
+    }
+  }
+  return buttons;
+}
+
+std::string MainWindowText(int width) {
+  const WindowState& window = Window();
+  const std::vector<TemplateControl> controls = TemplateControls(kMainWindowTemplate);
+  const std::vector<int> buttons = MenuButtons();
+  const bool plain = width < kNarrow;
+  std::string text = std::string(VORN_TITLE_MAIN_WINDOW) + "\n" + "[0] " + VORN_MENU_EXIT + kGap + "[A] " +
+                     VORN_MENU_ABOUT + "\n";
+  for (const auto& line : ReadingLines(controls)) {
+    std::string row;  // what shares the line, joined while it fits
+    std::string below;  // what takes lines of its own
+    std::string indent;
+    for (const TemplateControl& control : line) {
+      indent = InGroupBox(control, controls) ? kIndent : "";
+      std::string item;
+      const auto number = std::find(buttons.begin(), buttons.end(), control.id);
+      if (control.IsGroupBox()) {
+        item = std::string(control.text);
+      } else if (control.id == IDC_DRIVE_COMBO) {
+        below += DriveList(indent + kIndent);
+      } else if (control.IsStatic() && control.id != IDC_UNADDRESSED) {
+        below += IndentedLines(ShownText(window.Text(control.id)), indent);  // the status line and the report
+      } else if (control.IsStatic()) {
+        item = std::string(control.text);
+      } else if (control.id == IDC_EXIT) {
+        item = "[0] " + std::string(control.text);
+      } else if (number != buttons.end() && window.Visible(control.id)) {
+        item = "[" + std::to_string(number - buttons.begin() + 1) + "] " + std::string(control.text);
+      }
+      if (item.empty()) continue;
+      const bool fits = !plain && !row.empty() &&
+                        static_cast<int>(indent.size() + row.size() + sizeof kGap - 1 + item.size()) < width;
+      if (row.empty()) {
+        row = item;
+      } else if (fits) {
+        row += kGap + item;
+      } else {
+        text += indent + row + "\n";
+        row = item;
+      }
+    }
+    if (!row.empty()) text += indent + row + "\n";
+    text += below;
+  }
+  return text;
+}
+
+std::string MainWindowPrompt() {
+  return "Choose a button's number, a drive (E:), A for " + std::string(VORN_MENU_ABOUT) + ", 0 for " +
+         std::string(VORN_MENU_EXIT) + ", or Enter to look again: ";
+}
+
+std::string RootNote() {
+  if (::geteuid() == 0 || RemovableDisks().empty()) return {};
+  return "Removable disks need root to be seen: run it with sudo (image files need no root).\n";
+}
+
+}  // namespace linuxhost

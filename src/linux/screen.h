@@ -1,0 +1,34 @@
+// The main window as text: its title, the drives of the combo box, the
+// status line and the report, and the buttons the logic shows, numbered.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "linux/linux_host.h"
+
+namespace linuxhost {
+
+// One drive: its letter, device (and partition) or image, size, vendor and
+// model.
+std::string DriveLine(const Drive& drive);
+
+// Each line of a text, indented.
+std::string IndentedLines(const std::string& text, const std::string& indent);
+
+// The window's buttons in the order a reader meets them (EXIT aside): the
+// menu's numbers are their places in this list, counted from 1.
+std::vector<int> MenuButtons();
+
+// The window as it stands. In lines as wide as the terminal, or one thing a
+// line when width is 0 (no terminal) or narrow.
+std::string MainWindowText(int width);
+
+// What the user types at the window's prompt, and the prompt.
+std::string MainWindowPrompt();
+
+// When the program cannot see the removable disks for want of root, a
+// line that says so; empty otherwise.
+std::string RootNote();
+
+}  // namespace linuxhost

@@ -1,0 +1,219 @@
+// vorninst itself, as its users meet it: scripted commands through their
+// exit statuses and outputs, bad usage, and the window in a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "linux/process.h"
+#include "linux_card.h"
+
+namespace {
+namespace fs = std::filesystem;
+using linux_cards::LoopCard;
+
+constexpr char kProgram[] = VORN_PROGRAM;
+constexpr std::uint64_t kCardSectors = 131072;
+
+std::vector<std::string> Environment() {
+  return {"HOME=" + linux_cards::TestHome(), "XDG_CONFIG_HOME=", "SUDO_USER="};
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// The program in a pseudo-terminal: what it shows is waited for, keys are
+// typed, Ctrl-C among them.
+class Pty {
+ public:
+  explicit Pty(const std::vector<std::string>& arguments) {
+    const winsize size{40, 100, 0, 0};
+    pid_ = ::forkpty(&fd_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      for (const std::string& setting : Environment()) ::putenv(const_cast<char*>(setting.c_str()));
+      std::vector<char*> argv;
+      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      ::execv(kProgram, argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Pty() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Until the text shows (after what was waited for before).
+  void Expect(const std::string& text) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (shown_.find(text, seen_) == std::string::npos && std::chrono::steady_clock::now() < until) {
+      pollfd wait{fd_, POLLIN, 0};
+      std::array<char, 4096> chunk{};
+      if (::poll(&wait, 1, 200) <= 0) continue;
+      const ssize_t got = ::read(fd_, chunk.data(), chunk.size());
+      if (got <= 0) break;
+      shown_.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    const std::size_t at = shown_.find(text, seen_);
+    if (at == std::string::npos && pid_ > 0) ::kill(pid_, SIGKILL);  // the test goes no further
+    ASSERT_NE(at, std::string::npos) << "not shown: " << text << "\n--- the terminal:\n" << shown_.substr(seen_);
+    seen_ = at + text.size();
+  }
+  void Type(const std::string& keys) { ASSERT_EQ(::write(fd_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string shown_;
+  std::size_t seen_ = 0;
+};
+
+struct Invocation {
+  std::vector<std::string> arguments;
+  int status;
+  std::string out;  // shown on standard output
+  std::string err;  // on standard error
+  bool asNobody = false;
+};
+
+void ExpectRun(const Invocation& run, const std::vector<std::string>& before) {
+  std::vector<std::string> arguments = {kProgram};
+  if (run.asNobody) arguments.insert(arguments.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  arguments.insert(arguments.end(), before.begin(), before.end());
+  arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
+  const linuxhost::ToolResult result = linuxhost::RunTool(arguments, Environment());
+  std::string name;
+  for (const std::string& argument : run.arguments) name += argument + " ";
+  SCOPED_TRACE(name);
+  EXPECT_EQ(result.exitCode, run.status) << result.output << result.errors;
+  EXPECT_NE(result.output.find(run.out), std::string::npos) << result.output;
+  EXPECT_NE(result.errors.find(run.err), std::string::npos) << result.errors;
+  EXPECT_EQ(result.errors.find("Vista"), std::string::npos);  // a refusal names its one cause
+}
+
+// Every kind of command, one after the other on one card, as a script
+// would run them: their exit statuses, what they show, and the card.
+TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
+  LoopCard card(kCardSectors * 512);
+  const std::string home = linux_cards::TestHome();
+  const std::vector<std::string> before = {"--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()};
+  const std::string drive = "D:  " + card.Device();
+  const Invocation runs[] = {
+      {{"list"}, 0, drive, ""},
+      {{"inspect"}, 0, "Total capacity : 64 MB", ""},
+      {{"new-install", "--camera", "left", "--layout", "one", "--yes"}, 1, "", "give --quick or --full (or run it in "
+       "a terminal, which asks). Nothing was done."},
+      {{"new-install", "--camera", "left", "--layout", "one", "--quick", "--yes"}, 0, "Install finished!", ""},
+      {{"create-partition", "--layout", "one"}, 0, "Remove and re-insert SD Card!", ""},
+      {{"format", "--quick"}, 1, "[Y]es [N]o [C]ancel: Cancel (no answer)", "give --fat or --fat32"},
+      {{"format", "--fat", "--full"}, 0, "63 MB (FAT16) (Card is probably not bootable!)", ""},
+      {{"make-bootable"}, 0, "(Bootable card !!!)", ""},
+      {{"swap", "--yes"}, 1, "", "does not offer \"Swap Partitions\""},
+      {{"copy-addon"}, 0, "Folder Open: D:\\", ""},
+      {{"dump"}, 0, "--- Finish ---\nWrite to ~/DUMP.BIN \n", ""},
+      {{"version-up", "--camera", "right"}, 0, "Version Up finished!", ""},
+      {{"copy-images", "--to", "~/Pictures", "--move"}, 0, "Folder Open: " + home + "/Pictures", ""},
+  };
+  for (const Invocation& run : runs) ExpectRun(run, before);
+  // A dump the PC cannot hold: the error before the notice decides.
+  fs::rename(home + "/DUMP.BIN", home + "/DUMP.OLD");
+  fs::create_symlink("/dev/full", home + "/DUMP.BIN");
+  ExpectRun({{"dump"}, 1, "Write to ~/DUMP.BIN", "--- Error ---\nCannot write boot sector! Maybe write protected."},
+            before);
+  fs::rename(home + "/DUMP.OLD", home + "/DUMP.BIN");
+  EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
+  EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
+  EXPECT_EQ(card.File(249, "LYRE/LYRE.CFG"), "config right");
+  EXPECT_FALSE(card.Exists(249, "DCIM/100TEST"));  // moved
+  EXPECT_EQ(Read(home + "/Pictures/100TEST/README.TXT"), "dcim");
+  EXPECT_EQ(Read(home + "/DUMP.BIN"), card.Bytes(249 * 512, 512));
+  card.ExpectClean(249, kCardSectors - 249);
+}
+
+// A partition node of the machine's, when it has one (these machines make
+// none for loop devices).
+std::string SomePartition() {
+  for (const auto& entry : fs::directory_iterator("/sys/class/block")) {
+    const fs::path node = "/dev/" + entry.path().filename().string();
+    if (fs::exists(entry.path() / "partition") && fs::exists(node)) return node;
+  }
+  return {};
+}
+
+TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
+  LoopCard card(kCardSectors * 512);
+  const std::size_t before = card.Fingerprint();
+  std::vector<Invocation> runs = {
+      {{"frobnicate"}, 2, "", "unknown command \"frobnicate\""},
+      {{"format", "--quick", "--fat"}, 2, "", "name it with --card PATH or --drive E:"},
+      {{"--card", "/nonexistent/card.img", "inspect"}, 2, "", "no such file or device"},
+      {{"--card", card.Device(), "--drive", "Q:", "format", "--quick"}, 2, "", "there is no drive Q:"},
+      {{"--card", card.Device(), "list", "--quick"}, 2, "", "list does not take --quick"},
+      {{"--card"}, 2, "", "--card needs a value"},
+      {{"--card", card.Device(), "list"}, 1, "", "block devices need root; run it with sudo.", true},
+  };
+  if (!card.Loop() || ::geteuid() != 0) runs.pop_back();  // no block device, or no root to give up
+  const std::string partition = SomePartition();
+  if (!partition.empty()) runs.push_back({{"--card", partition, "inspect"}, 2, "", "is a partition of"});
+  if (partition.empty()) std::cout << "No partition node on this machine: naming one is not tried\n";
+  for (const Invocation& run : runs) ExpectRun(run, {});
+  EXPECT_EQ(card.Fingerprint(), before);
+}
+
+// The window in a terminal: a Cancel at the dialog and a Ctrl-C at a
+// question leave the card as it was; then one New Install.
+TEST(Terminal, TheWindowInATerminalMakesACard) {
+  LoopCard card(kCardSectors * 512);
+  const std::string blank(512, '\0');  // no table: the first thing New Install writes
+  Pty terminal({kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
+  const auto newInstall = [&terminal] {
+    terminal.Expect("[3] New Install");
+    terminal.Expect("look again: ");
+    terminal.Type("3\n");
+    terminal.Expect("--- Install Setting ---\r\nCamera Position \r\n    1 (*) Left");
+    terminal.Expect("[O]K [C]ANCEL: ");
+  };
+  newInstall();
+  terminal.Type("c\n");
+  newInstall();
+  terminal.Type("o\n");
+  terminal.Expect("Need to re-create one partition.");
+  terminal.Expect("[Y]es [N]o ");
+  terminal.Type("\x03");
+  terminal.Expect("No\r\n");
+  EXPECT_EQ(card.Bytes(0, 512), blank);
+  newInstall();
+  terminal.Type("2\n");
+  terminal.Expect("    2 (*) Right");
+  terminal.Type("o\n");
+  for (const char* shown : {"[Y]es [N]o ", "Remove SD Card!", "[O]K ", "Re-insert SD Card!", "[O]K ", "Quick Format ?",
+                            "[Y]es [N]o ", "Install finished!", "[O]K "}) {
+    terminal.Expect(shown);
+    if (std::string(shown).back() == ' ') terminal.Type(shown[1] == 'Y' ? "y\n" : "\n");
+  }
+  terminal.Expect("(Bootable card !!!)");
+  terminal.Expect("look again: ");
+  terminal.Type("0\n");
+  EXPECT_EQ(terminal.Wait(), 0);
+  EXPECT_EQ(card.File(249, "LYRE/LYRE.CFG"), "config right");
+  card.ExpectClean(249, kCardSectors - 249);
+}
+
+}  // namespace
