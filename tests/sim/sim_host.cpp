@@ -644,6 +644,7 @@ Machine::OpenHandle* Machine::Find(host::Handle handle) {
 }
 
 host::Handle Machine::Add(OpenHandle open) {
+  open.flags = std::exchange(openFlags_, 0);
   const host::Handle handle = nextHandle_++;
   handles_.emplace(handle, std::move(open));
   return handle;
@@ -744,13 +745,8 @@ host::Handle Machine::OpenCardFile(char letter, std::string name, std::uint32_t 
 
 host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition, std::uint32_t flags) {
-  const host::Handle handle = Open(path, access, share, disposition);
-  if (handle != host::kInvalidHandle) handles_[handle].flags = flags;
-  return handle;
-}
-
-host::Handle Machine::Open(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition) {
   Count("CreateFile");
+  openFlags_ = flags;
   Record("open " + std::string(path) + " " + AccessName(access));
   EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
   const std::string text = path;
@@ -834,7 +830,7 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     case Device::Physical:
       break;
   }
-  // Device transfers, as unbuffered ones must be: whole sectors, from an aligned buffer.
+  // Unbuffered device transfers: whole sectors, from an aligned buffer.
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 4096, 0u) << "a device buffer is not aligned";
   EXPECT_EQ(offset % kSector, 0u);
   EXPECT_EQ(size % kSector, 0u);

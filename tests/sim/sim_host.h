@@ -64,8 +64,9 @@ struct Card {
   std::uint32_t deviceNumber = 1;
   std::uint32_t deviceType = host::kFileDeviceDisk;
   std::uint32_t bytesPerSector = 512;  // what the geometry answers say
-  // A counterfeit card's real flash: a write beyond it wraps onto it, is
-  // lost or lands on the first sector; reads beyond find what is there.
+  // A counterfeit card's real flash: what lies beyond it wraps onto it, or
+  // a write there is lost or lands on the first sector (a read finds what
+  // is there).
   std::uint64_t flashBytes = 0;
   enum class Beyond { Wraps, Lost, OnFirstSector } beyond = Beyond::Wraps;
   CardFaults faults;
@@ -319,11 +320,10 @@ class Machine {
     bool Free() const { return lockedBy == 0; }
   };
   // The system's cache of a card, a model: what a buffered handle wrote or
-  // read (by byte offset), the writes that wait for a flush or their
-  // handle's close, the files the shell wrote where the card lost them, and
-  // what a reader that loses writes at a flush keeps to put back. A write
-  // to the image that the system did not make (a test making its card) makes
-  // it forget what it read.
+  // read (by byte offset; forgotten when a test writes the image), the
+  // writes that wait for a flush or their handle's close, the files the
+  // shell wrote where the card lost them, and what a reader that loses
+  // writes at a flush puts back then.
   struct Pending {
     host::Handle handle = 0;
     std::uint64_t at = 0;
@@ -379,7 +379,6 @@ class Machine {
   const Insertion* InsertionOfDevice(std::uint32_t deviceNumber) const;
   OpenHandle* Find(host::Handle handle);
   host::Handle Add(OpenHandle open);
-  host::Handle Open(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition);
   host::Handle OpenDevicePath(const std::string& path, std::uint32_t access);
   host::Handle OpenFilePath(const std::string& path, bool write, std::uint32_t disposition);
   host::Handle OpenCardFile(char letter, std::string name, std::uint32_t disposition);
@@ -406,6 +405,7 @@ class Machine {
   std::map<char, Reader> readers_;
   std::map<host::Handle, OpenHandle> handles_;
   host::Handle nextHandle_ = 0x100;
+  std::uint32_t openFlags_ = 0;  // CreateFile's, for the handle it adds
   int cardCount_ = 0;
   bool flushed_ = false;  // a card volume was flushed
   std::uint64_t clock_ = 0;
