@@ -350,12 +350,15 @@ std::optional<linuxhost::CardVolume> Machine::FilesAt(char letter) const {
 void Machine::MarkInUse(char letter, bool inUse) const {
   const Volume* volume = VolumeAt(letter);
   if (volume == nullptr) return;
-  const Card& card = *InsertionAt(letter)->card;
+  const Insertion& insertion = *InsertionAt(letter);
+  const Card& card = *insertion.card;
   std::vector<std::uint8_t> boot = card.Read(volume->offset, kSector);
   if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return;
   std::uint8_t& flags = boot[GetLe16(boot.data() + 22) == 0 ? 65 : 37];
   flags = static_cast<std::uint8_t>(inUse ? flags | 1 : flags & ~1);
+  CacheOf(insertion).sectors.erase(volume->offset);  // the system's own write: it knows of it
   card.Write(volume->offset, boot);
+  insertion.cache.cardWrites = card.writes;
 }
 
 bool Machine::CardFileExists(char letter, const std::string& name) const {
