@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Not a test: times the program's own quick FAT32 format of a 64 GB card in
-# the simulated PC against mkfs.fat on the same volume, with the bytes each
-# writes, and prints what the capacity test moves on that card. Then, as
-# root, a whole New Install by vorninst on a 64 GB loop-backed card against
-# the same card made by hand with sfdisk, mkfs.fat and mcopy.
+# Not a test: times the program's own quick FAT32 format in the simulated PC
+# against mkfs.fat on the same volume, 32 GiB to 2 TiB, with the bytes each
+# writes, and prints what the capacity test moves on 8 GB, 64 GB and 2 TiB.
+# Then, as root, a whole New Install by vorninst on a 64 GB loop-backed card
+# against the same card made by hand with sfdisk, mkfs.fat and mcopy.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

@@ -158,7 +158,12 @@ void ExpectOwnFat32(const sim::Card& card, std::uint64_t firstSector, std::uint6
   EXPECT_EQ(Le32(boot, 28), firstSector);
   EXPECT_EQ(Le32(boot, 32), sectors);
   const std::uint64_t reserved = boot[14] | boot[15] << 8;
-  EXPECT_EQ((firstSector + reserved + 2 * std::uint64_t{Le32(boot, 36)}) % 8192, 0u);
+  const std::uint64_t fat = Le32(boot, 36);
+  EXPECT_EQ((firstSector + reserved + 2 * fat) % 8192, 0u);
+  // No larger than its clusters need; one sector more only where one less
+  // would move the data 4 MiB back, which gives 128 clusters more.
+  EXPECT_LE(fat, (((sectors - reserved - 2 * fat) / 64 + 2) * 4 + 511) / 512 + 1);
+  EXPECT_EQ(Le32(card.Sector(firstSector + reserved), 0), 0x0FFFFF00u | boot[21]);  // FAT[0]: the media
   EXPECT_EQ(card.Sector(firstSector + 6), boot);
   CheckFileSystem(card, firstSector, sectors);
   sim::Run("mdir -i " + MtoolsAt(card, firstSector) + " ::/");

@@ -62,8 +62,9 @@ std::string CheckFileSystem(const sim::Card& card, std::uint64_t firstSector, st
 
 // The program's own FAT32 format at this sector, of this many sectors: 32 KiB
 // clusters, the partition's start as hidden sectors, the first data cluster
-// on a 4 MiB boundary of the card, the backup boot sector the same, and
-// fsck.fat (FSInfo's free count included) and mdir accept it.
+// on a 4 MiB boundary of the card, FATs no larger than needed, FAT[0] with
+// the media byte, the backup boot sector the same, and fsck.fat (FSInfo's
+// free count included) and mdir accept it.
 void ExpectOwnFat32(const sim::Card& card, std::uint64_t firstSector, std::uint64_t sectors);
 
 // What the card's image holds and where, in one number: a read leaves it,

@@ -169,10 +169,12 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     bool own;
     bool writeFails = false;
     bool newerFormatCom = false;  // one that takes FAT32 up to 2 TiB: the program cannot tell
+    int pulledAfter = 0;          // writes before the card leaves its reader
   };
   const Case cases[] = {
       {k32GiB, host::kIdYes, false},      {k32GiB + 1, host::kIdYes, true}, {k32GiB + 1, host::kIdYes, true, false, true},
       {250069680, host::kIdYes, true},    {250069680, host::kIdYes, true, true},  // a 128 GB card's
+      {250069680, host::kIdYes, true, true, false, 3},  // out half-way: its old boot sector is gone, no new one
       {k2TiB - 1, host::kIdCancel, true}, {k2TiB, kNotAsked, false},
   };
   for (const Case& c : cases) {
@@ -183,6 +185,7 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     const bool mbr = c.sectors < k2TiB;  // else a volume over the whole card
     auto card = machine.NewCard((c.sectors + (mbr ? kStart : 0)) * 512, 2);
     if (mbr) testing_cards::WriteTable(*card, {{0x0C, kStart, static_cast<std::uint32_t>(c.sectors)}});
+    if (c.pulledAfter != 0) card->WriteSector(kStart, Bytes(512, 0x4A));  // an old volume's
     machine.Insert('E', card);
     machine.Tick();
     install::Fat32Plan plan;
@@ -190,7 +193,10 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     if (c.quickAnswer == kNotAsked) {
       machine.ExpectBox("Error", "SD Card over 2 TB: it cannot take an MBR partition table!", host::kIdOk);
     } else {
-      machine.ExpectBox("Confirm", kQuick, c.quickAnswer, [&] { card->faults.writeFails = c.writeFails; });
+      machine.ExpectBox("Confirm", kQuick, c.quickAnswer, [&] {
+        card->faults.writeFails = c.writeFails && c.pulledAfter == 0;
+        card->faults.writesBeforePull = c.pulledAfter;
+      });
     }
     if (c.writeFails) machine.ExpectBox("Error", "Cannot format SD Card!", host::kIdOk);
     host::SendCommand(IDC_FORMAT);
@@ -200,6 +206,7 @@ TEST(Format, Fat32BeyondWhatFormatComTakesIsTheProgramsOwn) {
     EXPECT_TRUE(testing_cards::InOrder(machine, {"window disabled", "text 112 Formatting SD Card : ", "window enabled"}));
     EXPECT_GT(machine.Calls("DispatchPendingMessages"), 0);
     if (!c.writeFails) testing_cards::ExpectOwnFat32(*card, kStart, c.sectors);
+    if (c.pulledAfter != 0) { EXPECT_EQ(card->Sector(kStart), Bytes(512, 0)); }  // half-way: no volume at all
   }
 }
 
@@ -215,6 +222,7 @@ TEST(Format, AFullFormatClearsTheDataArea) {
     ASSERT_TRUE(install::PlanFat32(kStart, kSectors, 1, plan));
     const std::uint64_t junk = kStart + plan.DataStart() + 10;  // cluster 12
     pc.card->WriteSector(junk, Bytes(512, 0x4A));
+    pc.card->WriteSector(kStart + plan.DataStart(), Bytes(512, 0x4A));  // the root folder's
     pc.card->WriteSector(kStart + kSectors - 1, Bytes(512, 0x4A));
     pc.card->WriteSector(kStart + plan.reservedSectors + 5, Bytes(512, 0x4A));  // an old FAT's
     pc.card->WriteSector(kStart + 3, Bytes(512, 0x4A));  // old boot code among the reserved sectors
@@ -225,6 +233,7 @@ TEST(Format, AFullFormatClearsTheDataArea) {
       EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
     }
     EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));
+    EXPECT_EQ(pc.card->Sector(kStart + plan.DataStart()), Bytes(512, 0));
     EXPECT_EQ(pc.card->Sector(junk) == Bytes(512, 0), full);
     EXPECT_EQ(pc.card->Sector(kStart + kSectors - 1) == Bytes(512, 0), full);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));

@@ -15,6 +15,7 @@
 #include "card_fixture.h"
 #include "common/card_state.h"
 #include "common/module_directory.h"
+#include "disk/card_size.h"
 #include "host/host.h"
 #include "install/install_setting.h"
 #include "res/ids.h"
@@ -623,50 +624,75 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
 
 // A card is called finished only once it was read back: one that holds
 // less than it reports is refused before its table is written and left as
-// it was; one that loses a file fails the check that names it.
+// it was; one that loses a file or a sector fails the check that names it.
 TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
-  const auto fake = [](int mb) {
-    return "This SD Card is counterfeit or faulty: it holds no more than " + std::to_string(mb) +
-           " MB, not what it reports!\nNothing was written to it.";
+  const auto fake = [](std::uint64_t sectors) {
+    return "This SD Card is counterfeit or faulty: it holds no more than " + std::to_string(sectors / 2048) +
+           " MB, not what it reports!\nNothing was written to it.\nThis quick test finds cards that lose writes "
+           "past their real size or wrap them at a whole MB; a full write test finds every fake.";
   };
-  const std::string wrapsAt8Gb = fake(8192);
-  const std::string wrapsAt7Gb = fake(7680);  // no power of two: told by the samples that alias
+  using Beyond = sim::Card::Beyond;
+  constexpr std::uint64_t kMbSectors = 2048;
+  const std::string lastSector = fake(k64GbCard - 1);  // told by the last sample
   struct Case {
     const char* name;
     unsigned command;
-    std::uint64_t flashBytes;  // 0: what it reports
-    const char* damagedFile;   // lost or corrupted as it is written
-    const char* error;         // nullptr: the end message
+    std::uint64_t flashSectors;  // 0: what it reports
+    const char* damagedFile;     // lost or corrupted as it is written
+    std::string error;           // empty: the end message
+    Beyond beyond = Beyond::Wraps;
+    bool losesAtFlush = false;
+    bool pulled = false;  // out of its reader right after the size test's patterns
   };
   const Case cases[] = {
-      {"a true card", IDC_NEW_INSTALL, 0, "", nullptr},
-      {"64 GB that hold 8 GB", IDC_NEW_INSTALL, std::uint64_t{8} << 30, "", wrapsAt8Gb.c_str()},
-      {"64 GB that hold 7.5 GB", IDC_NEW_INSTALL, std::uint64_t{15} << 29, "", wrapsAt7Gb.c_str()},
+      {"a true card", IDC_NEW_INSTALL, 0, "", ""},
+      {"64 GB that hold 8 GB", IDC_NEW_INSTALL, 8192 * kMbSectors, "", fake(8192 * kMbSectors)},
+      // No power of two: told by the samples that alias.
+      {"64 GB that hold 7.5 GB", IDC_NEW_INSTALL, 7680 * kMbSectors, "", fake(7680 * kMbSectors)},
+      {"64 GB that hold 15,523,840 sectors", IDC_NEW_INSTALL, k8GbCard, "", fake(k8GbCard)},
+      {"64 GB that hold 40,961 MB", IDC_NEW_INSTALL, 40961 * kMbSectors, "", fake(40961 * kMbSectors)},
+      {"64 GB that hold 3 MB", IDC_NEW_INSTALL, 3 * kMbSectors, "", fake(3 * kMbSectors)},
+      {"the last 8 sectors lost", IDC_NEW_INSTALL, k64GbCard - 8, "", lastSector, Beyond::Lost},
+      {"the last sector wraps onto the first", IDC_NEW_INSTALL, k64GbCard - 1, "", lastSector},
+      {"the last 8 sectors written over the first", IDC_NEW_INSTALL, k64GbCard - 8, "", lastSector,
+       Beyond::OnFirstSector},
+      {"pulled out during the size test", IDC_NEW_INSTALL, 0, "",
+       "The SD Card was pulled out or failed while its size was tested: test sectors may be left on it, and its "
+       "data may have changed!", Beyond::Wraps, false, true},
       {"DISKBOOT.BIN lost", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
        "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"},
       {"LYRE.CFG corrupted", IDC_VERSION_UP, 0, "LYRE/LYRE.CFG",
        "Check failed: LYRE\\LYRE.CFG on the SD Card is not the configuration chosen!"},
+      // From the large partition's format on (Windows 7: the table is written
+      // last): kept in the system's cache, gone from the card at the flush.
+      {"a reader that loses writes at a flush", IDC_NEW_INSTALL, 0, "",
+       "Check failed: the partition table on the SD Card is not the one written!", Beyond::Wraps, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Pc pc;
+    Pc pc(c.losesAtFlush ? sim::Windows::Win7 : sim::Windows::Win10);
     pc.InsertOnePartitionCard(k64GbCard, {{"DISKBOOT.BIN", "old boot file"}});
-    pc.card->flashBytes = c.flashBytes;
+    pc.card->flashBytes = c.flashSectors * 512;
+    pc.card->beyond = c.beyond;
     pc.card->faults.damagedFile = c.damagedFile;
     pc.card->faults.corrupts = c.command == IDC_VERSION_UP;
+    if (c.pulled) pc.card->faults.writesBeforePull = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
     const Snapshot before(*pc.card);
     if (c.command == IDC_NEW_INSTALL) {
       pc.Dialog("INSTSET", Choose({}));
       pc.Answer(kOneTwo, host::kIdYes);
-      if (c.flashBytes == 0) pc.RemoveAndReinsert();
-      if (c.error == nullptr) pc.Answer(kQuick, host::kIdYes);
+      if (c.flashSectors == 0 && !c.pulled) pc.RemoveAndReinsert();
+      if (c.losesAtFlush) pc.RemoveAndReinsert();  // the swap
+      if (c.error.empty() || c.losesAtFlush) {
+        pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] { pc.card->faults.losesAtFlush = c.losesAtFlush; });
+      }
     } else {
       pc.Dialog("INSTSET2", Choose({}));
     }
-    if (c.error != nullptr) pc.Notice("Error", c.error);
-    if (c.error == nullptr) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
+    if (!c.error.empty()) pc.Notice("Error", c.error.c_str());
+    if (c.error.empty()) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
     host::SendCommand(c.command);
-    if (c.flashBytes != 0) {
+    if (c.flashSectors != 0) {
       EXPECT_TRUE(Snapshot(*pc.card) == before);
       EXPECT_LE(pc.machine.deviceBytesWritten + pc.machine.deviceBytesRead, 1u << 20);
     }
@@ -674,7 +700,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
       EXPECT_NE(FileAt(*pc.card, c.command == IDC_VERSION_UP ? 63 : kSmallStart, c.damagedFile),
                 c.command == IDC_VERSION_UP ? "config left" : "boot file");
     }
-    if (c.error == nullptr) testing_cards::ExpectOwnFat32(*pc.card, kLargeStart, k64GbCard - 4098);
+    if (c.error.empty()) testing_cards::ExpectOwnFat32(*pc.card, kLargeStart, k64GbCard - 4098);
   }
 }
 

@@ -17,6 +17,9 @@ namespace disk {
 namespace {
 
 constexpr std::uint64_t kSpreadSamples = 24;
+// Fakes are sold with a flash of whole MiB: a wrap there is caught wherever
+// it lies.
+constexpr std::uint64_t kWrapUnit = 2048;  // sectors
 constexpr char kMarker[] = "VORNSIZE";
 constexpr std::size_t kMarkerSize = sizeof kMarker - 1;
 // A record: the marker, the sector's number, the run id; repeated.
@@ -93,12 +96,27 @@ bool Write(host::Handle drive, std::uint64_t at, const Sector& sector) {
   return WriteSectors(drive, at, buffer);
 }
 
+// A card whose flash holds F whole MiB and wraps beyond shows the same
+// sector at two samples F MiB apart, or at a multiple of that distance. So
+// every whole MiB from half the card to its end is made a distance between
+// two samples (sector 0, read only, counts as one): a few MiB after sector 0,
+// one step of MiB apart, and samples that many steps apart down from the
+// end. Every smaller F has a multiple in that half.
+void AddWrapSamples(std::uint64_t totalSectors, std::vector<std::uint64_t>& samples) {
+  const std::uint64_t last = (totalSectors - 1) / kWrapUnit;  // the last whole MiB that starts below the end
+  const std::uint64_t span = last - (last + 1) / 2 + 1;       // distances from half of it to all of it
+  std::uint64_t step = 1;
+  while (step * step < span) ++step;
+  for (std::uint64_t near = 1; near < step; ++near) samples.push_back(near * kWrapUnit);
+  for (std::uint64_t far = 0; far * step < span; ++far) samples.push_back((last - far * step) * kWrapUnit);
+}
+
 }  // namespace
 
 std::vector<std::uint64_t> CardSizeSamples(std::uint64_t totalSectors) {
   std::vector<std::uint64_t> samples;
   if (totalSectors < 2) return samples;
-  for (std::uint64_t power = 1; power < totalSectors; power *= 2) samples.push_back(power);
+  AddWrapSamples(totalSectors, samples);
   for (std::uint64_t i = 0; i < kSpreadSamples; ++i) {
     samples.push_back(1 + i * (totalSectors - 2) / (kSpreadSamples - 1));
   }
@@ -136,7 +154,8 @@ bool ProveCardSize() {
   for (std::size_t i = written; i-- > 0;) restored = Write(drive.Get(), samples[i], originals[i]) && restored;
   if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
   if (!transferred || !restored) {
-    common::ShowErrorMessage(MSG_CANNOT_WRITE_BOOT_SECTOR);
+    // Patterns the restore did not reach are still on the card.
+    common::ShowErrorMessage(restored ? MSG_CANNOT_WRITE_BOOT_SECTOR : MSG_SIZE_TEST_INTERRUPTED);
     return false;
   }
   bool kept = firstNow == first;

@@ -8,9 +8,11 @@
 
 namespace disk {
 
-// The sectors the test writes, in order: every power of two below the card's
-// size, where cards that drop address bits wrap, and a spread over the whole
-// card, the last sector included.
+// The sectors the test writes, in order: pairs at every distance of whole
+// MiB from half the card to its end, where a card whose flash ends on a
+// whole MiB below its size wraps (a power of two included), and a spread
+// over the whole card, the last sector included, past which a card that
+// loses writes loses them.
 std::vector<std::uint64_t> CardSizeSamples(std::uint64_t totalSectors);
 
 // Writes a pattern of its own (the sector's number and a run id) to each
@@ -19,7 +21,8 @@ std::vector<std::uint64_t> CardSizeSamples(std::uint64_t totalSectors);
 // is counterfeit or faulty and what it holds where that can be told, when
 // a pattern came back wrong or the first sector changed; after "Cannot write
 // boot sector!" when the system refused a transfer: that is no verdict on
-// the card.
+// the card; after the message that its data may have changed when a
+// pattern could not be put back (the card pulled out).
 bool ProveCardSize();
 
 }  // namespace disk

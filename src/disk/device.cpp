@@ -77,6 +77,10 @@ PartitionInformation DecodeEntry(const std::uint8_t* bytes, PartitionStyle style
   return entry;
 }
 
+// What the program writes it reads back through the same handle to see it
+// kept: past the system's cache both ways.
+std::uint32_t FlagsFor(Access access) { return access == Access::ReadWrite ? kUnbuffered : 0; }
+
 bool Transferred(bool result, std::uint32_t transferred, std::uint32_t size) {
   return result && transferred == size;
 }
@@ -125,11 +129,11 @@ UniqueHandle OpenVolume(Access access) { return OpenVolumeOf(common::gCardState.
 
 UniqueHandle OpenVolumeOf(const std::string& root, Access access) {
   if (root.empty()) return UniqueHandle();
-  return OpenDevice(VolumePath(root[0]), access);
+  return OpenDevice(VolumePath(root[0]), access, FlagsFor(access));
 }
 
 UniqueHandle OpenPhysicalDrive(Access access) {
-  return OpenDevice(common::gCardState.physicalDrivePath, access);
+  return OpenDevice(common::gCardState.physicalDrivePath, access, FlagsFor(access));
 }
 
 bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer) {

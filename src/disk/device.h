@@ -70,7 +70,8 @@ class UniqueHandle {
 std::string VolumePath(char driveLetter);
 
 // The volume of the CardState drive root, and the CardState physical drive.
-// Both fail (invalid handle) when their path is empty.
+// Both fail (invalid handle) when their path is empty. Opened to write, they
+// work past the system's cache (kUnbuffered).
 UniqueHandle OpenVolume(Access access);
 // The volume of any drive root ("F:\").
 UniqueHandle OpenVolumeOf(const std::string& root, Access access);

@@ -225,34 +225,41 @@ void ShowProgress(int percent, int& shown) {
 bool PlanFat32(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t sectorsPerCluster,
                Fat32Plan& plan) {
   if (sectors > kMaximumSectors || startSector > kMaximumSectors || sectorsPerCluster == 0) return false;
-  // The FATs' size and the clusters they map decide each other: from no FAT
-  // at all, the second round holds.
-  std::uint64_t fat = 0;
-  for (int round = 0; round < 3; ++round) {
+  // With FATs of this many sectors: the reserved sectors that put the data
+  // on its boundary, and the clusters left after them.
+  std::uint64_t reserved = 0;
+  std::uint64_t clusters = 0;
+  const auto layOut = [&](std::uint64_t fat) {
     const std::uint64_t start = startSector + kMinimumReservedSectors + kFatCount * fat;
     const std::uint64_t dataStart = (start + kAlignmentSectors - 1) / kAlignmentSectors * kAlignmentSectors;
-    const std::uint64_t reserved = dataStart - startSector - kFatCount * fat;
+    reserved = dataStart - startSector - kFatCount * fat;
     if (reserved + kFatCount * fat >= sectors) return false;
-    const std::uint64_t clusters = (sectors - reserved - kFatCount * fat) / sectorsPerCluster;
-    const std::uint64_t needed =
-        ((clusters + kFirstCluster) * kFatEntryBytes + kSectorSize - 1) / kSectorSize;
-    if (needed > fat) {
-      fat = needed;
-      continue;
-    }
-    if (clusters < kMinimumClusters || clusters > kMaximumClusters) return false;
-    plan = Fat32Plan{};
-    plan.totalSectors = static_cast<std::uint32_t>(sectors);
-    plan.hiddenSectors = static_cast<std::uint32_t>(startSector);
-    plan.sectorsPerCluster = sectorsPerCluster;
-    plan.reservedSectors = static_cast<std::uint32_t>(reserved);
-    plan.fatSectors = static_cast<std::uint32_t>(fat);
-    plan.clusters = static_cast<std::uint32_t>(clusters);
-    plan.sectorsPerTrack = kDefaultSectorsPerTrack;
-    plan.heads = kDefaultHeads;
+    clusters = (sectors - reserved - kFatCount * fat) / sectorsPerCluster;
     return true;
+  };
+  const auto fatFor = [](std::uint64_t count) {
+    return ((count + kFirstCluster) * kFatEntryBytes + kSectorSize - 1) / kSectorSize;
+  };
+  // The smallest FAT that maps the clusters left beside it: a larger FAT
+  // leaves no more clusters, so one that maps them still does.
+  if (!layOut(0)) return false;
+  std::uint64_t tooSmall = 0;
+  std::uint64_t fat = fatFor(clusters);
+  while (fat - tooSmall > 1) {
+    const std::uint64_t middle = tooSmall + (fat - tooSmall) / 2;
+    (layOut(middle) && fatFor(clusters) <= middle ? fat : tooSmall) = middle;
   }
-  return false;
+  if (!layOut(fat) || clusters < kMinimumClusters || clusters > kMaximumClusters) return false;
+  plan = Fat32Plan{};
+  plan.totalSectors = static_cast<std::uint32_t>(sectors);
+  plan.hiddenSectors = static_cast<std::uint32_t>(startSector);
+  plan.sectorsPerCluster = sectorsPerCluster;
+  plan.reservedSectors = static_cast<std::uint32_t>(reserved);
+  plan.fatSectors = static_cast<std::uint32_t>(fat);
+  plan.clusters = static_cast<std::uint32_t>(clusters);
+  plan.sectorsPerTrack = kDefaultSectorsPerTrack;
+  plan.heads = kDefaultHeads;
+  return true;
 }
 
 int WriteFat32(host::Handle volume, const Fat32Plan& plan, bool full,

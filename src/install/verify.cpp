@@ -79,7 +79,7 @@ bool ProveBootFile(const std::string& cardRoot) {
 bool ProveInstall(const CardProof& proof) {
   disk::FlushCard();
   disk::UniqueHandle drive =
-      disk::OpenDevice(common::gCardState.physicalDrivePath, disk::Access::Read, disk::kUnbuffered);
+      disk::OpenDevice(common::gCardState.physicalDrivePath, disk::Access::Read, host::kFileFlagNoBuffering);
   disk::Sector mbr{};
   if (!drive.Valid() || !disk::ReadSector0(drive.Get(), mbr) ||
       !SameEntries(disk::TableOf(mbr), proof.table)) {

@@ -125,6 +125,7 @@ std::vector<std::uint8_t> Card::Read(std::uint64_t offset, std::size_t size) con
 }
 
 void Card::Write(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) const {
+  ++writes;
   const int fd = ::open(imagePath.c_str(), O_WRONLY);
   if (fd < 0 ||
       ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
@@ -349,12 +350,15 @@ std::optional<linuxhost::CardVolume> Machine::FilesAt(char letter) const {
 void Machine::MarkInUse(char letter, bool inUse) const {
   const Volume* volume = VolumeAt(letter);
   if (volume == nullptr) return;
-  const Card& card = *InsertionAt(letter)->card;
+  const Insertion& insertion = *InsertionAt(letter);
+  const Card& card = *insertion.card;
   std::vector<std::uint8_t> boot = card.Read(volume->offset, kSector);
   if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return;
   std::uint8_t& flags = boot[GetLe16(boot.data() + 22) == 0 ? 65 : 37];
   flags = static_cast<std::uint8_t>(inUse ? flags | 1 : flags & ~1);
+  CacheOf(insertion).sectors.erase(volume->offset);  // the system's own write: it knows of it
   card.Write(volume->offset, boot);
+  insertion.cache.cardWrites = card.writes;
 }
 
 bool Machine::CardFileExists(char letter, const std::string& name) const {
@@ -643,6 +647,7 @@ Machine::OpenHandle* Machine::Find(host::Handle handle) {
 }
 
 host::Handle Machine::Add(OpenHandle open) {
+  open.flags = std::exchange(openFlags_, 0);
   const host::Handle handle = nextHandle_++;
   handles_.emplace(handle, std::move(open));
   return handle;
@@ -742,8 +747,9 @@ host::Handle Machine::OpenCardFile(char letter, std::string name, std::uint32_t 
 }
 
 host::Handle Machine::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
-                                 std::uint32_t disposition, std::uint32_t) {
+                                 std::uint32_t disposition, std::uint32_t flags) {
   Count("CreateFile");
+  openFlags_ = flags;
   Record("open " + std::string(path) + " " + AccessName(access));
   EXPECT_EQ(share, host::kFileShareRead | host::kFileShareWrite);
   const std::string text = path;
@@ -766,6 +772,7 @@ void Machine::CloseHandle(host::Handle handle) {
     return;
   }
   if (it->second.fd >= 0) ::close(it->second.fd);
+  if (const Insertion* insertion = LiveInsertion(it->second)) WriteBack(*insertion, handle, false);
   handles_.erase(it);
   // A lock ends with the handle that made it.
   for (auto& [letter, reader] : readers_) {
@@ -809,9 +816,12 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
       if (write) ++systemDiskWrites;
       return false;
     case Device::CardFile: {
-      if (write || LiveInsertion(*open) == nullptr) return false;
-      bool read = false;
-      const std::string content = CardFileContent(open->letter, open->name, &read);
+      const Insertion* insertion = LiveInsertion(*open);
+      if (write || insertion == nullptr) return false;
+      const auto kept = insertion->cache.files.find(open->name);
+      const bool cached = kept != insertion->cache.files.end() && (open->flags & host::kFileFlagNoBuffering) == 0;
+      bool read = cached;
+      const std::string content = cached ? kept->second : CardFileContent(open->letter, open->name, &read);
       if (!read) return false;
       transferred = static_cast<std::uint32_t>(std::min<std::size_t>(size, content.size()));
       std::memcpy(buffer, content.data(), transferred);
@@ -829,7 +839,7 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   EXPECT_EQ(size % kSector, 0u);
   const Insertion* insertion = LiveInsertion(*open);
   if (insertion == nullptr) return false;
-  const CardFaults& faults = insertion->card->faults;
+  CardFaults& faults = insertion->card->faults;
   if (write && (faults.locked || faults.writeFails)) return false;
   const Volume* volume = VolumeOf(*open);
   if (write && faults.firstSectorGuarded && volume == nullptr && offset < kSector) return false;
@@ -842,10 +852,6 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
     Record("write refused");
     return false;  // ERROR_ACCESS_DENIED
   }
-  if (write && faults.dropsWrites) {
-    transferred = size;
-    return true;
-  }
   if (!write && (faults.readFails || (volume && faults.volumeReadsFail))) return false;
   if (offset + size > limit) {
     Record("beyond the end " + std::to_string(++requestsBeyondEnd));
@@ -853,23 +859,82 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   }
   if (offset + size > limit - kept) return false;
   const std::uint32_t count = faults.shortTransfer || (write && faults.shortWrites) ? size - 1 : size;
-  // Sector by sector where the flash is smaller than the card says.
-  const std::uint64_t flash = insertion->card->flashBytes;
-  for (std::uint32_t done = 0; done < count;) {
-    const std::uint64_t at = base + offset + done;
-    const std::uint32_t piece = flash == 0 ? count : std::min<std::uint32_t>(count - done, kSector);
-    auto* bytes = static_cast<std::uint8_t*>(buffer) + done;
-    if (write) {
-      insertion->card->Write(flash == 0 ? at : at % flash, std::vector<std::uint8_t>(bytes, bytes + piece));
+  // Through the system's cache unless the handle asked for none; a write
+  // waits there unless it asked to write through.
+  const bool cached = (open->flags & host::kFileFlagNoBuffering) == 0;
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  const std::uint64_t at = base + offset;
+  Cache& cache = CacheOf(*insertion);
+  if (!write) Flash(*insertion, at, bytes, count, false);
+  for (std::uint32_t done = 0; (write || cached) && done < count; done += kSector) {
+    const std::uint32_t piece = std::min<std::uint32_t>(count - done, kSector);
+    const auto hit = cache.sectors.find(at + done);
+    if (write && !cached) {
+      if (hit != cache.sectors.end()) cache.sectors.erase(hit);
+    } else if (write || hit == cache.sectors.end()) {
+      cache.sectors[at + done].assign(bytes + done, bytes + done + piece);
     } else {
-      const std::vector<std::uint8_t> read = insertion->card->Read(flash == 0 ? at : at % flash, piece);
-      std::memcpy(bytes, read.data(), piece);
+      std::memcpy(bytes + done, hit->second.data(), std::min<std::size_t>(piece, hit->second.size()));
+    }
+  }
+  if (write && (open->flags & host::kFileFlagWriteThrough) == 0) {
+    cache.pending.push_back({handle, at, std::vector<std::uint8_t>(bytes, bytes + count)});
+  } else if (write) {
+    Flash(*insertion, at, bytes, count, true);
+  }
+  cache.cardWrites = insertion->card->writes;
+  (write ? deviceBytesWritten : deviceBytesRead) += count;
+  transferred = count;
+  if (write && faults.writesBeforePull > 0 && --faults.writesBeforePull == 0) {
+    for (auto& [letter, reader] : readers_) reader.insertion = Insertion{};
+  }
+  return true;
+}
+
+Machine::Cache& Machine::CacheOf(const Insertion& insertion) {
+  if (insertion.cache.cardWrites != insertion.card->writes) insertion.cache.sectors.clear();
+  return insertion.cache;
+}
+
+// The card under its reader: a counterfeit's flash takes what it can, and a
+// reader that loses writes at a flush keeps what each one overwrote.
+void Machine::Flash(const Insertion& insertion, std::uint64_t at, std::uint8_t* bytes, std::uint64_t size,
+                    bool write) {
+  const Card& card = *insertion.card;
+  if (write && card.faults.dropsWrites) return;
+  const std::uint64_t flash = card.flashBytes;
+  for (std::uint64_t done = 0; done < size;) {
+    const std::uint64_t piece = flash == 0 ? size - done : std::min<std::uint64_t>(size - done, kSector);
+    std::uint64_t target = at + done;
+    const bool beyond = flash != 0 && target >= flash;
+    if (beyond && card.beyond == Card::Beyond::Wraps) target %= flash;
+    if (beyond && write && card.beyond == Card::Beyond::OnFirstSector) target %= kSector;
+    if (!write) {
+      const std::vector<std::uint8_t> read = card.Read(target, piece);
+      std::memcpy(bytes + done, read.data(), piece);
+    } else if (!beyond || card.beyond != Card::Beyond::Lost) {
+      if (card.faults.losesAtFlush) insertion.cache.overwritten.push_back({0, target, card.Read(target, piece)});
+      card.Write(target, std::vector<std::uint8_t>(bytes + done, bytes + done + piece));
     }
     done += piece;
   }
-  (write ? deviceBytesWritten : deviceBytesRead) += count;
-  transferred = count;
-  return true;
+}
+
+// What waits in the cache goes to the card, oldest first: a handle's own
+// writes at its close (only), every one at a flush.
+void Machine::WriteBack(const Insertion& insertion, host::Handle only, bool flush) {
+  std::vector<Pending>& pending = CacheOf(insertion).pending;
+  const auto mine = [only](const Pending& write) { return only == 0 || write.handle == only; };
+  for (Pending& write : pending) {
+    if (mine(write)) Flash(insertion, write.at, write.bytes.data(), write.bytes.size(), true);
+  }
+  pending.erase(std::remove_if(pending.begin(), pending.end(), mine), pending.end());
+  std::vector<Pending>& overwritten = insertion.cache.overwritten;
+  for (auto old = overwritten.rbegin(); flush && old != overwritten.rend(); ++old) {
+    insertion.card->Write(old->at, old->bytes);
+  }
+  if (flush) overwritten.clear();
+  insertion.cache.cardWrites = insertion.card->writes;
 }
 
 bool Machine::GetFileSize(host::Handle handle, std::uint64_t& size) {
@@ -1049,6 +1114,7 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   if (open == nullptr) return false;
   Record("flush " + std::string(1, open->letter));
   flushed_ = true;
+  if (const Insertion* insertion = LiveInsertion(*open)) WriteBack(*insertion, 0, true);
   const bool flushed = open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
   if (flushed) MarkInUse(open->letter, false);
   return flushed;

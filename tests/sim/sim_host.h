@@ -49,6 +49,8 @@ struct CardFaults {
   bool zeroBytesPerSector = false;  // both geometry answers say 0 bytes a sector
   bool uncountedMedia = false;      // the reader's count of media changes never moves
   bool firstSectorGuarded = false;  // security software refuses writes to the disk's sector 0
+  int writesBeforePull = 0;        // the card leaves its reader after so many more writes
+  bool losesAtFlush = false;       // the reader answers writes from its memory, lost at a flush
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed.
   std::string damagedFile;
@@ -62,11 +64,15 @@ struct Card {
   std::uint32_t deviceNumber = 1;
   std::uint32_t deviceType = host::kFileDeviceDisk;
   std::uint32_t bytesPerSector = 512;  // what the geometry answers say
-  // A counterfeit card's real flash: every sector beyond wraps onto it.
+  // A counterfeit card's real flash: what lies beyond it wraps onto it, or
+  // a write there is lost or lands on the first sector (a read finds what
+  // is there).
   std::uint64_t flashBytes = 0;
+  enum class Beyond { Wraps, Lost, OnFirstSector } beyond = Beyond::Wraps;
   CardFaults faults;
   // GetDiskFreeSpaceExA's total; when 0 it comes from the volume's BPB.
   std::uint64_t volumeTotalBytes = 0;
+  mutable std::uint64_t writes = 0;  // through Write
 
   // Byte access to the image, for tests.
   std::vector<std::uint8_t> Read(std::uint64_t offset, std::size_t size) const;
@@ -313,8 +319,26 @@ class Machine {
     mutable host::Handle lockedBy = 0;
     bool Free() const { return lockedBy == 0; }
   };
+  // The system's cache of a card, a model: what a buffered handle wrote or
+  // read (by byte offset; forgotten when a test writes the image), the
+  // writes that wait for a flush or their handle's close, the files the
+  // shell wrote where the card lost them, and what a reader that loses
+  // writes at a flush puts back then.
+  struct Pending {
+    host::Handle handle = 0;
+    std::uint64_t at = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  struct Cache {
+    std::map<std::uint64_t, std::vector<std::uint8_t>> sectors;
+    std::vector<Pending> pending;
+    std::map<std::string, std::string> files;
+    std::vector<Pending> overwritten;
+    std::uint64_t cardWrites = 0;  // the card's, when the system last wrote it
+  };
   struct Insertion {
     std::shared_ptr<Card> card;
+    mutable Cache cache;
     std::uint64_t generation = 0;
     std::vector<Volume> volumes;
     std::vector<LayoutEntry> layout;
@@ -336,6 +360,7 @@ class Machine {
     std::shared_ptr<Card> card;
     bool write = false;
     bool extendedDasd = false;  // a volume handle that may reach the volume's last sectors
+    std::uint32_t flags = 0;  // CreateFile's
     int fd = -1;
   };
 
@@ -364,6 +389,10 @@ class Machine {
   // Windows' FAT driver marks a volume in use in its boot sector while files
   // are copied or moved there, and clean once they are flushed to the card.
   void MarkInUse(char letter, bool inUse) const;
+  static void Flash(const Insertion& insertion, std::uint64_t at, std::uint8_t* bytes, std::uint64_t size,
+                    bool write);
+  static void WriteBack(const Insertion& insertion, host::Handle only, bool flush);
+  static Cache& CacheOf(const Insertion& insertion);
   std::uint32_t RunFormatCommand(const std::string& commandLine);
   SimDialog* OpenDialog(host::DialogWindow dialog);
   int ShellOperation(const ShellCall& call, bool& aborted);
@@ -376,6 +405,7 @@ class Machine {
   std::map<char, Reader> readers_;
   std::map<host::Handle, OpenHandle> handles_;
   host::Handle nextHandle_ = 0x100;
+  std::uint32_t openFlags_ = 0;  // CreateFile's, for the handle it adds
   int cardCount_ = 0;
   bool flushed_ = false;  // a card volume was flushed
   std::uint64_t clock_ = 0;

@@ -186,6 +186,7 @@ std::uint32_t Machine::RunFormatCommand(const std::string& commandLine) {
       formatTakesLargeFat32 ? linuxhost::kNewerFormatComFat32LimitBytes : linuxhost::kFormatComFat32LimitBytes;
   if (!linuxhost::FormatTakes(request.fat32, volume.length, limit)) return kFormatRefused;
   const int bits = linuxhost::FatBits(request.fat32, volume.length);
+  insertion->cache.sectors.clear();  // format.com dismounts the volume: the system forgets what it read
   return linuxhost::MakeFatFileSystem(insertion->card->imagePath, volume.offset, volume.length, bits) ? 0
                                                                                                      : kFormatRefused;
 }
@@ -264,6 +265,7 @@ void Machine::Damage(char letter, const std::string& written) {
     return;
   }
   std::string content = CardFileContent(letter, damaged);
+  insertion->cache.files[damaged] = content;  // the system's cache keeps what the shell wrote
   if (insertion->card->faults.corrupts) {
     content[0] = static_cast<char>(content[0] ^ 0x20);
   } else {
