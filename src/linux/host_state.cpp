@@ -196,11 +196,28 @@ void HostState::ShowBusy() {
                    host::kMbIconWarning);
 }
 
+namespace {
+
+// The add-on's folder lies in the file system mounted there: the program
+// and its files run from the card, which a letter of Z: does not tell.
+bool AddOnUnder(const std::string& target) {
+  const std::string folder = ToLinuxPath(common::gModuleDirectory);
+  const fs::path relative = fs::path(folder).lexically_relative(target);
+  return !folder.empty() && !relative.empty() && *relative.begin() != "..";
+}
+
+}  // namespace
+
 bool HostState::PrepareWrite(const Card& card, std::uint64_t offset, std::uint64_t length) {
   if (!card.blockDevice) return true;
   for (const DiskMount& mount : MountsOnDisk(card.device, card.bytes)) {
-    const bool overlaps = mount.offset < offset + length && offset < mount.offset + mount.length;
-    if (overlaps && !Unmount(mount.target)) {
+    if (mount.offset >= offset + length || offset >= mount.offset + mount.length) continue;
+    if (AddOnUnder(mount.target)) {
+      host::MessageBox(CatalogueText(MSG_PROGRAM_ON_CARD).c_str(), CatalogueText(MSG_CAPTION_ERROR).c_str(),
+                       host::kMbIconWarning);
+      return false;
+    }
+    if (!Unmount(mount.target)) {
       ShowBusy();
       return false;
     }

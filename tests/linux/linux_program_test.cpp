@@ -199,25 +199,36 @@ TEST(LinuxProgram, AReadOnlyCardStopsTheCommandsAsALockedOne) {
 // is left as it is, with the locked-volume message; idle, it is unmounted,
 // then made.
 TEST(LinuxProgram, AMountedCardIsUnmountedUnlessBusy) {
-  for (const bool busy : {true, false}) {
-    SCOPED_TRACE(busy ? "busy" : "idle");
+  enum class Mounted { Busy, Idle, HoldsTheAddOn };
+  for (const Mounted mounted : {Mounted::Busy, Mounted::Idle, Mounted::HoldsTheAddOn}) {
+    SCOPED_TRACE(static_cast<int>(mounted));
+    const bool busy = mounted == Mounted::Busy;
+    const bool idle = mounted == Mounted::Idle;
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
     LoopCard card(64 * linux_cards::kMb);
     if (!card.Loop()) GTEST_SKIP() << "no loop device: nothing the system could mount";
     // No lazy initialisation: the kernel writes nothing by itself meanwhile.
     linux_cards::Run({"mkfs.ext4", "-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", card.Device()});
-    const std::string target = addOn + "/mounted";
+    const fs::path target = addOn + "/mounted";
     fs::create_directories(target);
-    linux_cards::Run({"mount", card.Device(), target});
-    const int open = ::open((target + "/open.txt").c_str(), O_CREAT | O_RDWR, 0644);
+    linux_cards::Run({"mount", card.Device(), target.string()});
+    const int open = ::open((target / "open.txt").c_str(), O_CREAT | O_RDWR, 0644);
     if (!busy) ::close(open);
+    if (mounted == Mounted::HoldsTheAddOn) {  // the program's files on the card itself
+      for (const auto& entry : fs::directory_iterator(addOn)) {
+        if (entry.path() != target) fs::copy(entry.path(), target / entry.path().filename(), fs::copy_options::recursive);
+      }
+      std::string refusal;
+      EXPECT_TRUE(linuxhost::SetAddOnFolder(target, refusal)) << refusal;
+    }
     ::sync();
     const std::size_t before = card.Fingerprint();
     linux_cards::InsertCard(card.Device());
-    if (busy) {
-      script.Box("Error", kInUse, host::kIdOk);
-    } else {
+    if (busy) script.Box("Error", kInUse, host::kIdOk);
+    // The card holds the program's own files: refused at the first write.
+    if (mounted == Mounted::HoldsTheAddOn) script.Box("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+    if (idle) {
       script.Dialog("INSTSET", Choose({}));
       script.Box("Confirm", "Need to re-create one partition.\nContinue to install VORN ? ", host::kIdYes);
       RemoveAndReinsert(script);
@@ -226,14 +237,14 @@ TEST(LinuxProgram, AMountedCardIsUnmountedUnlessBusy) {
     }
     linuxhost::Command(IDC_NEW_INSTALL);
     const std::size_t after = card.Fingerprint();
-    const bool mounted = ::umount2(target.c_str(), 0) == 0 || errno == EBUSY;
-    if (busy) {
+    const bool stillMounted = ::umount2(target.c_str(), 0) == 0 || errno == EBUSY;
+    if (!idle) {
       ::close(open);
-      if (::umount2(target.c_str(), 0) != 0) ADD_FAILURE() << "still busy";
-      EXPECT_TRUE(mounted);
+      if (busy && ::umount2(target.c_str(), 0) != 0) ADD_FAILURE() << "still busy";
+      EXPECT_TRUE(stillMounted);
       EXPECT_EQ(after, before);
     } else {
-      EXPECT_FALSE(mounted);
+      EXPECT_FALSE(stillMounted);
       EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, 131072 - 249, "6")});
       EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
     }
