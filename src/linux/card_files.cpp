@@ -130,32 +130,46 @@ ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const
   return outcome;
 }
 
+enum class Merged { Whole, Cancelled, Failed };
+
 // Merges a staged tree into the target, asking before each file it would
-// replace unless told not to ask. False when the user cancelled; skipped
-// tells whether a file was left out.
-bool Merge(const ShellPlaces& places, const fs::path& staging, const fs::path& target, unsigned flags,
-           bool& skipped) {
+// replace unless told not to ask; skipped tells whether a file was left out.
+// A folder or file that cannot be written (a full disk) fails the step, so
+// that a move never deletes what did not arrive.
+Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path& target, unsigned flags,
+             bool& skipped) {
   std::error_code error;
+  // As the shell says it, unless told to keep quiet.
+  const auto failed = [&places, flags](const fs::path& path) {
+    if ((flags & host::kFofNoErrorUi) == 0 && places.report) {
+      places.report("Cannot write " + path.string() + ": the disk is full or refuses it. Nothing more was copied.");
+    }
+    return Merged::Failed;
+  };
   for (const auto& item : fs::recursive_directory_iterator(staging)) {
     const fs::path destination = target / fs::relative(item.path(), staging);
+    const bool exists = fs::exists(destination, error);
     if (item.is_directory()) {
-      if (fs::create_directories(destination, error)) places.madeOnPc(destination.string());
+      if (!exists && !fs::create_directories(destination, error)) return failed(destination);
+      if (!exists) places.madeOnPc(destination.string());
       continue;
     }
-    const bool exists = fs::exists(destination, error);
     if (exists && (flags & host::kFofNoConfirmation) == 0) {
       const int answer = places.askReplace(destination.string());
-      if (answer == host::kIdCancel) return false;
+      if (answer == host::kIdCancel) return Merged::Cancelled;
       if (answer == host::kIdNo) {
         skipped = true;
         continue;
       }
     }
-    fs::create_directories(destination.parent_path(), error);
-    fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error);
+    if (!fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error)) {
+      const Merged result = failed(destination);
+      fs::remove(destination, error);  // no half file is left to pass for the image
+      return result;
+    }
     if (!exists) places.madeOnPc(destination.string());
   }
-  return true;
+  return Merged::Whole;
 }
 
 // "E:\DCIM\*." to a PC folder: each entry without an extension, a folder
@@ -194,9 +208,14 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
     fs::create_directories(staging, error);
     if (!RunMtools("mcopy", volume, {"-s", entry, staging.string() + "/"}).Succeeded()) return outcome;
     bool skipped = false;
-    if (!Merge(places, staging, target, flags, skipped)) {
+    const Merged merged = Merge(places, staging, target, flags, skipped);
+    if (merged == Merged::Cancelled) {
       outcome.aborted = true;
       outcome.result = kShellCancelled;
+    }
+    if (merged != Merged::Whole) {
+      if (merged == Merged::Failed) outcome.result = kShellDiskFull;
+      fs::remove_all(staging, error);
       return outcome;
     }
     // A move leaves an entry behind only when one of its files stayed.

@@ -45,6 +45,7 @@ bool SystemEncodingIsUtf8();
 constexpr int kShellFileNotFound = 2;
 constexpr int kShellPathNotFound = 3;
 constexpr int kShellWriteProtect = 19;
+constexpr int kShellDiskFull = 112;
 constexpr int kShellInvalidName = 123;
 constexpr int kShellCancelled = 1223;
 

@@ -144,14 +144,23 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
 
 TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
   std::string stored;  // the folder of the copy before, kept in the user's settings file
-  for (const bool move : {false, true}) {
-    SCOPED_TRACE(move ? "move" : "copy");
+  enum class To { Copy, Move, MoveToAFullDisk };
+  for (const To to : {To::Copy, To::Move, To::MoveToAFullDisk}) {
+    SCOPED_TRACE(static_cast<int>(to));
+    const bool move = to != To::Copy;
+    const bool full = to == To::MoveToAFullDisk;
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
     LoopCard card(64 * linux_cards::kMb);
-    MakeOnePartitionCard(card, 131072, {{"DCIM/100CAMRA/IMG_0001.JPG", "picture"}, {"DCIM/INDEX.DAT", "index"}});
+    const std::string picture = full ? std::string(256 * 1024, 'p') : "picture";
+    MakeOnePartitionCard(card, 131072, {{"DCIM/100CAMRA/IMG_0001.JPG", picture}, {"DCIM/INDEX.DAT", "index"}});
     linux_cards::InsertCard(card.Device());
-    const std::string destination = linuxhost::TheUser().home + (move ? "/Pictures/moved" : "/Pictures/copied");
+    const std::string destination = linuxhost::TheUser().home + (full ? "/Full" : move ? "/Pictures/moved" : "/Pictures/copied");
+    if (full) {  // a disk with no room for the picture
+      fs::create_directories(destination);
+      linux_cards::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", destination});
+      script.Box("Error", "Cannot write " + destination + "/100CAMRA/IMG_0001.JPG: the disk is full or refuses it. Nothing more was copied.", host::kIdOk);
+    }
     std::string windows;
     std::string refusal;
     ASSERT_TRUE(linuxhost::ToWindowsPath(destination, windows, refusal)) << refusal;
@@ -162,12 +171,15 @@ TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
       dialog.Click(IDC_EXIT);
     });
     linuxhost::Command(IDC_COPY_IMAGES);
-    std::ifstream picture(destination + "/100CAMRA/IMG_0001.JPG");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}), "picture");
+    {
+      std::ifstream copied(destination + "/100CAMRA/IMG_0001.JPG");
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), full ? "" : picture);
+    }
     EXPECT_FALSE(fs::exists(destination + "/INDEX.DAT"));  // not an image folder
-    EXPECT_EQ(card.Exists(63, "DCIM/100CAMRA"), !move);
+    EXPECT_EQ(card.Exists(63, "DCIM/100CAMRA"), !move || full);  // nothing moved is lost
     EXPECT_TRUE(card.Exists(63, "DCIM/INDEX.DAT"));
-    EXPECT_EQ(script.opened, std::vector<std::string>{destination});
+    EXPECT_EQ(script.opened, full ? std::vector<std::string>{} : std::vector<std::string>{destination});
+    if (full) ::umount2(destination.c_str(), 0);
     card.ExpectClean(63, 131072 - 63);
     stored = windows;
   }
