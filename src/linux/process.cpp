@@ -18,7 +18,10 @@ extern char** environ;
 namespace linuxhost {
 namespace {
 
-// mkfs.fat lies in sbin, which a user's PATH may lack.
+// The system's own tools first, as Windows' format.com is taken from the
+// system folder: a program of the same name earlier in PATH must never be
+// the one that runs as root. mkfs.fat lies in sbin, which a user's PATH may
+// lack.
 constexpr const char* kSystemFolders[] = {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"};
 
 bool Executable(const std::string& path) {
@@ -68,13 +71,12 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 std::string FindTool(const std::string& name) {
   if (name.find('/') != std::string::npos) return Executable(name) ? name : std::string();
-  std::vector<std::string> folders;
+  std::vector<std::string> folders(std::begin(kSystemFolders), std::end(kSystemFolders));
   const char* path = std::getenv("PATH");
   std::istringstream entries(path != nullptr ? path : "");
   for (std::string folder; std::getline(entries, folder, ':');) {
     if (!folder.empty()) folders.push_back(folder);
   }
-  folders.insert(folders.end(), std::begin(kSystemFolders), std::end(kSystemFolders));
   for (const std::string& folder : folders) {
     const std::string candidate = folder + "/" + name;
     if (Executable(candidate)) return candidate;

@@ -135,7 +135,15 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
   linux_cards::InsertCard(card.Device());
   script.Box("Confirm", "Format FAT(YES) or FAT32(NO) ?", host::kIdYes);
   script.Box("Confirm", kQuick, host::kIdNo);
+  // A program of the system tool's name earlier in PATH is not the one run.
+  const std::string decoy = linux_cards::TestHome() + "/bin";
+  fs::create_directories(decoy);
+  std::ofstream(decoy + "/mkfs.fat") << "#!/bin/sh\nexit 0\n";
+  fs::permissions(decoy + "/mkfs.fat", fs::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (decoy + ":" + path).c_str(), 1);
   linuxhost::Command(IDC_FORMAT);
+  ::setenv("PATH", path.c_str(), 1);
   EXPECT_FALSE(card.Exists(63, "OLD.TXT"));
   EXPECT_EQ(card.Bytes(63 * 512 + 54, 5), "FAT16");
   card.ExpectClean(63, 131072 - 63);
