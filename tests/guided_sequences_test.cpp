@@ -692,6 +692,11 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     if (!c.error.empty()) pc.Notice("Error", c.error.c_str());
     if (c.error.empty()) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
     host::SendCommand(c.command);
+    // The size test is told as it goes, the window taking no input meanwhile.
+    if (c.command == IDC_NEW_INSTALL && !c.pulled) {
+      EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"window disabled", "text 112 Testing SD Card : 1 %",
+                                                      "text 112 Testing SD Card : 100 %", "window enabled"}));
+    }
     if (c.flashSectors != 0) {
       EXPECT_TRUE(Snapshot(*pc.card) == before);
       EXPECT_LE(pc.machine.deviceBytesWritten + pc.machine.deviceBytesRead, 1u << 20);

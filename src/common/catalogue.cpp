@@ -1,6 +1,7 @@
 #include "common/catalogue.h"
 
 #include <array>
+#include <cstdio>
 
 #include "res/ids.h"
 
@@ -35,6 +36,16 @@ void ShowErrorMessage(unsigned textId, host::DialogWindow owner) {
   const char* caption = LoadMessageText(MSG_CAPTION_ERROR);
   const char* text = LoadMessageText(textId);
   host::DialogMessageBox(owner, text, caption, static_cast<unsigned>(ButtonSet::Notice));
+}
+
+void ShowProgress(unsigned formatId, int percent, int& shown) {
+  if (percent != shown) {
+    shown = percent;
+    std::array<char, kMessageBufferSize> line{};
+    std::snprintf(line.data(), line.size(), LoadMessageText(formatId), percent);
+    host::SetControlText(IDC_STATUS, line.data());
+  }
+  host::DispatchPendingMessages();
 }
 
 }  // namespace common

@@ -22,6 +22,11 @@ const char* LoadMessageText(unsigned id);
 // Shows a box on the main window: caption loaded first, then the text.
 int CatalogueMessageBox(unsigned captionId, unsigned textId, ButtonSet set);
 
+// Long work: the status line tells its percent through a catalogue format
+// when it has changed, and the window repaints (it must take no input
+// meanwhile). shown holds the percent last told; -1 before the first.
+void ShowProgress(unsigned formatId, int percent, int& shown);
+
 // The common error box: caption "Error", the Notice set.
 void ShowErrorMessage(unsigned textId);
 // The same over a dialog of the program, which waits for it.

@@ -135,24 +135,37 @@ bool ProveCardSize() {
   Sector first{};
   std::vector<Sector> originals(samples.size());
   std::vector<Sector> readBack(samples.size());
-  bool transferred = drive.Valid() && Read(drive.Get(), 0, first);
   std::size_t written = 0;
-  for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
-    transferred = Read(drive.Get(), samples[i], originals[i]);
-  }
-  for (; written < samples.size() && transferred; ++written) {
-    transferred = Write(drive.Get(), samples[written], Pattern(samples[written], runId));
-  }
   Sector firstNow{};
-  for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
-    transferred = Read(drive.Get(), samples[i], readBack[i]);
-  }
-  transferred = transferred && Read(drive.Get(), 0, firstNow);
-  // Back as it was, the latest write undone first: on a card that wraps,
-  // each sector ends with what it held before the test.
+  bool transferred = drive.Valid() && Read(drive.Get(), 0, first);
   bool restored = true;
-  for (std::size_t i = written; i-- > 0;) restored = Write(drive.Get(), samples[i], originals[i]) && restored;
-  if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
+  {
+    // Thousands of single sectors on a large card take seconds: told as they
+    // go, the window repainting and taking no input, as during a format.
+    const bool wasDisabled = host::EnableMainWindow(false);
+    const std::size_t steps = 4 * samples.size();
+    std::size_t step = 0;
+    int shown = -1;
+    const auto told = [&step, steps, &shown](bool done) {
+      common::ShowProgress(MSG_FMT_SIZE_TEST_PROGRESS, static_cast<int>(++step * 100 / steps), shown);
+      return done;
+    };
+    for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
+      transferred = told(Read(drive.Get(), samples[i], originals[i]));
+    }
+    for (; written < samples.size() && transferred; ++written) {
+      transferred = told(Write(drive.Get(), samples[written], Pattern(samples[written], runId)));
+    }
+    for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
+      transferred = told(Read(drive.Get(), samples[i], readBack[i]));
+    }
+    transferred = transferred && Read(drive.Get(), 0, firstNow);
+    // Back as it was, the latest write undone first: on a card that wraps,
+    // each sector ends with what it held before the test.
+    for (std::size_t i = written; i-- > 0;) restored = told(Write(drive.Get(), samples[i], originals[i])) && restored;
+    if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
+    if (!wasDisabled) host::EnableMainWindow(true);
+  }
   if (!transferred || !restored) {
     // Patterns the restore did not reach are still on the card.
     common::ShowErrorMessage(restored ? MSG_CANNOT_WRITE_BOOT_SECTOR : MSG_SIZE_TEST_INTERRUPTED);

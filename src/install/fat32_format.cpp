@@ -1,8 +1,6 @@
 #include "install/fat32_format.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 
 #include "common/catalogue.h"
 #include "disk/device.h"
@@ -210,16 +208,6 @@ std::uint32_t NewSerial() {
   return static_cast<std::uint32_t>(now ^ (now >> 32));
 }
 
-void ShowProgress(int percent, int& shown) {
-  if (percent != shown) {
-    shown = percent;
-    std::array<char, common::kMessageBufferSize> line{};
-    std::snprintf(line.data(), line.size(), common::LoadMessageText(MSG_FMT_FORMAT_PROGRESS), percent);
-    host::SetControlText(IDC_STATUS, line.data());
-  }
-  host::DispatchPendingMessages();
-}
-
 }  // namespace
 
 bool PlanFat32(std::uint64_t startSector, std::uint64_t sectors, std::uint32_t sectorsPerCluster,
@@ -304,7 +292,7 @@ int FormatFat32Volume(const std::string& cardRoot, bool quick) {
   // As while format.com runs: the window repaints, and takes no input.
   const bool wasDisabled = host::EnableMainWindow(false);
   const int result =
-      WriteFat32(volume.Get(), plan, !quick, [&shown](int percent) { ShowProgress(percent, shown); });
+      WriteFat32(volume.Get(), plan, !quick, [&shown](int percent) { common::ShowProgress(MSG_FMT_FORMAT_PROGRESS, percent, shown); });
   if (!wasDisabled) host::EnableMainWindow(true);
   return result;
 }
