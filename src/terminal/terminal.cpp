@@ -1,4 +1,4 @@
-#include "linux/terminal.h"
+#include "terminal/terminal.h"
 
 #include <unistd.h>
 

@@ -14,12 +14,12 @@
 #include "common/card_state.h"
 #include "common/module_directory.h"
 #include "common/paths.h"
-#include "linux/command_line.h"
-#include "linux/console.h"
+#include "terminal/command_line.h"
+#include "terminal/console.h"
 #include "linux/linux_host.h"
-#include "linux/screen.h"
+#include "terminal/screen.h"
 #include "linux/templates.h"
-#include "linux/terminal.h"
+#include "terminal/terminal.h"
 #include "res/ids.h"
 
 namespace linuxhost {

@@ -1,4 +1,4 @@
-#include "linux/console.h"
+#include "terminal/console.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "linux/command_line.h"
+#include "terminal/command_line.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/console.h"
+#include "terminal/console.h"
 #include "linux/frontend.h"
 
 namespace linuxhost {

@@ -1,4 +1,4 @@
-#include "linux/screen.h"
+#include "terminal/screen.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include "card/card_report.h"
 #include "linux/block_devices.h"
 #include "linux/templates.h"
-#include "linux/terminal.h"
+#include "terminal/terminal.h"
 #include "res/controls.def"
 #include "res/ids.h"
 

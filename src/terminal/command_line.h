@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/terminal.h"
+#include "terminal/terminal.h"
 
 namespace linuxhost {
 
