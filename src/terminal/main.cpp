@@ -14,6 +14,7 @@
 #include "common/card_state.h"
 #include "common/module_directory.h"
 #include "common/paths.h"
+#include "terminal/addon_folder.h"
 #include "terminal/command_line.h"
 #include "terminal/console.h"
 #include "linux/linux_host.h"
@@ -72,8 +73,13 @@ class Program {
   // -1 when all is set; otherwise the exit status.
   int SetUp() {
     std::string refusal;
-    const std::string addOn = invocation_.addOn ? FullPath(*invocation_.addOn) : ProgramFolder();
-    if (!SetAddOnFolder(addOn, refusal) && invocation_.addOn) return UsageError("--addon: " + refusal);
+    const std::optional<std::string> named = invocation_.addOn ? std::optional(FullPath(*invocation_.addOn)) : std::nullopt;
+    addOn_ = FindAddOnFolder(named, ProgramFolder());
+    if (addOn_.source != AddOnSource::None && !SetAddOnFolder(addOn_.folder, refusal)) {
+      if (named) return UsageError("--addon: " + refusal);
+      addOn_ = AddOnFolder{};
+    }
+    if (named) RememberAddOnFolder(*named);  // a convenience: a settings file that cannot be written changes nothing
     SetFrontend(&terminal_);
     CreateMainWindow();
     for (const std::string& path : invocation_.cards) {
@@ -187,10 +193,13 @@ class Program {
   }
 
   // Why the window does not offer the command's button now.
-  static std::string NotOffered(const CommandSpec& command, char letter) {
+  std::string NotOffered(const CommandSpec& command, char letter) const {
     const std::string caption = ControlText(kMainWindowTemplate, command.button);
     const bool addOnButton = std::find(std::begin(kAddOnButtons), std::end(kAddOnButtons), command.button) !=
                              std::end(kAddOnButtons);
+    if (addOnButton && addOn_.source == AddOnSource::None) {
+      return NoAddOnFolderNote(addOn_) + "The window does not offer \"" + caption + "\" without it.";
+    }
     if (addOnButton && !common::IsFile(common::gModuleDirectory + card::kBootFileName)) {
       return std::string(card::kBootFileName) + " is not in the add-on folder " +
              ShownText(common::gModuleDirectory) + ": give --addon DIR. The window does not offer \"" + caption +
@@ -247,7 +256,7 @@ class Program {
 
   int RunWindow() {
     Console& console = Console::Get();
-    console.Print(RootNote());
+    console.Print(RootNote() + NoAddOnFolderNote(addOn_));
     if (invocation_.drive && ComboIndex(*invocation_.drive) >= 0) SelectDrive(ComboIndex(*invocation_.drive));
     const std::vector<int> buttons = MenuButtons();
     for (;;) {
@@ -285,6 +294,7 @@ class Program {
   Invocation invocation_;
   Terminal terminal_;
   std::vector<std::string> named_;  // the named cards' disks, as the host keeps them
+  AddOnFolder addOn_;
 };
 
 }  // namespace
