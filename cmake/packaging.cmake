@@ -73,3 +73,15 @@ copies the add-on's files, runs the guided New Install and Version Up, and
 copies the camera's pictures to the PC. It shows its window in the terminal,
 or runs one command with its questions answered by options.")
 include(CPack)
+
+# The package as users get it, tried by the test command once
+# scripts/package.sh has made it there.
+set(VORN_PACKAGES_DIR "" CACHE PATH "The folder of the packages to test (scripts/package.sh sets it)")
+if(VORN_PACKAGES_DIR)
+  execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE VORN_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+  foreach(check Files Program ManPage Completion Lintian)
+    add_test(NAME package.${check} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/installed_package.sh
+      ${check} ${VORN_PACKAGES_DIR}/vorninst_${VORN_VERSION}_${VORN_DEB_ARCH}.deb)
+    set_tests_properties(package.${check} PROPERTIES LABELS package TIMEOUT 120)
+  endforeach()
+endif()

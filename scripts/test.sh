@@ -122,5 +122,18 @@ if $win_built; then
   fi
 fi
 
+# The Debian package, made as scripts/package.sh makes it (the Release
+# build), installed into a scratch root and tried there: its files, program,
+# manual page and completion, and lintian's verdict.
+package_log="$VORN_BUILD/package.log"
+if vorn_install man-db bash-completion lintian dpkg-dev &&
+   "$VORN_ROOT/scripts/package.sh" --deb-only >"$package_log" 2>&1; then
+  (cd "$VORN_LINUX_BUILD" && ctest -L package --output-on-failure) 2>&1 | tee -a "$package_log"
+  count "$package_log"
+else
+  echo "The Debian package could not be made (log: $package_log)." >&2
+  failed=$((failed + 1))
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Makes the packages users install, into build/packages: the Debian package
+# of vorninst and the .zip of vorninst.exe. Installs what it needs on a Debian
+# machine.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+usage() {
+  cat <<EOF2
+Usage: scripts/package.sh [--deb-only | --zip-only] [--help]
+
+Makes into build/packages:
+  vorninst_VERSION_ARCH.deb   vorninst, its manual page and bash completion,
+                              optimised, without sanitizers, hardened as Debian
+                              builds its packages (build/linux)
+  vorninst-VERSION-win64.zip  vorninst.exe and README.txt on where the
+                              add-on's files go (build/win)
+Installs missing Debian packages with apt-get first (log: build/apt.log).
+
+  --deb-only   make only the Debian package
+  --zip-only   make only the Windows .zip
+  --help       print this and do nothing else
+EOF2
+}
+
+deb=true zip=true
+for arg in "$@"; do
+  case "$arg" in
+    --deb-only) zip=false ;;
+    --zip-only) deb=false ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "package.sh: unknown option $arg" >&2; usage >&2; exit 2 ;;
+  esac
+done
+if ! $deb && ! $zip; then echo "package.sh: --deb-only and --zip-only exclude each other" >&2; exit 2; fi
+
+vorn_one_at_a_time package.sh
+packages="$VORN_BUILD/packages"
+# dpkg-shlibdeps, for the libraries the .deb depends on.
+$deb && vorn_install "${VORN_NATIVE_PACKAGES[@]}" dpkg-dev
+$zip && vorn_install "${VORN_WIN_PACKAGES[@]}"
+mkdir -p "$packages"
+
+# CPack installs what the build made, without building every test first.
+if $deb; then
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cmake -S "$VORN_ROOT" -B "$VORN_LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$packages" \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
+  rm -f "$packages"/vorninst_*.deb
+  (cd "$VORN_LINUX_BUILD" && cpack -G DEB -B "$packages")
+fi
+if $zip; then
+  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+  vorn_build_windows --target vorninst
+  rm -f "$packages"/vorninst-*-win64.zip
+  (cd "$VORN_WIN_BUILD" && cpack -G ZIP -B "$packages")
+fi
+rm -rf "$packages/_CPack_Packages"
+ls -l "$packages"
