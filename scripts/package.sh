@@ -48,15 +48,15 @@ if $deb; then
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$packages" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
   rm -f "$packages"/vorninst_*.deb
+  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
   (cd "$VORN_LINUX_BUILD" && cpack -G DEB -B "$packages")
 fi
 if $zip; then
   cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-  vorn_build_windows --target vorninst
   rm -f "$packages"/vorninst-*-win64.zip
+  vorn_build_windows --target vorninst
   (cd "$VORN_WIN_BUILD" && cpack -G ZIP -B "$packages")
 fi
 rm -rf "$packages/_CPack_Packages"

@@ -12,7 +12,7 @@ trap 'rm -rf "$root"' EXIT
 chmod 755 "$root"  # man reads the page as the user man
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/home"
 touch "$root/var/lib/dpkg/status"
-dpkg --root="$root" --force-depends --log=/dev/null -i "$deb" >/dev/null 2>&1 || fail "dpkg could not install $deb"
+dpkg --root="$root" --force-depends --force-not-root --log=/dev/null -i "$deb" >/dev/null 2>&1 || fail "dpkg could not install $deb"
 program=$root/usr/bin/vorninst
 export HOME=$root/home XDG_CONFIG_HOME=
 commands=$("$program" --help | awk '/^[^ ].*:$/ { on = /^Commands/; next } on && /^  [a-z]/ { print $1 }')
@@ -26,19 +26,22 @@ mkdir -p "$addon/LYRE" "$addon/DCIM"
 for file in DISKBOOT.BIN PS.FIR LYRE.CFG.L LYRE.CFG.R; do echo "$file" >"$addon/$file"; done
 echo stray >"$root/usr/bin/DISKBOOT.BIN"
 
-# ARGUMENTS | exit status | what its output holds
+# PROGRAM | ARGUMENTS | exit status | what its output holds. A copy of the
+# program beside the add-on takes it, as the one in the build tree does.
+cp "$program" "$addon/vorninst"
 runs=(
-  "--help|0|Usage: vorninst"
-  "--version|0|vorninst Version $(dpkg-deb -f "$deb" Version)"
-  "--card $card copy-addon|1|No add-on folder is known: name the folder of DISKBOOT.BIN"
-  "--card $card --addon $addon copy-addon|0|copy-addon reached its end"
-  "--card $card copy-addon --yes|0|copy-addon reached its end"
+  "$program|--help|0|Usage: vorninst"
+  "$program|--version|0|vorninst Version $(dpkg-deb -f "$deb" Version)"
+  "$program|--card $card copy-addon|1|No add-on folder is known: name the folder of DISKBOOT.BIN"
+  "$addon/vorninst|--card $card copy-addon --yes|0|copy-addon reached its end"
+  "$program|--card $card --addon $addon copy-addon --yes|0|copy-addon reached its end"
+  "$program|--card $card copy-addon --yes|0|copy-addon reached its end"
 )
 # COMMAND LINE BEING COMPLETED | what the completion offers
 completions=(
   "vorninst |$(tr '\n' ' ' <<<"$commands")"
   "vorninst new-install --camera |left right "
-  "vorninst --card $card --drive |D: "
+  "vorninst --card $card --drive |$("$program" --card "$card" list | grep -o '^[A-Z]:' | tr '\n' ' ')"
   "vorninst format --q|--quick "
   "vorninst --card $root/home/car|$card "
 )
@@ -54,12 +57,12 @@ case $check in
     done ;;
   Program)
     for run in "${runs[@]}"; do
-      IFS='|' read -r arguments status text <<<"$run"
+      IFS='|' read -r run_program arguments status text <<<"$run"
       # shellcheck disable=SC2086  # the arguments are words
-      output=$("$program" $arguments 2>&1 </dev/null)
+      output=$("$run_program" $arguments 2>&1 </dev/null)
       got=$?
       [ "$got" = "$status" ] && grep -qF -- "$text" <<<"$output" ||
-        fail "vorninst $arguments: status $got, not $status, or no \"$text\" in: $output"
+        fail "$run_program $arguments: status $got, not $status, or no \"$text\" in: $output"
     done ;;
   ManPage)
     page=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/vorninst.1.gz" 2>"$root/warnings")
