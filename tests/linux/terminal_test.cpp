@@ -126,7 +126,7 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
       {{"format", "--fat", "--full"}, 0, "63 MB (FAT16) (Card is probably not bootable!)", ""},
       {{"make-bootable"}, 0, "(Bootable card !!!)", ""},
       {{"swap", "--yes"}, 1, "", "does not offer \"Swap Partitions\""},
-      {{"copy-addon"}, 0, "Folder Open: D:\\", ""},
+      {{"copy-addon"}, 0, "Folder Open: D:/", ""},
       {{"dump"}, 0, "--- Finish ---\nWrite to ~/DUMP.BIN \n", ""},
       {{"version-up", "--camera", "right"}, 0, "Version Up finished!", ""},
       {{"copy-images", "--to", "~/Pictures", "--move"}, 0, "Folder Open: " + home + "/Pictures", ""},
