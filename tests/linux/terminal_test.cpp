@@ -71,9 +71,13 @@ class Pty {
     seen_ = at + text.size();
   }
   void Type(const std::string& keys) { ASSERT_EQ(::write(fd_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+  // Its exit status; -1 when it did not end by itself within 30 s.
   int Wait() {
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    for (int tenths = 0; ::waitpid(pid_, &status, WNOHANG) == 0; ++tenths) {
+      if (tenths == 300) ::kill(pid_, SIGKILL);
+      ::usleep(100000);
+    }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
