@@ -94,16 +94,22 @@ demo_add_on() {
 
 # fsck.fat -n on the partition of the image from byte offset OFFSET, SIZE
 # bytes long: through a read-only loop device over its bytes, or a copy of
-# them where there is none.
+# them where there is none. Each command is printed, so that the check can
+# be repeated by hand.
 check_partition() {
   local image=$1 offset=$2 size=$3
   if [ "$(id -u)" -eq 0 ] && vorn_attach_loop "$image" -r -o "$offset" --sizelimit "$size" 2>/dev/null; then
+    echo "\$ losetup -f --show -r -o $offset --sizelimit $size $image"
+    echo "$VORN_LOOP"
+    echo "\$ fsck.fat -n $VORN_LOOP"
     fsck.fat -n "$VORN_LOOP"
     vorn_detach_loops
     return
   fi
+  echo "\$ dd if=$image of=$image.part bs=1M iflag=skip_bytes,count_bytes skip=$offset count=$size conv=sparse"
   dd if="$image" of="$image.part" bs=1M iflag=skip_bytes,count_bytes skip="$offset" count="$size" \
     conv=sparse status=none
+  echo "\$ fsck.fat -n $image.part"
   fsck.fat -n "$image.part"
   rm -f "$image.part"
 }
@@ -114,6 +120,8 @@ make_linux_card() {
   local dir="$VORN_BUILD/run/linux"
   local image="$dir/card.img" card start size
   vorn_install "${VORN_NATIVE_PACKAGES[@]}"
+  [ -x "$VORN_LINUX_BUILD/vorninst" ] ||
+    echo "Building vorninst in $VORN_LINUX_BUILD (the first time only: a minute or two)"
   vorn_build_linux >/dev/null
   rm -rf "$dir"
   mkdir -p "$dir"
@@ -137,8 +145,7 @@ make_linux_card() {
   sfdisk -d "$image"
   while read -r start size; do
     echo
-    echo "The partition from sector $start, $size sectors:"
-    echo "\$ fsck.fat -n"
+    echo "The partition from sector $start, $size sectors (byte $((start * 512))):"
     check_partition "$image" $((start * 512)) $((size * 512))
     echo "\$ mdir -/ -i $image@@$((start * 512)) ::"
     MTOOLS_SKIP_CHECK=1 mdir -/ -i "$image@@$((start * 512))" ::
@@ -153,12 +160,13 @@ fi
 $windows || exit 0
 echo
 
-# A run that fails, the build included, leaves no earlier pictures behind.
+# Pictures of an earlier run stay until this one has good ones.
 shot="$VORN_BUILD/screenshot.png"
 running="$VORN_BUILD/screenshot-running.png"
-rm -f "$shot" "$running"
 
 vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
+[ -f "$VORN_WIN_BUILD/vorninst.exe" ] ||
+  echo "Building vorninst.exe with mingw-w64 in $VORN_WIN_BUILD (the first time only: a few minutes)"
 vorn_build_windows --target vorninst --target vorn_demo_format
 # The desktop of the screenshots, at 96 DPI, grows with the DPI.
 desktop_width=$((520 * dpi / 96))
@@ -200,7 +208,10 @@ if $demo; then
   mkdir -p "$program_dir"
   cp "$VORN_WIN_BUILD/vorninst.exe" "$program_dir/"
   demo_add_on "$program_dir"
-  make_demo_card "$run_dir/card.img" "$WINEPREFIX/drive_e" "$run_dir/DEMO.TXT"
+  photo_dir=$(mktemp -d)
+  VORN_TEMP_PATHS+=("$photo_dir")
+  rm -f "$run_dir/DEMO.TXT"  # where earlier runs left the demo photo
+  make_demo_card "$run_dir/card.img" "$WINEPREFIX/drive_e" "$photo_dir/DEMO.TXT"
   vorn_wine_map_card "$run_dir/card.img"
   # Wine has no format.com: the demo's formats the card's image (see
   # scripts/demo/format_com.cpp), told here which drive and image that is.
@@ -264,16 +275,21 @@ for frame in "$frames"/*.xwd; do
     best_dark=$dark
   fi
 done
-convert "$best" -crop "$desktop+0+0" +repage "$shot"
+convert "$best" -crop "$desktop+0+0" +repage "$frames/first.png"
 sleep 2
-import -window root -crop "$desktop+0+0" +repage "$running"
+import -window root -crop "$desktop+0+0" +repage "$frames/running.png"
 
-# A picture of one colour shows no window: the run failed, whatever Wine said.
+# A picture of one colour shows no window: the run failed, whatever Wine said,
+# and the picture does not replace the one an earlier run left.
 blank=false
-for picture in "$shot" "$running"; do
-  if [ "$(convert "$picture" -format '%k' info:)" -le 1 ]; then
-    echo "The screenshot $picture is blank (all one colour): the window did not draw." >&2
+for picture in first:"$shot" running:"$running"; do
+  taken="$frames/${picture%%:*}.png"
+  if [ "$(convert "$taken" -format '%k' info:)" -le 1 ]; then
+    echo "The screenshot for ${picture#*:} is blank (all one colour): the window did not draw;" \
+         "the file is left as it was." >&2
     blank=true
+  else
+    mv "$taken" "${picture#*:}"
   fi
 done
 $blank && exit 1

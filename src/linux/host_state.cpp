@@ -82,7 +82,12 @@ std::string Describe(const Card& card, const VolumeRange& range) {
   if (!card.blockDevice) return card.path + (range.offset != 0 ? " @ " + std::to_string(range.offset) : "");
   if (range.partitionNumber == 0) return card.path;
   const bool digitLast = !card.path.empty() && std::isdigit(static_cast<unsigned char>(card.path.back()));
-  return card.path + (digitLast ? "p" : "") + std::to_string(range.partitionNumber);
+  const std::string node = card.path + (digitLast ? "p" : "") + std::to_string(range.partitionNumber);
+  // The system made no node for it (a loop device without partition
+  // scanning, a table not read again yet): named by its place on the disk.
+  struct stat info {};
+  if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return card.path + " @ " + std::to_string(range.offset);
+  return node;
 }
 
 }  // namespace
@@ -263,7 +268,7 @@ const User& TheUser() {
 
 void SetFrontend(Frontend* frontend) { HostState::Get().frontend = frontend; }
 
-bool NameCard(const std::string& path, std::string& refusal, bool* denied) {
+bool NameCard(const std::string& path, std::string& refusal, bool* denied, bool lookOnly) {
   if (denied != nullptr) *denied = false;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
@@ -310,7 +315,7 @@ bool NameCard(const std::string& path, std::string& refusal, bool* denied) {
               std::to_string(kSmallestCardBytes) + " bytes at least).";
     return false;
   }
-  if (!block && ::access(path.c_str(), R_OK | W_OK) != 0) {
+  if (!block && !lookOnly && ::access(path.c_str(), R_OK | W_OK) != 0) {
     if (denied != nullptr) *denied = true;
     refusal = path + ": you may not write this image file (image files need no root, only the right to write them).";
     return false;

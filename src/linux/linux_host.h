@@ -26,8 +26,10 @@ void SetFrontend(Frontend* frontend);
 // an image too small for any layout, or one the user may not open; denied,
 // when asked for, tells a refusal for want of a right (root for a block
 // device, the right to write an image file) from one of a path that is no
-// card.
-bool NameCard(const std::string& path, std::string& refusal, bool* denied = nullptr);
+// card. One that is only looked at (lookOnly) may be an image the user may
+// read but not write: the program then finds it locked, as a card whose
+// lock switch is set.
+bool NameCard(const std::string& path, std::string& refusal, bool* denied = nullptr, bool lookOnly = false);
 // Follows the removable disks and their media: new ones are taken in, gone
 // ones dropped, a changed medium read again.
 void Refresh();
@@ -44,6 +46,31 @@ struct Drive {
   std::string model;
 };
 std::vector<Drive> Drives();
+
+// What a card holds, told to the user before a command erases or rewrites
+// it: each partition of its table (or the whole card, without one) with the
+// file system it holds, its label and the bytes its files take.
+struct PartitionContents {
+  std::uint32_t number = 0;   // its place in the table; 0: a card without a table
+  std::uint64_t offset = 0;
+  std::uint8_t type = 0;      // the table's type byte; 0 without a table or for GPT
+  std::string fileSystem;     // "FAT16", "FAT32", "NTFS", "exFAT"; empty: none known
+  std::string label;          // a FAT volume's; empty: none
+  bool usedKnown = false;     // a FAT volume whose free space was read
+  std::uint64_t usedBytes = 0;
+  bool shownAs = false;       // the letter asked about shows it
+};
+struct CardContents {
+  std::string disk;  // as Drive::disk
+  std::uint64_t bytes = 0;
+  std::string vendor;
+  std::string model;
+  bool table = false;  // an MBR or GUID table
+  bool gpt = false;
+  std::vector<PartitionContents> partitions;
+};
+// The card that shows this letter; false when none does.
+bool ContentsOfCard(char letter, CardContents& contents);
 
 // ---- Paths ----------------------------------------------------------------
 

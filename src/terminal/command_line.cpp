@@ -219,10 +219,11 @@ const std::vector<CommandSpec>& Commands() {
       {"list", 0, 0, 0, false, EndSign::Listed, {},
        "Lists the drives the program sees: each letter with its device and partition (or image), its size, "
        "vendor and model.",
-       "0 always (a usage error aside)."},
+       "0 when the drives were listed, none found included; 1 when a card named cannot be read (a block device "
+       "without root, an image the user may not read)."},
       {"inspect", IDC_INSPECT, 0, 0, false, EndSign::Inspected, {},
-       "Shows what the window shows of a card: its drive, status line and partition report. Without --card or "
-       "--drive, of every drive.",
+       "Shows what the window shows of a card: its drive, status line and partition report. Without --drive, of "
+       "every drive of the cards named, or of every drive when none is.",
        "0 when a card was found and every one shown was identified; 1 otherwise."},
       {"make-bootable", IDC_MAKE_BOOTABLE, 0, 0, true, EndSign::BootMark, {},
        "Writes the boot mark BOOTDISK into the boot sector of the drive's volume (offered, as in the window, "
@@ -342,8 +343,9 @@ std::string CommandHelp(const CommandSpec& command) {
   const std::string needs = MissingAnswers(command, 0);
   if (!needs.empty()) about += " Without a terminal to ask, it needs " + needs + ".";
   text += Wrap(about, 0, 0) + "\n";
-  text += Wrap("Exit status: " + std::string(command.done) + " 1 when it ended early or was refused; 2 for bad usage.",
-               0, 0);
+  // list only lists: its own text tells when it ends with 1.
+  const std::string early = command.end == EndSign::Listed ? "" : " 1 when it ended early or was refused;";
+  text += Wrap("Exit status: " + std::string(command.done) + early + " 2 for bad usage.", 0, 0);
   return text;
 }
 

@@ -66,10 +66,12 @@ int Console::Width() const {
   return size.ws_col;
 }
 
-Console::Read Console::ReadLine(const std::string& prompt, std::string& line) {
+Console::Read Console::ReadLine(const std::string& prompt, std::string& line, bool error) {
   gPrompting = 1;  // before the prompt shows: a Ctrl-C at it is the prompt's
   EndProgress();
-  Write(stdout, prompt);
+  std::FILE* const shown = error ? stderr : stdout;
+  if (error) std::fflush(stdout);
+  Write(shown, prompt);
   line.clear();
   Read result = Read::Line;
   for (;;) {
@@ -90,8 +92,8 @@ Console::Read Console::ReadLine(const std::string& prompt, std::string& line) {
   }
   gPrompting = 0;
   // What was answered shows beside its prompt when no terminal echoed it.
-  if (result == Read::Line && !InputIsTerminal()) Write(stdout, line);
-  if (result != Read::Line || !InputIsTerminal()) Write(stdout, "\n");
+  if (result == Read::Line && !InputIsTerminal()) Write(shown, line);
+  if (result != Read::Line || !InputIsTerminal()) Write(shown, "\n");
   return result;
 }
 

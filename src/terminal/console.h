@@ -24,7 +24,8 @@ class Console {
   enum class Read { Line, Interrupted, End };
   // Shows the prompt and reads one line (without its newline). A Ctrl-C,
   // now or earlier in the command, answers Interrupted; no more input, End.
-  Read ReadLine(const std::string& prompt, std::string& line);
+  // The prompt goes to standard error when error is set (an Error box's).
+  Read ReadLine(const std::string& prompt, std::string& line, bool error = false);
 
   // Text with its line breaks as given; errors go to standard error.
   void Print(const std::string& text, bool error = false);

@@ -29,9 +29,15 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitEndedEarly = 1;
 constexpr int kExitUsage = 2;
+// As shells and other tools end after SIGINT.
+constexpr int kExitStopped = 130;
 // The buttons that the window hides while the add-on's boot file is
 // missing beside the program.
 constexpr int kAddOnButtons[] = {IDC_COPY_VORN, IDC_NEW_INSTALL, IDC_VERSION_UP};
+// The buttons that erase or rewrite a card: what it holds is said first.
+constexpr int kErasingButtons[] = {IDC_NEW_INSTALL, IDC_CREATE_PARTITION, IDC_FORMAT, IDC_SWAP_PARTITIONS};
+// The Esc key, as a line of a terminal that reads lines.
+constexpr char kEscape[] = "\x1b";
 
 int UsageError(const std::string& error) {
   Console::Get().Print("vorninst: " + error + "\nTry vorninst --help.\n", true);
@@ -49,6 +55,14 @@ std::string ProgramFolder() {
   const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
   if (length <= 0) return {};
   return std::filesystem::path(std::string(self.data(), static_cast<std::size_t>(length))).parent_path().string();
+}
+
+// Before a button that erases or rewrites the card of this letter: which
+// card it is and what it holds (a format, only the letter's partition).
+void TellWhatIsAtStake(int button, char letter) {
+  if (std::find(std::begin(kErasingButtons), std::end(kErasingButtons), button) == std::end(kErasingButtons)) return;
+  const std::string line = ContentsLine(letter, button == IDC_FORMAT);
+  if (!line.empty()) Console::Get().Print(ControlText(kMainWindowTemplate, button) + " works on " + line + "\n");
 }
 
 // A drive and, indented, the window's status line and report of it.
@@ -70,6 +84,12 @@ class Program {
   }
 
  private:
+  // list and inspect only read: an image the user may not write will do.
+  bool LooksOnly() const {
+    return invocation_.command != nullptr &&
+           (invocation_.command->end == EndSign::Listed || invocation_.command->end == EndSign::Inspected);
+  }
+
   // -1 when all is set; otherwise the exit status.
   int SetUp() {
     std::string refusal;
@@ -84,7 +104,7 @@ class Program {
     CreateMainWindow();
     for (const std::string& path : invocation_.cards) {
       bool denied = false;
-      if (!NameCard(path, refusal, &denied)) {
+      if (!NameCard(path, refusal, &denied, LooksOnly())) {
         Console::Get().Print("vorninst: " + refusal + "\n", true);
         return denied ? kExitEndedEarly : kExitUsage;
       }
@@ -151,16 +171,19 @@ class Program {
   }
 
   // After a command, the card as the window shows it when the user picks it
-  // again: its first drive inspected afresh (an image or a loop device is
-  // never taken out, so no scan would). Its letter; 0 when it shows none.
-  char Reinspect(const std::string& disk) {
+  // again, inspected afresh (an image or a loop device is never taken out,
+  // so no scan would): the drive the user had selected while the card still
+  // shows it, else the card's first. Its letter; 0 when it shows none.
+  char Reinspect(const std::string& disk, char selected) {
     Tick();
+    if (Window().quitPosted) return 0;
+    char letter = 0;
     for (const Drive& drive : Drives()) {
-      if (drive.disk != disk || ComboIndex(drive.letter) < 0 || Window().quitPosted) continue;
-      SelectDrive(ComboIndex(drive.letter));
-      return drive.letter;
+      if (drive.disk != disk || ComboIndex(drive.letter) < 0) continue;
+      if (letter == 0 || drive.letter == selected) letter = drive.letter;
     }
-    return 0;
+    if (letter != 0) SelectDrive(ComboIndex(letter));
+    return letter;
   }
 
   std::string DriveText(char letter) const {
@@ -177,14 +200,28 @@ class Program {
     return kExitDone;
   }
 
+  // The drive given, else every drive of the cards named, else every drive.
   int Inspect(char letter) {
     std::vector<char> letters;
     if (letter != 0) letters.push_back(letter);
-    for (const Drive& drive : Drives()) {
-      if (letter == 0) letters.push_back(drive.letter);
-    }
-    if (letters.empty()) return Refused("no card found." + std::string(RootNote().empty() ? "" : " ") + RootNote());
     bool identified = true;
+    for (std::size_t i = 0; letter == 0 && i < named_.size(); ++i) {
+      const std::size_t before = letters.size();
+      for (const Drive& drive : Drives()) {
+        if (drive.disk == named_[i]) letters.push_back(drive.letter);
+      }
+      if (letters.size() > before) continue;
+      identified = false;
+      Console::Get().Print("vorninst: " + invocation_.cards[i] + " shows no drive: it holds no partition of a kind "
+                           "the program can reach (FAT, FAT32 or NTFS).\n", true);
+    }
+    for (const Drive& drive : Drives()) {
+      if (letter == 0 && named_.empty()) letters.push_back(drive.letter);
+    }
+    if (letters.empty()) {
+      return identified ? Refused("no card found." + std::string(RootNote().empty() ? "" : " ") + RootNote())
+                        : kExitEndedEarly;
+    }
     for (const char each : letters) {
       identified = Select(each) && identified;
       Console::Get().Print(DriveText(each));
@@ -226,6 +263,7 @@ class Program {
   int RunCommand(const CommandSpec& command) {
     Console& console = Console::Get();
     if (command.end == EndSign::Listed) return List();
+    if (command.end == EndSign::Inspected && !invocation_.drive) return Inspect(0);
     char letter = 0;
     if (const int target = TargetDrive(command, letter); target != kExitDone) return target;
     if (command.end == EndSign::Inspected) return Inspect(letter);
@@ -240,11 +278,12 @@ class Program {
                      " (or run it in a terminal, which asks). Nothing was done.");
     }
     const std::string disk = DiskOf(letter);
+    TellWhatIsAtStake(command.button, letter);
     terminal_.BeginCommand();
     Command(static_cast<unsigned>(command.button));
     const std::vector<unsigned> posted = PostedCommands();
     const bool inspectionPosted = std::find(posted.begin(), posted.end(), IDC_INSPECT) != posted.end();
-    const char after = Reinspect(disk);
+    const char after = Reinspect(disk, letter);
     if (after != 0) console.Print(DriveText(after));
     if (Reached(command, inspectionPosted)) {
       console.Print("vorninst: " + std::string(command.name) + " reached its end.\n");
@@ -265,11 +304,13 @@ class Program {
       console.Print("\n" + MainWindowText(console.Width()));
       terminal_.BeginCommand();
       std::string line;
-      if (console.ReadLine(MainWindowPrompt(), line) != Console::Read::Line) {
-        Command(IDC_CANCEL_KEY);  // Ctrl-C or the input's end: Esc, which closes the window
+      const Console::Read read = console.ReadLine(MainWindowPrompt(), line);
+      const std::string key = Typed(line);
+      if (read != Console::Read::Line || key == kEscape) {
+        Command(IDC_CANCEL_KEY);  // Esc, which closes the window; so do Ctrl-C and the input's end
+        if (read == Console::Read::Interrupted && Window().quitPosted) return kExitStopped;
         continue;
       }
-      const std::string key = Typed(line);
       const bool number = !key.empty() && key.size() < 3 && key.find_first_not_of("0123456789") == std::string::npos;
       const std::size_t chosen = number ? std::stoul(key) : buttons.size() + 1;
       if (key.empty()) continue;
@@ -280,11 +321,12 @@ class Program {
       } else if ((key.size() == 1 || (key.size() == 2 && key[1] == ':')) && !number &&
                  ComboIndex(static_cast<char>(std::toupper(key[0]))) >= 0) {
         SelectDrive(ComboIndex(static_cast<char>(std::toupper(key[0]))));
-      } else if (chosen >= 1 && chosen <= buttons.size() && Window().Visible(buttons[chosen - 1])) {
-        const std::string& root = common::gCardState.driveRoot;
+      } else if (chosen >= 1 && chosen <= buttons.size() && Offered(buttons[chosen - 1])) {
+        const std::string root = common::gCardState.driveRoot;
         const std::string disk = root.empty() ? std::string() : DiskOf(root[0]);
+        if (!root.empty()) TellWhatIsAtStake(buttons[chosen - 1], root[0]);
         Command(static_cast<unsigned>(buttons[chosen - 1]));
-        if (!disk.empty()) Reinspect(disk);
+        if (!disk.empty()) Reinspect(disk, root[0]);
       } else {
         console.Print("No such choice now: " + line + "\n", true);
       }

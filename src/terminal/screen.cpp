@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 
 #include "card/card_report.h"
 #include "linux/block_devices.h"
@@ -38,7 +39,53 @@ std::string DriveList(const std::string& indent) {
   return list;
 }
 
+// Bytes as a user reads them: "7.4 GiB", "20.0 MiB", "512 bytes".
+std::string ReadableSize(std::uint64_t bytes) {
+  constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  constexpr std::uint64_t kStep = 1024;
+  if (bytes < kStep) return std::to_string(bytes) + " bytes";
+  std::uint64_t unit = kStep;
+  std::size_t index = 0;
+  while (index + 1 < std::size(kUnits) && bytes / unit >= kStep) {
+    unit *= kStep;
+    ++index;
+  }
+  const std::uint64_t tenths = (bytes * 10 + unit / 2) / unit;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[index];
+}
+
+std::string PartitionText(const PartitionContents& partition) {
+  std::string text = partition.number != 0 ? "partition " + std::to_string(partition.number) + " " : "";
+  if (partition.fileSystem.empty()) {
+    constexpr char kHex[] = "0123456789abcdef";
+    const std::string type = partition.type == 0 ? std::string()
+                                                 : std::string(" (type 0x") + kHex[partition.type >> 4] +
+                                                       kHex[partition.type & 0xF] + ")";
+    return text + "no file system it reads" + type;
+  }
+  text += partition.fileSystem;
+  if (!partition.label.empty()) text += " \"" + partition.label + "\"";
+  if (partition.usedKnown) text += ", " + ReadableSize(partition.usedBytes) + " used";
+  return text;
+}
+
 }  // namespace
+
+std::string ContentsLine(char letter, bool onlyShown) {
+  CardContents contents;
+  if (!ContentsOfCard(letter, contents)) return {};
+  std::string line = contents.disk + " ";
+  for (const std::string& name : {contents.vendor, contents.model}) line += name.empty() ? "" : " " + name;
+  line += " " + ReadableSize(contents.bytes) + ": ";
+  if (!contents.table) line += "no partition table, ";
+  if (contents.gpt) line += "GPT, ";
+  std::string parts;
+  for (const PartitionContents& partition : contents.partitions) {
+    if (onlyShown && !partition.shownAs) continue;
+    parts += (parts.empty() ? "" : "; ") + PartitionText(partition);
+  }
+  return line + (parts.empty() ? "no partition" : parts);
+}
 
 std::string IndentedLines(const std::string& text, const std::string& indent) {
   std::string lines;
@@ -93,7 +140,7 @@ std::string MainWindowText(int width) {
         item = std::string(control.text);
       } else if (control.id == IDC_EXIT) {
         item = "[0] " + std::string(control.text);
-      } else if (number != buttons.end() && window.Visible(control.id)) {
+      } else if (number != buttons.end() && Offered(control.id)) {
         item = "[" + std::to_string(number - buttons.begin() + 1) + "] " + std::string(control.text);
       }
       if (item.empty()) continue;
@@ -114,9 +161,15 @@ std::string MainWindowText(int width) {
   return text;
 }
 
+bool Offered(int button) { return Window().enabled && Window().Visible(button); }
+
 std::string MainWindowPrompt() {
-  return "Choose a button's number, a drive (E:), A for " + std::string(VORN_MENU_ABOUT) + ", 0 for " +
-         std::string(VORN_MENU_EXIT) + ", or Enter to look again: ";
+  const std::vector<int> buttons = MenuButtons();
+  const bool anyButton = std::any_of(buttons.begin(), buttons.end(), Offered);
+  std::string choices = anyButton ? "a button's number, " : "";
+  if (!Window().comboEntries.empty()) choices += "a drive (" + Window().comboEntries.front().substr(0, 2) + "), ";
+  return "Choose " + choices + "A for " + std::string(VORN_MENU_ABOUT) + ", 0 for " + std::string(VORN_MENU_EXIT) +
+         ", or Enter to look again: ";
 }
 
 std::string RootNote() {

@@ -13,12 +13,21 @@ namespace linuxhost {
 // model.
 std::string DriveLine(const Drive& drive);
 
+// What the card that shows this letter holds, before a command erases or
+// rewrites it: "/dev/sdb  SanDisk SD 7.4 GiB: partition 1 FAT32 "PHOTOS",
+// 2.1 GiB used". Only the letter's own partition when onlyShown; empty when
+// no card shows the letter.
+std::string ContentsLine(char letter, bool onlyShown);
+
 // Each line of a text, indented.
 std::string IndentedLines(const std::string& text, const std::string& indent);
 
 // The window's buttons in the order a reader meets them (EXIT aside): the
 // menu's numbers are their places in this list, counted from 1.
 std::vector<int> MenuButtons();
+
+// A button the window offers now: shown, in a window that takes input.
+bool Offered(int button);
 
 // The window as it stands. In lines as wide as the terminal, or one thing a
 // line when width is 0 (no terminal) or narrow.

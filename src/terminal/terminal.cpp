@@ -18,6 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr unsigned kButtonsMask = 0xF;
+// The Esc key, as a line of a terminal that reads lines: a box's Cancel (No
+// where there is none), a dialog's Cancel.
+constexpr char kEscape[] = "\x1b";
 // Where a PC path ends inside a box's text.
 constexpr char kPathEnds[] = "\"'!?,;)";
 
@@ -151,9 +154,9 @@ int Terminal::MessageBox(const std::string& text, const std::string& caption, un
   if (buttons == host::kMbOk) {
     std::string line;
     if (scripted_) {
-      console.Print(Keys(buttons) + ": OK\n");
-    } else if (console.ReadLine(Keys(buttons) + " ", line) != Console::Read::Line) {
-      console.Print("OK\n");
+      console.Print(Keys(buttons) + ": OK\n", error);
+    } else if (console.ReadLine(Keys(buttons) + " ", line, error) != Console::Read::Line) {
+      console.Print("OK\n", error);
     }
     return host::kIdOk;
   }
@@ -188,10 +191,14 @@ int Terminal::Ask(unsigned buttons) {
       console.Print(AnswerName(NoAnswer(buttons)) + "\n");
       return NoAnswer(buttons);
     }
+    if (Typed(line) == kEscape) return NoAnswer(buttons);
     const std::string key = Typed(line).substr(0, 1);
     if (key == "y") return host::kIdYes;
     if (key == "n") return host::kIdNo;
     if (key == "c" && buttons == host::kMbYesNoCancel) return host::kIdCancel;
+    console.Print(std::string(buttons == host::kMbYesNoCancel ? "Type Y, N or C" : "Type Y or N") +
+                      " and Enter (Esc: " + AnswerName(NoAnswer(buttons)) + ").\n",
+                  true);
   }
 }
 
@@ -269,7 +276,9 @@ void Terminal::AskDialog(Dialog& dialog) {
                                        key.size() < 3
                                    ? std::stoul(key)
                                    : 0;
-    if (key == "o" || key == Typed(ControlText(dialog.Name(), IDC_OK))) {
+    if (key == kEscape) {
+      dialog.Escape();
+    } else if (key == "o" || key == Typed(ControlText(dialog.Name(), IDC_OK))) {
       dialog.Click(IDC_OK);
     } else if (key == "c" || key == Typed(ControlText(dialog.Name(), IDC_CANCEL))) {
       dialog.Click(IDC_CANCEL);
@@ -281,6 +290,7 @@ void Terminal::AskDialog(Dialog& dialog) {
         dialog.Click(id);
       }
     } else {
+      console.Print("No such choice: " + line + " (" + prompt.substr(0, prompt.size() - 2) + ").\n", true);
       continue;
     }
     if (!dialog.Ended()) console.Print(DialogText(dialog));
@@ -355,7 +365,7 @@ std::string ShownText(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
     const bool starts = i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1]));
-    if (!starts || (letter != 'C' && letter != 'Z') || text.compare(i + 1, 2, ":\\") != 0) {
+    if (!starts || letter < 'A' || letter > 'Z' || text.compare(i + 1, 2, ":\\") != 0) {
       shown += text[i++];
       continue;
     }
@@ -366,6 +376,11 @@ std::string ShownText(const std::string& text) {
     }
     const std::string pcPath = text.substr(i, end - i);
     std::string local = ToLinuxPath(pcPath);
+    // A card's path keeps its drive, with Linux's separators: E:/LYRE/LYRE.CFG.
+    if (letter != 'C' && letter != 'Z') {
+      local = pcPath;
+      std::replace(local.begin(), local.end(), '\\', '/');
+    }
     const std::string& home = TheUser().home;
     // The user's home is "~", as a shell shows it.
     if (letter == 'C' && local.compare(0, home.size(), home) == 0) local = "~" + local.substr(home.size());

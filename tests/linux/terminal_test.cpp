@@ -71,9 +71,13 @@ class Pty {
     seen_ = at + text.size();
   }
   void Type(const std::string& keys) { ASSERT_EQ(::write(fd_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+  // Its exit status; -1 when it did not end by itself within 30 s.
   int Wait() {
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    for (int tenths = 0; ::waitpid(pid_, &status, WNOHANG) == 0; ++tenths) {
+      if (tenths == 300) ::kill(pid_, SIGKILL);
+      ::usleep(100000);
+    }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -91,6 +95,7 @@ struct Invocation {
   std::string out;  // shown on standard output
   std::string err;  // on standard error
   bool asNobody = false;
+  std::string absent = {};  // shown nowhere
 };
 
 void ExpectRun(const Invocation& run, const std::vector<std::string>& before) {
@@ -106,6 +111,12 @@ void ExpectRun(const Invocation& run, const std::vector<std::string>& before) {
   EXPECT_NE(result.output.find(run.out), std::string::npos) << result.output;
   EXPECT_NE(result.errors.find(run.err), std::string::npos) << result.errors;
   EXPECT_EQ(result.errors.find("Vista"), std::string::npos);  // a refusal names its one cause
+  for (const std::string& shown : {result.output, result.errors}) {
+    EXPECT_EQ(shown.find(":\\"), std::string::npos) << shown;  // paths in Linux form
+    if (!run.absent.empty()) {
+      EXPECT_EQ(shown.find(run.absent), std::string::npos) << shown;
+    }
+  }
 }
 
 // Every kind of command, one after the other on one card, as a script
@@ -126,7 +137,7 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
       {{"format", "--fat", "--full"}, 0, "63 MB (FAT16) (Card is probably not bootable!)", ""},
       {{"make-bootable"}, 0, "(Bootable card !!!)", ""},
       {{"swap", "--yes"}, 1, "", "does not offer \"Swap Partitions\""},
-      {{"copy-addon"}, 0, "Folder Open: D:\\", ""},
+      {{"copy-addon"}, 0, "Folder Open: D:/", ""},
       {{"dump"}, 0, "--- Finish ---\nWrite to ~/DUMP.BIN \n", ""},
       {{"version-up", "--camera", "right"}, 0, "Version Up finished!", ""},
       {{"copy-images", "--to", "~/Pictures", "--move"}, 0, "Folder Open: " + home + "/Pictures", ""},
@@ -135,7 +146,8 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
   // A dump the PC cannot hold: the error before the notice decides.
   fs::rename(home + "/DUMP.BIN", home + "/DUMP.OLD");
   fs::create_symlink("/dev/full", home + "/DUMP.BIN");
-  ExpectRun({{"dump"}, 1, "Write to ~/DUMP.BIN", "--- Error ---\nCannot write boot sector! Maybe write protected."},
+  ExpectRun({{"dump"}, 1, "Write to ~/DUMP.BIN",
+             "--- Error ---\nCannot write boot sector! Maybe write protected.\n[O]K: OK\n"},
             before);
   fs::rename(home + "/DUMP.OLD", home + "/DUMP.BIN");
   EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
@@ -214,6 +226,82 @@ TEST(Terminal, TheWindowInATerminalMakesACard) {
   EXPECT_EQ(terminal.Wait(), 0);
   EXPECT_EQ(card.File(249, "LYRE/LYRE.CFG"), "config right");
   card.ExpectClean(249, kCardSectors - 249);
+}
+
+// A card of two FAT16 partitions, the first labelled PHOTOS with 64 KiB of
+// files in it.
+void MakeTwoPartitionCard(const LoopCard& card) {
+  card.Partition({{0x06, 2048, 65536}, {0x06, 67584, kCardSectors - 67584}});
+  card.Format(2048, 65536, 16);
+  card.Format(67584, kCardSectors - 67584, 16);
+  card.Put(2048, "IMG.JPG", std::string(65536, 'j'));
+  linux_cards::Run({"mlabel", "-i", card.Image() + "@@" + std::to_string(2048 * 512), "::PHOTOS"});
+}
+
+// What a user is told before the card is erased, which drive a command
+// works on afterwards, and cards that are only looked at.
+TEST(Terminal, ScriptedCommandsTellTheCardAndKeepTheDrive) {
+  LoopCard card(kCardSectors * 512);
+  MakeTwoPartitionCard(card);
+  LoopCard blank(kCardSectors * 512);
+  const std::vector<std::string> before = {"--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()};
+  const std::string first = card.Device() + " @ 1048576";  // no partition node is named
+  const Invocation runs[] = {
+      {{"list"}, 0, "D:  " + first + "  32 MB", "", false, card.Device() + "p1"},
+      {{"list", "--help"}, 0, "Exit status: 0 when the drives were listed", "", false, "always"},
+      {{"--card", blank.Device(), "inspect"}, 0, "F:  " + blank.Device() + "  64 MB", ""},
+      {{"--drive", "E:", "format", "--quick", "--fat"}, 0, "Format works on " + card.Device() + " ", "", false, "D:  "},
+      {{"--drive", "E:", "create-partition", "--layout", "one"}, 0,
+       "64.0 MiB: partition 1 FAT16 \"PHOTOS\", 64.0 KiB used; partition 2 FAT16, 0 bytes used\n--- Confirm", ""},
+  };
+  for (const Invocation& run : runs) ExpectRun(run, before);
+  if (::geteuid() != 0) return;  // no root to give up
+  // An image the user may read but not write: looked at, never written.
+  const std::string locked = "/tmp/vorn-locked-" + std::to_string(::getpid()) + ".img";
+  fs::copy_file(card.Image(), locked, fs::copy_options::overwrite_existing);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string sum = linux_cards::Run({"sha256sum", locked});
+  const Invocation looks[] = {
+      {{"--card", locked, "list"}, 0, "D:  " + locked + " @ ", "", true},
+      {{"--card", locked, "inspect"}, 0, "Total capacity : 64 MB", "", true},
+      {{"--card", locked, "dump"}, 1, "", "you may not write this image file", true},
+  };
+  for (const Invocation& run : looks) ExpectRun(run, {});
+  EXPECT_EQ(linux_cards::Run({"sha256sum", locked}), sum);
+  fs::remove(locked);
+}
+
+// The window: what it answers to keys it does not offer, Esc, a Ctrl-C at
+// its prompt, and the drive kept after a command.
+TEST(Terminal, TheWindowAnswersEveryKey) {
+  LoopCard card(kCardSectors * 512);
+  MakeTwoPartitionCard(card);
+  const std::size_t fingerprint = card.Fingerprint();
+  struct Step {
+    std::string type;
+    std::string shown;
+  };
+  struct Session {
+    std::vector<Step> steps;
+    int status;
+  };
+  const Session sessions[] = {
+      {{{"", "look again: "}, {"E:\n", "* E:"}, {"7\n", "Format works on " + card.Device()},
+        {"", ": partition 2 FAT16, 0 bytes used\r\n"}, {"", "[Y]es [N]o [C]ancel "},
+        {"x\n", "Type Y, N or C and Enter"}, {"\x1b\n", "  * E:"}, {"", "look again: "},
+        {"q\n", "No such choice now: q"}, {"", "look again: "}, {"\x03", ""}},
+       130},
+      {{{"", "look again: "}, {"\x1b\n", ""}}, 0},
+  };
+  for (const Session& session : sessions) {
+    Pty terminal({kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
+    for (const Step& step : session.steps) {
+      if (!step.type.empty()) terminal.Type(step.type);
+      if (!step.shown.empty()) terminal.Expect(step.shown);
+    }
+    EXPECT_EQ(terminal.Wait(), session.status);
+  }
+  EXPECT_EQ(card.Fingerprint(), fingerprint);
 }
 
 }  // namespace
