@@ -1,0 +1,199 @@
+// The card is its bytes: what holds them under another name (a second loop
+// device, the image, a stacked device, a mount the program cannot see, a
+// btrfs member, another run of the program) stops every write as "in use".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "linux/linux_host.h"
+#include "linux/process.h"
+#include "linux_card.h"
+#include "res/ids.h"
+
+namespace {
+namespace fs = std::filesystem;
+using linux_cards::LoopCard;
+
+using linux_cards::Script;
+
+constexpr char kProgram[] = VORN_PROGRAM;
+constexpr char kInUse[] =
+    "The SD Card is in use: a file or a window is open on it.\nClose everything that is open on the card, then try again.";
+constexpr std::uint64_t kCardBytes = 64 * linux_cards::kMb;
+constexpr std::uint64_t kBtrfsBytes = 256 * linux_cards::kMb;
+
+// A loop device over a file or a device, detached at the end.
+class Loop {
+ public:
+  explicit Loop(const std::string& over) {
+    const linuxhost::ToolResult attached = linuxhost::RunTool({"losetup", "-f", "--show", over});
+    device_ = attached.Succeeded() ? attached.output.substr(0, attached.output.find('\n')) : "";
+  }
+  ~Loop() {
+    if (!device_.empty()) linuxhost::RunTool({"losetup", "-d", device_});
+  }
+  Loop(const Loop&) = delete;
+  Loop& operator=(const Loop&) = delete;
+  const std::string& Device() const { return device_; }
+
+ private:
+  std::string device_;
+};
+
+std::string NewFolder() {
+  static int count = 0;
+  const std::string folder = linux_cards::TestHome() + "/mnt" + std::to_string(++count);
+  fs::create_directories(folder);
+  return folder;
+}
+
+void MakeExt4(const std::string& device) {
+  linux_cards::Run({"mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0", device});
+}
+
+// A mount that a shell in its own mount namespace keeps while the test
+// runs: the program's mount table never shows it.
+class HiddenMount {
+ public:
+  HiddenMount(const std::string& device, const std::string& folder) {
+    const std::string ready = folder + ".ready";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execlp("unshare", "unshare", "-m", "--propagation", "private", "sh", "-c",
+               ("mount " + device + " " + folder + " && touch " + ready + " && exec sleep 600").c_str(), nullptr);
+      ::_exit(127);
+    }
+    for (int wait = 0; wait < 100 && !fs::exists(ready); ++wait) ::usleep(50000);
+    mounted_ = fs::exists(ready);
+  }
+  ~HiddenMount() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  HiddenMount(const HiddenMount&) = delete;
+  HiddenMount& operator=(const HiddenMount&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool mounted_ = false;
+};
+
+// New Install on a card whose bytes something else holds: the in-use
+// message, and not a byte of the card (nor of what holds it) changes.
+TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
+  enum class Held { ImageMountedThroughALoop, SecondLoopMounted, StackedOverAMountedDisk, MountInAnotherNamespace,
+                    BtrfsRaid1Member };
+  for (const Held held : {Held::ImageMountedThroughALoop, Held::SecondLoopMounted, Held::StackedOverAMountedDisk,
+                          Held::MountInAnotherNamespace, Held::BtrfsRaid1Member}) {
+    SCOPED_TRACE(static_cast<int>(held));
+    Script script;
+    linux_cards::StartProgram(script);
+    const bool btrfs = held == Held::BtrfsRaid1Member;
+    LoopCard card(btrfs ? kBtrfsBytes : kCardBytes);
+    if (!card.Loop()) GTEST_SKIP() << "no loop device: nothing the system could mount";
+    const std::string folder = NewFolder();
+    std::string named = card.Device();
+    std::unique_ptr<Loop> other;
+    std::unique_ptr<LoopCard> second;
+    std::unique_ptr<HiddenMount> hidden;
+    switch (held) {
+      case Held::ImageMountedThroughALoop:
+        MakeExt4(card.Device());
+        linux_cards::Run({"mount", card.Device(), folder});
+        named = card.Image();
+        break;
+      case Held::SecondLoopMounted:
+        MakeExt4(card.Device());
+        other = std::make_unique<Loop>(card.Image());
+        linux_cards::Run({"mount", other->Device(), folder});
+        break;
+      case Held::StackedOverAMountedDisk:
+        MakeExt4(card.Device());
+        linux_cards::Run({"mount", card.Device(), folder});
+        other = std::make_unique<Loop>(card.Device());
+        named = other->Device();
+        break;
+      case Held::MountInAnotherNamespace:
+        MakeExt4(card.Device());
+        hidden = std::make_unique<HiddenMount>(card.Device(), folder);
+        ASSERT_TRUE(hidden->Mounted());
+        break;
+      case Held::BtrfsRaid1Member:
+        second = std::make_unique<LoopCard>(kBtrfsBytes);
+        linux_cards::Run({"mkfs.btrfs", "-q", "-f", "-d", "raid1", "-m", "raid1", second->Device(), card.Device()});
+        linux_cards::Run({"btrfs", "device", "scan"});
+        linux_cards::Run({"mount", second->Device(), folder});
+        break;
+    }
+    std::ofstream(folder + "/photo.jpg") << "the user's data";
+    ::sync();
+    const std::size_t before = card.Fingerprint();
+    linux_cards::InsertCard(named);
+    script.Box("Error", kInUse, host::kIdOk);
+    linuxhost::Command(IDC_NEW_INSTALL);
+    EXPECT_EQ(card.Fingerprint(), before);
+    hidden.reset();
+    linuxhost::RunTool({"umount", folder});
+  }
+}
+
+// The README's promise: the disk the system runs from is never a card,
+// whatever its name: a loop device over it, the other member of its btrfs.
+// /home is mounted in a namespace of the test's own, where the program runs.
+TEST(Claims, TheSystemsDiskUnderAnotherNameIsNeverACard) {
+  for (const bool btrfs : {false, true}) {
+    SCOPED_TRACE(btrfs ? "btrfs RAID1 member" : "loop device over the disk");
+    LoopCard disk(kBtrfsBytes);
+    if (!disk.Loop()) GTEST_SKIP() << "no loop device";
+    LoopCard member(kBtrfsBytes);
+    if (btrfs) {
+      linux_cards::Run({"mkfs.btrfs", "-q", "-f", "-d", "raid1", "-m", "raid1", disk.Device(), member.Device()});
+      linux_cards::Run({"btrfs", "device", "scan"});
+    } else {
+      MakeExt4(disk.Device());
+    }
+    const Loop stacked(disk.Device());
+    const std::string named = btrfs ? member.Device() : stacked.Device();
+    const linuxhost::ToolResult result = linuxhost::RunTool(
+        {"unshare", "-m", "--propagation", "private", "sh", "-c",
+         "mount " + disk.Device() + " /home && exec " + kProgram + " --card " + named + " script-flag"},
+        {"HOME=" + linux_cards::TestHome()});
+    EXPECT_EQ(result.exitCode, 2) << result.output << result.errors;
+    EXPECT_NE(result.errors.find("holds what the system needs (/home)"), std::string::npos) << result.errors;
+  }
+}
+
+// Two runs of the program on one image: while one writes the card, the
+// other's writes end as in use, and the card is the first one's.
+TEST(Claims, ASecondRunOnTheSameImageIsInUse) {
+  Script script;
+  linux_cards::StartProgram(script);
+  LoopCard card(kCardBytes);
+  card.Detach();  // the image itself is the card
+  linux_cards::InsertCard(card.Image());
+  linuxhost::ToolResult second;
+  script.Dialog("INSTSET", [](linuxhost::Dialog& dialog) { dialog.Click(IDC_EXIT); });
+  script.Box("Confirm", "Need to re-create one partition.\nContinue to install VORN ? ", host::kIdYes);
+  script.Box("Remove", "Remove SD Card! Then press OK button", host::kIdOk, [&] {
+    second = linuxhost::RunTool({kProgram, "--card", card.Image(), "--addon", linux_cards::MakeAddOnFolder(),
+                                 "create-partition", "--layout", "one"},
+                                {"HOME=" + linux_cards::TestHome()});
+  });
+  script.Box("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk);
+  script.Box("Confirm", "Quick Format ?", host::kIdYes);
+  script.Box("Finish", "Install finished!\nLock the card, insert into the camera and VORN will auto-boot.",
+             host::kIdOk);
+  linuxhost::Command(IDC_NEW_INSTALL);
+  EXPECT_EQ(second.exitCode, 1) << second.output << second.errors;
+  EXPECT_NE((second.output + second.errors).find(kInUse), std::string::npos) << second.output << second.errors;
+  EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
+  EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
+  card.ExpectClean(249, 131072 - 249);
+}
+
+}  // namespace
