@@ -196,4 +196,63 @@ TEST(Claims, ASecondRunOnTheSameImageIsInUse) {
   card.ExpectClean(249, 131072 - 249);
 }
 
+// A card that takes the tools' writes into the system's cache but fails
+// them at the flush (a loop device over a file on a full disk): the copy
+// is said to have failed, never to have finished.
+TEST(Claims, AFlushThatFailsFailsTheCopy) {
+  Script script;
+  const std::string addOn = linux_cards::StartProgram(script);
+  std::ofstream(addOn + "/PS.FIR") << std::string(4 * linux_cards::kMb, 'f');
+  const std::string full = NewFolder();
+  linux_cards::Run({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", full});
+  const std::string image = full + "/card.img";
+  std::ofstream(image).close();
+  fs::resize_file(image, kCardBytes);
+  linux_cards::Run({"sh", "-c", "echo start=63,type=6 | sfdisk -q " + image});
+  linux_cards::Run({"mkfs.fat", "-F", "16", "-h", "63", "--offset", "63", image, "32000"});
+  {
+    const Loop card(image);
+    linux_cards::InsertCard(card.Device());
+    linuxhost::Command(IDC_COPY_VORN);
+  }
+  EXPECT_EQ(script.opened, std::vector<std::string>{});  // the card's folder is shown when the copy is done
+  linux_cards::Run({"umount", full});
+}
+
+// How the program opens the card to write it, seen by strace: claimed with
+// O_EXCL, and every open for writing past the
+// system's cache (O_DIRECT) with each write on the card when it returns
+// (O_DSYNC).
+TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
+  LoopCard card(kCardBytes);
+  if (!card.Loop()) GTEST_SKIP() << "no loop device";
+  const std::string trace = linux_cards::TestHome() + "/opens";
+  const std::vector<std::vector<std::string>> commands = {
+      {"new-install", "--camera", "left", "--layout", "one", "--quick", "--yes"}, {"format", "--fat", "--full"}};
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command[0]);
+    std::vector<std::string> arguments = {"strace", "-e", "trace=openat", "-o", trace, kProgram, "--card",
+                                          card.Device(), "--addon", linux_cards::MakeAddOnFolder()};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    const linuxhost::ToolResult result =
+        linuxhost::RunTool(arguments, {"HOME=" + linux_cards::TestHome(), "ASAN_OPTIONS=detect_leaks=0"});
+    EXPECT_EQ(result.exitCode, 0) << result.output << result.errors;
+    std::ifstream opens(trace);
+    bool claimed = false;
+    int writers = 0;
+    for (std::string line; std::getline(opens, line);) {
+      if (line.find("\"" + card.Device() + "\"") == std::string::npos || line.find("= -1") != std::string::npos) {
+        continue;
+      }
+      claimed = claimed || line.find("O_EXCL") != std::string::npos;
+      if (line.find("O_RDWR") == std::string::npos) continue;
+      ++writers;
+      EXPECT_NE(line.find("O_DIRECT"), std::string::npos) << line;
+      EXPECT_NE(line.find("O_DSYNC"), std::string::npos) << line;
+    }
+    EXPECT_GT(writers, 0);
+    EXPECT_TRUE(claimed);
+  }
+}
+
 }  // namespace
