@@ -1,13 +1,12 @@
 // The card is its bytes: what holds them under another name (a second loop
 // device, the image, a stacked device, a mount the program cannot see, a
 // btrfs member, another run of the program) stops every write as "in use".
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "linux/linux_host.h"
 #include "linux/process.h"
@@ -17,7 +16,6 @@
 namespace {
 namespace fs = std::filesystem;
 using linux_cards::LoopCard;
-
 using linux_cards::Script;
 
 constexpr char kProgram[] = VORN_PROGRAM;
@@ -27,22 +25,22 @@ constexpr std::uint64_t kCardBytes = 64 * linux_cards::kMb;
 constexpr std::uint64_t kBtrfsBytes = 256 * linux_cards::kMb;
 
 // A loop device over a file or a device, detached at the end.
-class Loop {
- public:
-  explicit Loop(const std::string& over) {
-    const linuxhost::ToolResult attached = linuxhost::RunTool({"losetup", "-f", "--show", over});
-    device_ = attached.Succeeded() ? attached.output.substr(0, attached.output.find('\n')) : "";
+struct Loop {
+  explicit Loop(const std::string& over) : device(linux_cards::Run({"losetup", "-f", "--show", over})) {
+    device = device.substr(0, device.find('\n'));
   }
-  ~Loop() {
-    if (!device_.empty()) linuxhost::RunTool({"losetup", "-d", device_});
-  }
+  ~Loop() { linuxhost::RunTool({"losetup", "-d", device}); }
   Loop(const Loop&) = delete;
   Loop& operator=(const Loop&) = delete;
-  const std::string& Device() const { return device_; }
-
- private:
-  std::string device_;
+  std::string device;
 };
+
+// The kernel's btrfs, loaded where it is a module.
+bool Btrfs() {
+  linuxhost::RunTool({"modprobe", "btrfs"});
+  std::ifstream filesystems("/proc/filesystems");
+  return std::string(std::istreambuf_iterator<char>(filesystems), {}).find("btrfs") != std::string::npos;
+}
 
 std::string NewFolder() {
   static int count = 0;
@@ -57,30 +55,23 @@ void MakeExt4(const std::string& device) {
 
 // A mount that a shell in its own mount namespace keeps while the test
 // runs: the program's mount table never shows it.
-class HiddenMount {
- public:
-  HiddenMount(const std::string& device, const std::string& folder) {
+struct HiddenMount {
+  HiddenMount(const std::string& device, const std::string& folder) : pid(::fork()) {
     const std::string ready = folder + ".ready";
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    if (pid == 0) {
       ::execlp("unshare", "unshare", "-m", "--propagation", "private", "sh", "-c",
                ("mount " + device + " " + folder + " && touch " + ready + " && exec sleep 600").c_str(), nullptr);
       ::_exit(127);
     }
     for (int wait = 0; wait < 100 && !fs::exists(ready); ++wait) ::usleep(50000);
-    mounted_ = fs::exists(ready);
   }
   ~HiddenMount() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
   }
   HiddenMount(const HiddenMount&) = delete;
   HiddenMount& operator=(const HiddenMount&) = delete;
-  bool Mounted() const { return mounted_; }
-
- private:
-  pid_t pid_ = -1;
-  bool mounted_ = false;
+  pid_t pid;
 };
 
 // New Install on a card whose bytes something else holds: the in-use
@@ -94,8 +85,10 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
     Script script;
     linux_cards::StartProgram(script);
     const bool btrfs = held == Held::BtrfsRaid1Member;
+    if (btrfs && !Btrfs()) GTEST_SKIP() << "this kernel has no btrfs";
     LoopCard card(btrfs ? kBtrfsBytes : kCardBytes);
     if (!card.Loop()) GTEST_SKIP() << "no loop device: nothing the system could mount";
+    if (!btrfs) MakeExt4(card.Device());
     const std::string folder = NewFolder();
     std::string named = card.Device();
     std::unique_ptr<Loop> other;
@@ -103,25 +96,21 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
     std::unique_ptr<HiddenMount> hidden;
     switch (held) {
       case Held::ImageMountedThroughALoop:
-        MakeExt4(card.Device());
         linux_cards::Run({"mount", card.Device(), folder});
         named = card.Image();
         break;
       case Held::SecondLoopMounted:
-        MakeExt4(card.Device());
         other = std::make_unique<Loop>(card.Image());
-        linux_cards::Run({"mount", other->Device(), folder});
+        linux_cards::Run({"mount", other->device, folder});
         break;
       case Held::StackedOverAMountedDisk:
-        MakeExt4(card.Device());
         linux_cards::Run({"mount", card.Device(), folder});
         other = std::make_unique<Loop>(card.Device());
-        named = other->Device();
+        named = other->device;
         break;
       case Held::MountInAnotherNamespace:
-        MakeExt4(card.Device());
         hidden = std::make_unique<HiddenMount>(card.Device(), folder);
-        ASSERT_TRUE(hidden->Mounted());
+        ASSERT_TRUE(fs::exists(folder + ".ready"));
         break;
       case Held::BtrfsRaid1Member:
         second = std::make_unique<LoopCard>(kBtrfsBytes);
@@ -148,6 +137,7 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
 TEST(Claims, TheSystemsDiskUnderAnotherNameIsNeverACard) {
   for (const bool btrfs : {false, true}) {
     SCOPED_TRACE(btrfs ? "btrfs RAID1 member" : "loop device over the disk");
+    if (btrfs && !Btrfs()) GTEST_SKIP() << "this kernel has no btrfs";
     LoopCard disk(kBtrfsBytes);
     if (!disk.Loop()) GTEST_SKIP() << "no loop device";
     LoopCard member(kBtrfsBytes);
@@ -158,7 +148,7 @@ TEST(Claims, TheSystemsDiskUnderAnotherNameIsNeverACard) {
       MakeExt4(disk.Device());
     }
     const Loop stacked(disk.Device());
-    const std::string named = btrfs ? member.Device() : stacked.Device();
+    const std::string named = btrfs ? member.Device() : stacked.device;
     const linuxhost::ToolResult result = linuxhost::RunTool(
         {"unshare", "-m", "--propagation", "private", "sh", "-c",
          "mount " + disk.Device() + " /home && exec " + kProgram + " --card " + named + " script-flag"},
@@ -212,7 +202,7 @@ TEST(Claims, AFlushThatFailsFailsTheCopy) {
   linux_cards::Run({"mkfs.fat", "-F", "16", "-h", "63", "--offset", "63", image, "32000"});
   {
     const Loop card(image);
-    linux_cards::InsertCard(card.Device());
+    linux_cards::InsertCard(card.device);
     linuxhost::Command(IDC_COPY_VORN);
   }
   EXPECT_EQ(script.opened, std::vector<std::string>{});  // the card's folder is shown when the copy is done
@@ -220,13 +210,20 @@ TEST(Claims, AFlushThatFailsFailsTheCopy) {
 }
 
 // How the program opens the card to write it, seen by strace: claimed with
-// O_EXCL, and every open for writing past the
-// system's cache (O_DIRECT) with each write on the card when it returns
-// (O_DSYNC).
+// O_EXCL, and every open for writing past the system's cache (O_DIRECT)
+// with each write on the card when it returns (O_DSYNC). Tools of the
+// system's names first in PATH are never the ones run: the card comes out
+// whole and read back.
 TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
   LoopCard card(kCardBytes);
   if (!card.Loop()) GTEST_SKIP() << "no loop device";
   const std::string trace = linux_cards::TestHome() + "/opens";
+  const std::string decoys = linux_cards::TestHome() + "/decoys";
+  fs::create_directories(decoys);
+  for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mdeltree", "mdir", "mmove", "mtype"}) {
+    std::ofstream(decoys + "/" + tool) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(decoys + "/" + tool, fs::perms::owner_all);
+  }
   const std::vector<std::vector<std::string>> commands = {
       {"new-install", "--camera", "left", "--layout", "one", "--quick", "--yes"}, {"format", "--fat", "--full"}};
   for (const std::vector<std::string>& command : commands) {
@@ -235,7 +232,8 @@ TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
                                           card.Device(), "--addon", linux_cards::MakeAddOnFolder()};
     arguments.insert(arguments.end(), command.begin(), command.end());
     const linuxhost::ToolResult result =
-        linuxhost::RunTool(arguments, {"HOME=" + linux_cards::TestHome(), "ASAN_OPTIONS=detect_leaks=0"});
+        linuxhost::RunTool(arguments, {"HOME=" + linux_cards::TestHome(), "ASAN_OPTIONS=detect_leaks=0",
+                                       "PATH=" + decoys + ":" + std::getenv("PATH")});
     EXPECT_EQ(result.exitCode, 0) << result.output << result.errors;
     std::ifstream opens(trace);
     bool claimed = false;
