@@ -217,9 +217,11 @@ void CardClaim::Close(std::vector<int>& fds) {
 
 bool CardClaim::Take(const std::string& path, bool blockDevice) {
   Release();
+  diskRefused_ = false;
   std::vector<int> taken;
   if (blockDevice) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
+    diskRefused_ = fd < 0 && errno == EBUSY;
     if (fd < 0) return false;
     taken.push_back(fd);
   } else if (imageLock_ < 0) {

@@ -47,6 +47,9 @@ class CardClaim {
   // Lets the devices go; an image's lock stays for the whole run.
   void Release();
   bool Held() const { return held_; }
+  // The last Take was refused for the card's own disk (its own mounts),
+  // not for another name of its bytes.
+  bool DiskRefused() const { return diskRefused_; }
   // The whole disk opened with O_EXCL, while held: what may ask the kernel
   // to read its table again; -1 for an image.
   int Disk() const;
@@ -57,6 +60,7 @@ class CardClaim {
   int imageLock_ = -1;
   bool held_ = false;
   bool blockDevice_ = false;
+  bool diskRefused_ = false;
 };
 
 }  // namespace linuxhost

@@ -230,8 +230,9 @@ bool HostState::Claim(Card& card) {
   }
   if (AddOnOnCard(card)) return false;
   bool taken = card.claim.Take(card.path, card.blockDevice);
-  // The system's own idle mounts of the card go, as before any write.
-  if (!taken && card.blockDevice && errno == EBUSY) {
+  // The system's own idle mounts of the card go, as before any write; what
+  // holds another name of its bytes is never the program's to unmount.
+  if (!taken && card.claim.DiskRefused()) {
     if (!PrepareWrite(card, 0, card.bytes)) return false;
     taken = card.claim.Take(card.path, card.blockDevice);
   }
