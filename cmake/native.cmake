@@ -39,8 +39,8 @@ target_include_directories(vorn_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_link_libraries(vorn_bench PRIVATE vorn_logic vorn_linux_tools GTest::gtest)
 target_compile_options(vorn_bench PRIVATE ${VORN_WARNINGS})
 
-add_library(vorn_linux_host OBJECT src/linux/block_devices.cpp src/linux/host_state.cpp src/linux/host_linux.cpp
-  src/linux/card_contents.cpp)
+add_library(vorn_linux_host OBJECT src/linux/block_devices.cpp src/linux/card_claim.cpp src/linux/host_state.cpp
+  src/linux/host_linux.cpp src/linux/card_contents.cpp)
 target_include_directories(vorn_linux_host PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(vorn_linux_host PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 target_link_libraries(vorn_linux_host PUBLIC PkgConfig::MOUNT)

@@ -24,6 +24,7 @@ namespace {
 
 constexpr char kSysBlock[] = "/sys/block";
 constexpr char kSysDevBlock[] = "/sys/dev/block/";
+constexpr char kSysBtrfs[] = "/sys/fs/btrfs";
 constexpr char kDev[] = "/dev/";
 constexpr std::uint64_t kSysfsSector = 512;
 // The folders whose file systems the system needs.
@@ -86,6 +87,22 @@ void DisksUnder(dev_t device, std::set<dev_t>& disks, int depth) {
     }
   }
   disks.insert(device);
+}
+
+// A btrfs over several disks is named in the mount table by one of them:
+// its members, from the kernel's own list, stand for it.
+std::vector<dev_t> BtrfsMembers(dev_t device) {
+  for (const std::string& fsid : Entries(kSysBtrfs)) {
+    const std::string folder = std::string(kSysBtrfs) + "/" + fsid + "/devices";
+    std::vector<dev_t> members;
+    for (const std::string& member : Entries(folder)) {
+      if (const auto number = ParseDevno(ReadText(folder + "/" + member + "/dev"))) members.push_back(*number);
+    }
+    for (const dev_t member : members) {
+      if (member == device) return members;
+    }
+  }
+  return {device};
 }
 
 // A file system's device: the mount table's number, or its source's.
@@ -152,7 +169,7 @@ std::string SystemUse(dev_t disk) {
     std::set<dev_t> disks;
     const dev_t device = DeviceOf(fs);
     if (device == 0) return;
-    DisksUnder(device, disks, 0);
+    for (const dev_t member : BtrfsMembers(device)) DisksUnder(member, disks, 0);
     if (use.empty() && disks.count(disk) != 0) use = what;
   };
   EachFileSystem(false, [&consider](libmnt_fs* fs) {
@@ -204,9 +221,9 @@ bool BlockDeviceReadOnly(int fd) {
   return ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
 }
 
-void FlushBlockDevice(int fd) {
-  ::fsync(fd);
-  ::ioctl(fd, BLKFLSBUF, 0);
+bool FlushBlockDevice(int fd) {
+  const bool synced = ::fsync(fd) == 0;
+  return ::ioctl(fd, BLKFLSBUF, 0) == 0 && synced;
 }
 
 bool RereadPartitionTable(int fd) { return ::ioctl(fd, BLKRRPART, 0) == 0; }

@@ -24,7 +24,7 @@ std::optional<std::string> DiskOfPartition(dev_t device);
 // Where the system needs a disk: it holds a file system mounted at /, /boot,
 // /usr, /home or /var (or under /boot), or a swap area. What it holds there,
 // for the user ("/home"); empty when it holds none. A file system on
-// several disks (LVM, RAID) makes every one of them a system disk.
+// several disks (LVM, RAID, btrfs) makes every one of them a system disk.
 std::string SystemUse(dev_t disk);
 
 // A mount of the system's on a disk: where it is, and the bytes of the disk
@@ -52,8 +52,9 @@ bool BlockDeviceSize(int fd, std::uint64_t& bytes, std::uint32_t& sectorSize);
 // losetup -r).
 bool BlockDeviceReadOnly(int fd);
 // Writes the device's cached data through and drops its cache (fsync, then
-// BLKFLSBUF), so that the next read comes from the card.
-void FlushBlockDevice(int fd);
+// BLKFLSBUF), so that the next read comes from the card. False when either
+// fails: what was written may not be on the card.
+bool FlushBlockDevice(int fd);
 // Asks the kernel to read the partition table again; false where it will
 // not (a loop device without partition scanning, a partition in use).
 bool RereadPartitionTable(int fd);

@@ -28,6 +28,7 @@ constexpr std::uint64_t kFat12BelowBytes = 16 * kMiB;
 constexpr std::uint64_t kFat32MinimumBytes = 65527 * kSector;
 constexpr std::uint64_t kZeroChunk = 4 * kMiB;
 constexpr int kWhole = 100;
+constexpr std::uint64_t kAlignment = 4096;
 
 // Zeros without moving them where the device or the file can: a block
 // device's zero-out, a file's punched hole; plain writes otherwise.
@@ -39,9 +40,11 @@ bool ZeroChunk(int fd, bool blockDevice, std::uint64_t at, std::uint64_t size, s
                          static_cast<off_t>(size)) == 0) {
     return true;
   }
-  zeros.resize(static_cast<std::size_t>(size), 0);
-  return ::pwrite(fd, zeros.data(), static_cast<std::size_t>(size), static_cast<off_t>(at)) ==
-         static_cast<ssize_t>(size);
+  // Aligned, for a device opened with O_DIRECT.
+  zeros.resize(static_cast<std::size_t>(size + kAlignment), 0);
+  const auto address = reinterpret_cast<std::uintptr_t>(zeros.data());
+  const char* start = zeros.data() + (kAlignment - address % kAlignment) % kAlignment;
+  return ::pwrite(fd, start, static_cast<std::size_t>(size), static_cast<off_t>(at)) == static_cast<ssize_t>(size);
 }
 
 }  // namespace

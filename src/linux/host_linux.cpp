@@ -52,6 +52,7 @@ constexpr std::uint64_t kSector = 512;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorMoreData = 234;
+constexpr int kErrorWriteFault = 29;
 constexpr int kAbove32 = 42;  // ShellExecuteA's success is any value above 32
 // FILETIME counts 100 ns ticks from 1601; Unix time seconds from 1970.
 constexpr std::uint64_t kTicksPerSecond = 10000000;
@@ -86,12 +87,25 @@ std::string InsideCard(const std::string& windowsPath) {
   return path;
 }
 
-int OpenFlags(std::uint32_t access, std::uint32_t flags, bool disk) {
-  int result = O_CLOEXEC | ((access & kGenericWrite) != 0 ? O_RDWR : O_RDONLY);
-  if ((flags & kFileFlagNoBuffering) != 0) result |= O_DIRECT;
-  if ((flags & kFileFlagWriteThrough) != 0) result |= O_DSYNC;
-  if (disk && (access & kGenericWrite) != 0) result |= O_EXCL;  // no partition may be mounted meanwhile
+// A card opened for writing is written past every cache, as Windows writes
+// a disk: what a write reports done is on the card, and what is read back
+// comes from it. The card's claim, not the handle, holds it with O_EXCL: a
+// second O_EXCL open of the program's own would be refused.
+int OpenFlags(std::uint32_t access, std::uint32_t flags) {
+  const bool write = (access & kGenericWrite) != 0;
+  int result = O_CLOEXEC | (write ? O_RDWR : O_RDONLY);
+  if (write || (flags & kFileFlagNoBuffering) != 0) result |= O_DIRECT;
+  if (write || (flags & kFileFlagWriteThrough) != 0) result |= O_DSYNC;
   return result;
+}
+
+// Syncs what a tool wrote to the card through the system's cache; false
+// when the card did not take it all.
+bool SyncCard(const Card& card) {
+  const int fd = ::open(card.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = card.blockDevice ? linuxhost::FlushBlockDevice(fd) : ::fsync(fd) == 0;
+  return ::close(fd) == 0 && synced;
 }
 
 // Opens a card's device or image. A read-only device (the lock switch)
@@ -121,14 +135,14 @@ Handle OpenDisk(std::uint32_t number, std::uint32_t access, std::uint32_t flags)
   }
   Card* card = S().CardByNumber(number);
   if (card == nullptr || !card->present) return kInvalidHandle;
-  const int openFlags = OpenFlags(access, flags, card->blockDevice);
-  open.fd = OpenCard(*card, openFlags, open.writesFail);
-  // A partition the system mounted holds the disk: unmounted, plainly.
-  if (open.fd < 0 && errno == EBUSY && S().PrepareWrite(*card, 0, card->bytes)) {
-    open.fd = OpenCard(*card, openFlags, open.writesFail);
-    if (open.fd < 0 && errno == EBUSY) S().ShowBusy();
+  // Opened for writing, the disk is the program's until the handle closes.
+  open.claimed = (access & kGenericWrite) != 0;
+  if (open.claimed && !S().Claim(*card)) return kInvalidHandle;
+  open.fd = OpenCard(*card, OpenFlags(access, flags), open.writesFail);
+  if (open.fd < 0) {
+    if (open.claimed) S().Unclaim(*card);
+    return kInvalidHandle;
   }
-  if (open.fd < 0) return kInvalidHandle;
   open.kind = HandleKind::Disk;
   open.card = number;
   open.length = card->bytes;
@@ -145,7 +159,7 @@ Handle OpenVolume(char letter, std::uint32_t access, std::uint32_t flags) {
   const Card* card = nullptr;
   const linuxhost::MappedVolume* volume = S().VolumeAt(letter, &card);
   if (volume == nullptr) return kInvalidHandle;
-  open.fd = OpenCard(*card, OpenFlags(access, flags, false), open.writesFail);
+  open.fd = OpenCard(*card, OpenFlags(access, flags), open.writesFail);
   if (open.fd < 0) return kInvalidHandle;
   open.kind = HandleKind::Volume;
   open.card = card->number;
@@ -168,10 +182,11 @@ Handle OpenCardFile(const std::string& path, std::uint32_t disposition) {
   open.kind = HandleKind::CardFile;
   open.card = card->number;
   if (!content || disposition == kCreateAlways) {
-    if (!S().PrepareWrite(*card, volume->range.offset, volume->range.length) ||
-        !linuxhost::PutCardFile(files, inside, "", S().Scratch())) {
-      return kInvalidHandle;
-    }
+    Card& written = *S().CardByNumber(card->number);
+    if (!S().Claim(written)) return kInvalidHandle;
+    const bool put = linuxhost::PutCardFile(files, inside, "", S().Scratch()) && SyncCard(written);
+    S().Unclaim(written);
+    if (!put) return kInvalidHandle;
   } else {
     open.content = *content;
   }
@@ -212,8 +227,13 @@ bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t s
     if (!open->write || open->writesFail) return false;
     // After Ctrl-C, the step in hand has ended: no more than a sector more.
     if (device && size > kSector && S().Interrupted()) return false;
-    const Card* card = device ? S().CardByNumber(open->card) : nullptr;
-    if (card != nullptr && !S().PrepareWrite(*card, open->base + offset, size)) return false;
+    // A volume opened for writing claims its card at its first write: opened
+    // to be read, it takes nothing from the system.
+    Card* card = device ? S().CardByNumber(open->card) : nullptr;
+    if (card != nullptr && !open->claimed) {
+      if (!S().Claim(*card)) return false;
+      open->claimed = true;
+    }
   }
   const auto at = static_cast<off_t>(open->base + offset);
   const ssize_t done = write ? ::pwrite(open->fd, buffer, size, at) : ::pread(open->fd, buffer, size, at);
@@ -289,8 +309,9 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   if (volume == nullptr) return kFormatRefused;
   const std::uint64_t offset = volume->range.offset;
   const std::uint64_t length = volume->range.length;
+  Card& claimed = *S().CardByNumber(card->number);
   if (!linuxhost::FormatTakes(request.fat32, length, linuxhost::kFormatComFat32LimitBytes) ||
-      !S().PrepareWrite(*card, offset, length)) {
+      !S().Claim(claimed)) {
     return kFormatRefused;
   }
   // Told as format.com tells it: in percent of the work.
@@ -301,17 +322,21 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
     if (S().frontend != nullptr) S().frontend->Progress(line.data());
     return !S().Interrupted();
   };
+  bool zeroed = true;
   if (!request.quick) {
-    const int fd = ::open(card->path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return kFormatRefused;
-    const bool zeroed = linuxhost::ZeroRange(fd, offset, length, tell);
-    ::close(fd);
-    if (!zeroed) return kFormatRefused;
+    bool writesFail = false;
+    const int fd = OpenCard(*card, OpenFlags(kGenericWrite, 0), writesFail);
+    zeroed = fd >= 0 && !writesFail && linuxhost::ZeroRange(fd, offset, length, tell);
+    if (fd >= 0 && ::close(fd) != 0) zeroed = false;
   } else {
     tell(0);  // mkfs.fat tells nothing while it works
   }
+  // mkfs.fat claims the device with O_EXCL itself: the program lets it go.
+  S().Unclaim(claimed);
+  if (!zeroed) return kFormatRefused;
   const bool made =
-      linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length));
+      linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length)) &&
+      SyncCard(*card);
   if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
@@ -624,6 +649,8 @@ void CloseHandle(Handle handle) {
   OpenHandle* open = S().Find(handle);
   if (open == nullptr) return;
   if (open->fd >= 0) ::close(open->fd);
+  Card* card = open->claimed ? S().CardByNumber(open->card) : nullptr;
+  if (card != nullptr) S().Unclaim(*card);
   S().handles.erase(handle);
 }
 
@@ -680,13 +707,12 @@ bool EjectMedia(Handle handle) {
   const Card* card = CardOf(handle, {HandleKind::Disk});
   if (card == nullptr) return false;
   if (card->blockDevice) {
-    linuxhost::FlushBlockDevice(open->fd);
+    if (!linuxhost::FlushBlockDevice(open->fd)) return false;
     // A loop device has no medium to eject: it is only flushed.
     if (linuxhost::SysfsAttribute(card->device, "loop/backing_file").empty()) linuxhost::EjectMedium(open->fd);
-  } else {
-    ::fsync(open->fd);
+    return true;
   }
-  return true;
+  return ::fsync(open->fd) == 0;
 }
 
 // The disk's sequence number stands for the reader's count of media: both
@@ -705,9 +731,11 @@ bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
 bool UpdateDiskProperties(Handle drive) {
   OpenHandle* open = S().Find(drive);
   const Card* card = CardOf(drive, {HandleKind::Disk});
-  if (card == nullptr || !card->blockDevice) return false;
-  ::fsync(open->fd);
-  return linuxhost::RereadPartitionTable(open->fd);
+  if (card == nullptr || !card->blockDevice || ::fsync(open->fd) != 0) return false;
+  // While the program claims the disk, only its claim may ask: the kernel
+  // refuses a rescan to anyone else who does not hold it.
+  const int claim = card->claim.Disk();
+  return linuxhost::RereadPartitionTable(claim >= 0 ? claim : open->fd);
 }
 
 // A volume here is a byte range of its disk: every sector of it is in reach.
@@ -757,10 +785,7 @@ bool FlushFileBuffers(Handle handle) {
   OpenHandle* open = S().Find(handle);
   if (open == nullptr || open->fd < 0) return false;
   const Card* card = CardOf(handle, {HandleKind::Disk, HandleKind::Volume});
-  if (card != nullptr && card->blockDevice) {
-    linuxhost::FlushBlockDevice(open->fd);
-    return true;
-  }
+  if (card != nullptr && card->blockDevice) return linuxhost::FlushBlockDevice(open->fd);
   return ::fsync(open->fd) == 0;
 }
 
@@ -887,10 +912,12 @@ int ShellFileOperation(FileOperation& operation) {
   }
   // The volume written (a move from a card writes it too) is the program's.
   const std::string& written = IsCardPath(to) ? to : from;
+  Card* card = nullptr;
   if (IsCardPath(written) && (IsCardPath(to) || operation.function == kFoMove)) {
-    const Card* card = nullptr;
-    const linuxhost::MappedVolume* volume = state.VolumeAt(written[0], &card);
-    if (!state.PrepareWrite(*card, volume->range.offset, volume->range.length)) return kErrorAccessDenied;
+    const Card* shown = nullptr;
+    state.VolumeAt(written[0], &shown);
+    card = state.CardByNumber(shown->number);
+    if (!state.Claim(*card)) return kErrorAccessDenied;
   }
   if (state.frontend != nullptr) state.frontend->Progress((operation.function == kFoMove ? "Moving " : "Copying ") + from);
   linuxhost::ShellPlaces places;
@@ -905,8 +932,13 @@ int ShellFileOperation(FileOperation& operation) {
   };
   places.madeOnPc = [&state](const std::string& path) { state.GiveToUser(path); };
   places.scratchFolder = state.Scratch();
-  const linuxhost::ShellOutcome outcome =
-      linuxhost::ShellOperation(places, operation.function, from, to, operation.flags);
+  linuxhost::ShellOutcome outcome = linuxhost::ShellOperation(places, operation.function, from, to, operation.flags);
+  // The tools write through the system's cache: only a sync tells that
+  // the card took it.
+  if (card != nullptr) {
+    if (!SyncCard(*card) && outcome.result == 0) outcome.result = kErrorWriteFault;
+    state.Unclaim(*card);
+  }
   operation.anyOperationsAborted = outcome.aborted;
   return outcome.result;
 }

@@ -203,31 +203,54 @@ void HostState::ShowBusy() {
 
 namespace {
 
-// The add-on's folder lies in the file system mounted there: the program
-// and its files run from the card, which a letter of Z: does not tell.
-bool AddOnUnder(const std::string& target) {
-  const std::string folder = ToLinuxPath(common::gModuleDirectory);
-  const fs::path relative = fs::path(folder).lexically_relative(target);
-  return !folder.empty() && !relative.empty() && *relative.begin() != "..";
+// The add-on's folder lies in a file system on the card's bytes: the
+// program and its files run from the card. Told by the devices, not by the
+// path, which a symlink may hide.
+bool AddOnOnCard(const Card& card) {
+  if (!FolderOnCard(ToLinuxPath(common::gModuleDirectory), card.path)) return false;
+  host::MessageBox(CatalogueText(MSG_PROGRAM_ON_CARD).c_str(), CatalogueText(MSG_CAPTION_ERROR).c_str(),
+                   host::kMbIconWarning);
+  return true;
 }
 
 }  // namespace
 
 bool HostState::PrepareWrite(const Card& card, std::uint64_t offset, std::uint64_t length) {
+  if (AddOnOnCard(card)) return false;
   if (!card.blockDevice) return true;
   for (const DiskMount& mount : MountsOnDisk(card.device, card.bytes)) {
     if (mount.offset >= offset + length || offset >= mount.offset + mount.length) continue;
-    if (AddOnUnder(mount.target)) {
-      host::MessageBox(CatalogueText(MSG_PROGRAM_ON_CARD).c_str(), CatalogueText(MSG_CAPTION_ERROR).c_str(),
-                       host::kMbIconWarning);
-      return false;
-    }
     if (!Unmount(mount.target)) {
       ShowBusy();
       return false;
     }
   }
   return true;
+}
+
+bool HostState::Claim(Card& card) {
+  if (card.claimUsers > 0) {
+    ++card.claimUsers;
+    return true;
+  }
+  if (AddOnOnCard(card)) return false;
+  bool taken = card.claim.Take(card.path, card.blockDevice);
+  // The system's own idle mounts of the card go, as before any write; what
+  // holds another name of its bytes is never the program's to unmount.
+  if (!taken && card.claim.DiskRefused()) {
+    if (!PrepareWrite(card, 0, card.bytes)) return false;
+    taken = card.claim.Take(card.path, card.blockDevice);
+  }
+  if (!taken) {
+    ShowBusy();
+    return false;
+  }
+  card.claimUsers = 1;
+  return true;
+}
+
+void HostState::Unclaim(Card& card) {
+  if (card.claimUsers > 0 && --card.claimUsers == 0) card.claim.Release();
 }
 
 bool HostState::Interrupted() { return frontend != nullptr && frontend->Interrupted(); }
@@ -289,11 +312,13 @@ bool NameCard(const std::string& path, std::string& refusal, bool* denied, bool 
       refusal = path + " is a partition of " + *disk + ": name the whole disk, " + *disk + ".";
       return false;
     }
-    const std::string use = SystemUse(info.st_rdev);
-    if (!use.empty()) {
-      refusal = path + " holds what the system needs (" + use + "): it is never a card.";
-      return false;
-    }
+  }
+  // Under any of its names: a loop device over the disk the system runs
+  // from is that disk.
+  const std::string use = CardSystemUse(path);
+  if (!use.empty()) {
+    refusal = path + " holds what the system needs (" + use + "): it is never a card.";
+    return false;
   }
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) {
@@ -333,7 +358,7 @@ void Refresh() {
   for (const std::string& path : RemovableDisks()) {
     struct stat info {};
     if (state.CardByPath(path) != nullptr || ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode) ||
-        !SystemUse(info.st_rdev).empty()) {
+        !CardSystemUse(path).empty()) {
       continue;
     }
     state.Insert(state.AddCard(path, true, info.st_rdev));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "linux/card_claim.h"
 #include "linux/card_files.h"
 #include "linux/dialog.h"
 #include "linux/disk_layout.h"
@@ -39,6 +40,10 @@ struct Card {
   std::string mediumId;  // what changes when the medium does
   DiskLayout layout;
   std::vector<MappedVolume> volumes;
+  // The kernel's claim while something writes to the card, and how many
+  // hold it.
+  CardClaim claim;
+  int claimUsers = 0;
 };
 
 enum class HandleKind { Disk, Volume, SystemVolume, SystemDisk, PcFile, CardFile };
@@ -51,6 +56,7 @@ struct OpenHandle {
   std::uint64_t length = 0;      // a volume's or a disk's bytes
   std::uint32_t partitionNumber = 0;
   bool write = false;
+  bool claimed = false;          // holds one of its card's claim users
   bool writesFail = false;       // a read-only device opened for writing
   std::string content;           // a card file's, read at its open
 };
@@ -84,6 +90,12 @@ class HostState {
   // unmounted. False, after the locked-volume message, when one is busy.
   bool PrepareWrite(const Card& card, std::uint64_t offset, std::uint64_t length);
   void ShowBusy();
+  // Before anything writes to the card: the card and everything that shares
+  // its bytes claimed (its own idle mounts unmounted first, when one holds
+  // it). False, after the message, when the add-on's folder lies on the card
+  // or another holds any of it: the card is in use.
+  bool Claim(Card& card);
+  void Unclaim(Card& card);
   bool Interrupted();
 
   std::map<host::Handle, OpenHandle> handles;

@@ -219,8 +219,8 @@ TEST(LinuxProgram, AReadOnlyCardStopsTheCommandsAsALockedOne) {
 // is left as it is, with the locked-volume message; idle, it is unmounted,
 // then made.
 TEST(LinuxProgram, AMountedCardIsUnmountedUnlessBusy) {
-  enum class Mounted { Busy, Idle, HoldsTheAddOn };
-  for (const Mounted mounted : {Mounted::Busy, Mounted::Idle, Mounted::HoldsTheAddOn}) {
+  enum class Mounted { Busy, Idle, HoldsTheAddOn, HoldsTheAddOnBehindALink };
+  for (const Mounted mounted : {Mounted::Busy, Mounted::Idle, Mounted::HoldsTheAddOn, Mounted::HoldsTheAddOnBehindALink}) {
     SCOPED_TRACE(static_cast<int>(mounted));
     const bool busy = mounted == Mounted::Busy;
     const bool idle = mounted == Mounted::Idle;
@@ -235,19 +235,22 @@ TEST(LinuxProgram, AMountedCardIsUnmountedUnlessBusy) {
     linux_cards::Run({"mount", card.Device(), target.string()});
     const int open = ::open((target / "open.txt").c_str(), O_CREAT | O_RDWR, 0644);
     if (!busy) ::close(open);
-    if (mounted == Mounted::HoldsTheAddOn) {  // the program's files on the card itself
+    const bool holdsTheAddOn = mounted == Mounted::HoldsTheAddOn || mounted == Mounted::HoldsTheAddOnBehindALink;
+    if (holdsTheAddOn) {  // the program's files on the card itself
       for (const auto& entry : fs::directory_iterator(addOn)) {
         if (entry.path() != target) fs::copy(entry.path(), target / entry.path().filename(), fs::copy_options::recursive);
       }
+      const fs::path link = addOn + "-link";  // a path outside the mount that leads into it
+      if (mounted == Mounted::HoldsTheAddOnBehindALink) fs::create_symlink(target, link);
       std::string refusal;
-      EXPECT_TRUE(linuxhost::SetAddOnFolder(target, refusal)) << refusal;
+      EXPECT_TRUE(linuxhost::SetAddOnFolder(mounted == Mounted::HoldsTheAddOn ? target : link, refusal)) << refusal;
     }
     ::sync();
     const std::size_t before = card.Fingerprint();
     linux_cards::InsertCard(card.Device());
     if (busy) script.Box("Error", kInUse, host::kIdOk);
     // The card holds the program's own files: refused at the first write.
-    if (mounted == Mounted::HoldsTheAddOn) script.Box("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
+    if (holdsTheAddOn) script.Box("Error", "Run the installer from the PC, not from the SD Card!", host::kIdOk);
     if (idle) {
       script.Dialog("INSTSET", Choose({}));
       script.Box("Confirm", "Need to re-create one partition.\nContinue to install VORN ? ", host::kIdYes);
