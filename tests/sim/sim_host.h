@@ -317,6 +317,12 @@ class Machine {
     std::uint32_t partitionNumber = 0;
     // The handle that locked it; dismounted without a lock, it is mounted again at once.
     mutable host::Handle lockedBy = 0;
+    // Under the lock: dismounted by it, and the boot sector the file system
+    // mounted. Written under a lock that never dismounted it, the volume
+    // keeps that sector as its file system's own once the lock ends.
+    mutable bool dismounted = false;
+    mutable std::vector<std::uint8_t> mountedBoot{};
+    mutable std::optional<std::vector<std::uint8_t>> staleBoot{};
     bool Free() const { return lockedBy == 0; }
   };
   // The system's cache of a card, a model: what a buffered handle wrote or
