@@ -52,9 +52,11 @@ struct CardFaults {
   int writesBeforePull = 0;        // the card leaves its reader after so many more writes
   bool losesAtFlush = false;       // the reader answers writes from its memory, lost at a flush
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
-  // card leaves zeros, or, corrupted, a byte changed.
+  // card leaves zeros, or, corrupted, a byte changed, or, lengthened, the
+  // bytes of an older, longer file behind it.
   std::string damagedFile;
   bool corrupts = false;
+  bool lengthens = false;
 };
 
 // A card: a sparse disk image file.
@@ -146,6 +148,7 @@ class Machine {
   std::function<void()> afterFormat;  // what the user does as format.com ends
   bool formatTakesLargeFat32 = false;  // the newer builds' 2 TiB, not 32 GiB
   std::map<int, ShellFault> shellFaults;
+  std::function<void(const ShellCall&)> duringShell;  // what else happens while the shell works
   // The shell's own question before it replaces a file (fFlags without
   // FOF_NOCONFIRMATION): IDYES, IDNO or IDCANCEL, in turn.
   std::deque<int> replaceAnswers;
