@@ -785,6 +785,8 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true},
       {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true, true, 3},
       {IDC_NEW_INSTALL, false, {instset, {At::Box, kOneTwo}, {At::Reinsert}}, false, 0, false, true, 2},
+      // No count, no mark at a question: only the partitions' boot sectors tell them.
+      {IDC_SWAP_PARTITIONS, false, {{At::Box, "Sure?"}}, false, 0, false, true},
   };
   const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
   for (const Command& command : commands) {
@@ -799,8 +801,9 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       pc.machine.Insert('G', pc.CopyOf(*pc.card, 3));
       pc.machine.Tick();  // the card identified again, as its reader now answers
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
-      // The other card: the same table and files, formatted apart, or a copy.
-      std::shared_ptr<sim::Card> other = command.onePartition || command.uncounted
+      // The other card: the same table and files, formatted apart, or a copy
+      // where only the count or the mark can tell it.
+      std::shared_ptr<sim::Card> other = command.onePartition || command.firstPause > 1
                                              ? pc.CopyOf(*pc.card, 2)
                                              : pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
       other->faults.uncountedMedia = command.uncounted;
