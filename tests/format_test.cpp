@@ -221,18 +221,14 @@ TEST(Format, AFullFormatClearsTheDataArea) {
     install::Fat32Plan plan;
     ASSERT_TRUE(install::PlanFat32(kStart, kSectors, 1, plan));
     const std::uint64_t junk = kStart + plan.DataStart() + 10;  // cluster 12
-    pc.card->WriteSector(junk, Bytes(512, 0x4A));
-    pc.card->WriteSector(kStart + plan.DataStart(), Bytes(512, 0x4A));  // the root folder's
-    pc.card->WriteSector(kStart + kSectors - 1, Bytes(512, 0x4A));
-    pc.card->WriteSector(kStart + plan.reservedSectors + 5, Bytes(512, 0x4A));  // an old FAT's
-    pc.card->WriteSector(kStart + 3, Bytes(512, 0x4A));  // old boot code among the reserved sectors
+    pc.card->Write(kStart * 512, Bytes(std::size_t{kSectors} * 512, 0x4A));  // a used card: old data everywhere
     std::vector<int> shown;
     {
       disk::UniqueHandle volume = disk::OpenVolumeOf("E:\\", disk::Access::ReadWrite);
       ASSERT_TRUE(install::PrepareVolumeForFormat(volume.Get()));
       EXPECT_EQ(install::WriteFat32(volume.Get(), plan, full, [&shown](int percent) { shown.push_back(percent); }), 0);
     }
-    EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));
+    EXPECT_EQ(pc.card->Sector(kStart + 3), Bytes(512, 0));  // old boot code among the reserved sectors
     EXPECT_EQ(pc.card->Sector(kStart + plan.DataStart()), Bytes(512, 0));
     EXPECT_EQ(pc.card->Sector(junk) == Bytes(512, 0), full);
     EXPECT_EQ(pc.card->Sector(kStart + kSectors - 1) == Bytes(512, 0), full);

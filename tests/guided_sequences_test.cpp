@@ -634,6 +634,11 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
   using Beyond = sim::Card::Beyond;
   constexpr std::uint64_t kMbSectors = 2048;
   const std::string lastSector = fake(k64GbCard - 1);  // told by the last sample
+  // What else befalls it: a DISKBOOT.BIN longer than the installer's; a
+  // 2 GB card made before, its large partition marked, that keeps no write
+  // from that partition's format on; the large entry shortened (a partition
+  // tool at work) while the folders are copied.
+  enum class Also { Nothing, LongerBootFile, OldMarkOnLarge, EntryShortened };
   struct Case {
     const char* name;
     unsigned command;
@@ -643,7 +648,9 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     Beyond beyond = Beyond::Wraps;
     bool losesAtFlush = false;
     bool pulled = false;  // out of its reader right after the size test's patterns
+    Also also = Also::Nothing;
   };
+  const std::string tableCheck = "Check failed: the partition table on the SD Card is not the one written!";
   const Case cases[] = {
       {"a true card", IDC_NEW_INSTALL, 0, "", ""},
       {"64 GB that hold 8 GB", IDC_NEW_INSTALL, 8192 * kMbSectors, "", fake(8192 * kMbSectors)},
@@ -665,13 +672,37 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
        "Check failed: LYRE\\LYRE.CFG on the SD Card is not the configuration chosen!"},
       // From the large partition's format on (Windows 7: the table is written
       // last): kept in the system's cache, gone from the card at the flush.
-      {"a reader that loses writes at a flush", IDC_NEW_INSTALL, 0, "",
-       "Check failed: the partition table on the SD Card is not the one written!", Beyond::Wraps, true},
+      {"a reader that loses writes at a flush", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, true},
+      {"DISKBOOT.BIN longer", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
+       "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!", Beyond::Wraps, false, false,
+       Also::LongerBootFile},
+      {"the large partition's old mark", IDC_NEW_INSTALL, 0, "",
+       "Check failed: the large partition of the SD Card carries the boot mark!", Beyond::Wraps, false, false,
+       Also::OldMarkOnLarge},
+      {"the large entry shortened", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, false, false, Also::EntryShortened},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Pc pc(c.losesAtFlush ? sim::Windows::Win7 : sim::Windows::Win10);
-    pc.InsertOnePartitionCard(k64GbCard, {{"DISKBOOT.BIN", "old boot file"}});
+    if (c.also == Also::OldMarkOnLarge) {
+      auto made = pc.machine.NewCard(k2GbCard * 512, 2);
+      testing_cards::WriteTable(*made, {{1, kSmallStart, kSmallSectors}, {6, kLargeStart, k2GbCard - 4098}});
+      sim::Machine::Format(*made, kSmallStart, kSmallSectors, 12);
+      sim::Machine::Format(*made, kLargeStart, k2GbCard - 4098, 16);  // on FAT32 the dirty flag would cut the mark
+      made->Write(kLargeStart * 512 + 64, Bytes(kBootMark, kBootMark + 8));
+      pc.Insert(made);
+    } else {
+      pc.InsertOnePartitionCard(k64GbCard, {{"DISKBOOT.BIN", "old boot file"}});
+    }
+    pc.card->faults.lengthens = c.also == Also::LongerBootFile;
+    if (c.also == Also::EntryShortened) {
+      pc.machine.duringShell = [&pc](const sim::ShellCall& call) {
+        if (call.from.find("LYRE") == std::string::npos) return;
+        Bytes mbr = pc.card->Sector(0);
+        mbr[474] = static_cast<std::uint8_t>((k64GbCard - 4098 - 8) & 0xFF);  // entry 2's length, 8 sectors short
+        pc.card->WriteSector(0, mbr);
+      };
+    }
     pc.card->flashBytes = c.flashSectors * 512;
     pc.card->beyond = c.beyond;
     pc.card->faults.damagedFile = c.damagedFile;
@@ -679,12 +710,15 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     if (c.pulled) pc.card->faults.writesBeforePull = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
     const Snapshot before(*pc.card);
     if (c.command == IDC_NEW_INSTALL) {
-      pc.Dialog("INSTSET", Choose({}));
+      pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
       pc.Answer(kOneTwo, host::kIdYes);
       if (c.flashSectors == 0 && !c.pulled) pc.RemoveAndReinsert();
       if (c.losesAtFlush) pc.RemoveAndReinsert();  // the swap
-      if (c.error.empty() || c.losesAtFlush) {
-        pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] { pc.card->faults.losesAtFlush = c.losesAtFlush; });
+      if (c.error.empty() || c.losesAtFlush || c.also > Also::LongerBootFile) {
+        pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] {
+          pc.card->faults.losesAtFlush = c.losesAtFlush;
+          pc.card->faults.dropsWrites = c.also == Also::OldMarkOnLarge;
+        });
       }
     } else {
       pc.Dialog("INSTSET2", Choose({}));
@@ -751,6 +785,8 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true},
       {IDC_NEW_INSTALL, false, onePartitionInstall, false, 0, true, true, 3},
       {IDC_NEW_INSTALL, false, {instset, {At::Box, kOneTwo}, {At::Reinsert}}, false, 0, false, true, 2},
+      // No count, no mark at a question: only the partitions' boot sectors tell them.
+      {IDC_SWAP_PARTITIONS, false, {{At::Box, "Sure?"}}, false, 0, false, true},
   };
   const std::vector<std::pair<std::string, std::string>> files = {{"DCIM/100ABCDE/P1.JPG", "picture"}};
   for (const Command& command : commands) {
@@ -765,8 +801,9 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
       pc.machine.Insert('G', pc.CopyOf(*pc.card, 3));
       pc.machine.Tick();  // the card identified again, as its reader now answers
       if (command.comboEntry != 0) pc.machine.SelectComboEntry(command.comboEntry);
-      // The other card: the same table and files, formatted apart, or a copy.
-      std::shared_ptr<sim::Card> other = command.onePartition || command.uncounted
+      // The other card: the same table and files, formatted apart, or a copy
+      // where only the count or the mark can tell it.
+      std::shared_ptr<sim::Card> other = command.onePartition || command.firstPause > 1
                                              ? pc.CopyOf(*pc.card, 2)
                                              : pc.MakeTwoPartitionCard(k64MbCard, command.largeFirst, true, files);
       other->faults.uncountedMedia = command.uncounted;

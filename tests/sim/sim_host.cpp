@@ -342,7 +342,8 @@ void Machine::Format(const Card& card, std::uint64_t firstSector, std::uint64_t 
 
 std::optional<linuxhost::CardVolume> Machine::FilesAt(char letter) const {
   const Insertion* insertion = InsertionAt(letter);
-  if (insertion == nullptr || insertion->ejected) return std::nullopt;
+  // A file system never told of the new one reads it by the old (or RAW).
+  if (insertion == nullptr || insertion->ejected || VolumeAt(letter)->staleBoot) return std::nullopt;
   return linuxhost::CardVolume{insertion->card->imagePath, VolumeAt(letter)->offset};
 }
 
@@ -352,7 +353,8 @@ void Machine::MarkInUse(char letter, bool inUse) const {
   if (volume == nullptr) return;
   const Insertion& insertion = *InsertionAt(letter);
   const Card& card = *insertion.card;
-  std::vector<std::uint8_t> boot = card.Read(volume->offset, kSector);
+  // A file system that was never told of a new one writes its own sector.
+  std::vector<std::uint8_t> boot = volume->staleBoot.value_or(card.Read(volume->offset, kSector));
   if (!HasSignature(boot) || GetLe16(boot.data() + 11) != kSector) return;
   std::uint8_t& flags = boot[GetLe16(boot.data() + 22) == 0 ? 65 : 37];
   flags = static_cast<std::uint8_t>(inUse ? flags | 1 : flags & ~1);
@@ -777,8 +779,15 @@ void Machine::CloseHandle(host::Handle handle) {
   // A lock ends with the handle that made it.
   for (auto& [letter, reader] : readers_) {
     for (const Volume& volume : reader.insertion.volumes) {
-      if (volume.lockedBy == handle) Record(std::string("unlock ") + volume.letter);
-      volume.lockedBy = volume.lockedBy == handle ? 0 : volume.lockedBy;
+      if (volume.lockedBy != handle) continue;
+      Record(std::string("unlock ") + volume.letter);
+      if (volume.dismounted) {
+        volume.staleBoot.reset();
+      } else if (reader.insertion.card->Read(volume.offset, kSector) != volume.mountedBoot) {
+        volume.staleBoot = volume.mountedBoot;
+      }
+      volume.lockedBy = 0;
+      volume.dismounted = false;
     }
   }
 }
@@ -1061,6 +1070,7 @@ bool Machine::LockVolume(host::Handle volume) {
     if (handle != volume && sameVolume) return false;
   }
   mounted->lockedBy = volume;
+  mounted->mountedBoot = open->card->Read(mounted->offset, kSector);
   Record(std::string("lock ") + mounted->letter);
   return true;
 }
@@ -1068,12 +1078,18 @@ bool Machine::LockVolume(host::Handle volume) {
 bool Machine::DismountVolume(host::Handle volume) {
   Count("FSCTL_DISMOUNT_VOLUME");
   OpenHandle* open = Find(volume);
-  return open != nullptr && VolumeOf(*open) != nullptr;
+  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
+  if (mounted == nullptr) return false;
+  // The file system leaves it for good only under this handle's lock.
+  if (mounted->lockedBy == volume) mounted->dismounted = true;
+  return true;
 }
 
+// A file system control: no file system answers it on a dismounted volume.
 bool Machine::AllowExtendedDasdIo(host::Handle volume) {
   OpenHandle* open = Find(volume);
-  if (open == nullptr || VolumeOf(*open) == nullptr) return false;
+  const Volume* mounted = open ? VolumeOf(*open) : nullptr;
+  if (mounted == nullptr || mounted->dismounted) return false;
   open->extendedDasd = true;
   return true;
 }
@@ -1153,11 +1169,11 @@ std::uint32_t Machine::GetFileAttributes(const char* path) {
   const std::string text = path;
   // A path on a card: what the file system the card root shows now holds.
   if (text.size() >= 3 && text[1] == ':' && text[2] == '\\' && IsCardLetter(text[0])) {
-    const Insertion* insertion = InsertionAt(text[0]);
-    if (insertion == nullptr || insertion->ejected) return host::kInvalidFileAttributes;
+    const std::optional<linuxhost::CardVolume> files = FilesAt(text[0]);
+    if (!files) return host::kInvalidFileAttributes;
     std::string inside;
     for (std::size_t i = 3; i < text.size(); ++i) inside += text[i] == '\\' ? '/' : text[i];
-    const linuxhost::CardVolume volume = *FilesAt(text[0]);
+    const linuxhost::CardVolume& volume = *files;
     if (inside.empty() || linuxhost::CardFolderExists(volume, inside)) return host::kFileAttributeDirectory;
     return linuxhost::CardEntryExists(volume, inside) ? host::kFileAttributeArchive : host::kInvalidFileAttributes;
   }

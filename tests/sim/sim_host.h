@@ -52,9 +52,11 @@ struct CardFaults {
   int writesBeforePull = 0;        // the card leaves its reader after so many more writes
   bool losesAtFlush = false;       // the reader answers writes from its memory, lost at a flush
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
-  // card leaves zeros, or, corrupted, a byte changed.
+  // card leaves zeros, or, corrupted, a byte changed, or, lengthened, the
+  // bytes of an older, longer file behind it.
   std::string damagedFile;
   bool corrupts = false;
+  bool lengthens = false;
 };
 
 // A card: a sparse disk image file.
@@ -146,6 +148,7 @@ class Machine {
   std::function<void()> afterFormat;  // what the user does as format.com ends
   bool formatTakesLargeFat32 = false;  // the newer builds' 2 TiB, not 32 GiB
   std::map<int, ShellFault> shellFaults;
+  std::function<void(const ShellCall&)> duringShell;  // what else happens while the shell works
   // The shell's own question before it replaces a file (fFlags without
   // FOF_NOCONFIRMATION): IDYES, IDNO or IDCANCEL, in turn.
   std::deque<int> replaceAnswers;
@@ -317,6 +320,12 @@ class Machine {
     std::uint32_t partitionNumber = 0;
     // The handle that locked it; dismounted without a lock, it is mounted again at once.
     mutable host::Handle lockedBy = 0;
+    // Under the lock: dismounted by it, and the boot sector the file system
+    // mounted. Written under a lock that never dismounted it, the volume
+    // keeps that sector as its file system's own once the lock ends.
+    mutable bool dismounted = false;
+    mutable std::vector<std::uint8_t> mountedBoot{};
+    mutable std::optional<std::vector<std::uint8_t>> staleBoot{};
     bool Free() const { return lockedBy == 0; }
   };
   // The system's cache of a card, a model: what a buffered handle wrote or

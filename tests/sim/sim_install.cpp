@@ -176,6 +176,7 @@ std::uint32_t Machine::RunFormatCommand(const std::string& commandLine) {
   if (insertion == nullptr || insertion->ejected) return kFormatRefused;
   const CardFaults& faults = insertion->card->faults;
   if (faults.locked || faults.writeFails) return kFormatRefused;
+  if (faults.dropsWrites) return 0;  // every write taken, none kept, and a quick format reads nothing back
   if (formatRunsBeforeExitCode > 0) {
     --formatRunsBeforeExitCode;
   } else if (formatExitCode != 0) {
@@ -212,6 +213,7 @@ int Machine::ShellFileOperation(host::FileOperation& operation) {
 
 int Machine::ShellOperation(const ShellCall& call, bool& aborted) {
   const int number = static_cast<int>(shellCalls_.size()) + 1;
+  if (duringShell) duringShell(call);
   const auto fault = shellFaults.find(number);
   if (fault != shellFaults.end()) {
     switch (fault->second) {
@@ -266,7 +268,9 @@ void Machine::Damage(char letter, const std::string& written) {
   }
   std::string content = CardFileContent(letter, damaged);
   insertion->cache.files[damaged] = content;  // the system's cache keeps what the shell wrote
-  if (insertion->card->faults.corrupts) {
+  if (insertion->card->faults.lengthens) {
+    content += " and the tail of an older file";
+  } else if (insertion->card->faults.corrupts) {
     content[0] = static_cast<char>(content[0] ^ 0x20);
   } else {
     content.assign(content.size(), '\0');
