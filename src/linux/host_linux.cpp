@@ -168,7 +168,7 @@ Handle OpenCardFile(const std::string& path, std::uint32_t disposition) {
   open.kind = HandleKind::CardFile;
   open.card = card->number;
   if (!content || disposition == kCreateAlways) {
-    if (!S().PrepareWrite(*card, volume->range.offset, volume->range.length) ||
+    if (S().Interrupted() || !S().PrepareWrite(*card, volume->range.offset, volume->range.length) ||
         !linuxhost::PutCardFile(files, inside, "", S().Scratch())) {
       return kInvalidHandle;
     }
@@ -289,7 +289,8 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   if (volume == nullptr) return kFormatRefused;
   const std::uint64_t offset = volume->range.offset;
   const std::uint64_t length = volume->range.length;
-  if (!linuxhost::FormatTakes(request.fat32, length, linuxhost::kFormatComFat32LimitBytes) ||
+  // A format asked for after a stop is refused before anything is touched.
+  if (S().Interrupted() || !linuxhost::FormatTakes(request.fat32, length, linuxhost::kFormatComFat32LimitBytes) ||
       !S().PrepareWrite(*card, offset, length)) {
     return kFormatRefused;
   }
@@ -310,8 +311,9 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   } else {
     tell(0);  // mkfs.fat tells nothing while it works
   }
-  const bool made =
-      linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length));
+  // A stop ends mkfs.fat too: the step in hand ends, and says so.
+  const bool made = linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length),
+                                                 [] { return !S().Interrupted(); });
   if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
@@ -420,6 +422,7 @@ bool EnableMainWindow(bool enable) { return !std::exchange(S().window.enabled, e
 void DispatchPendingMessages() {
   if (S().frontend != nullptr) S().frontend->Progress(S().window.Text(IDC_STATUS));
 }
+bool StopRequested() { return S().Interrupted(); }
 void SendClose() { app::OnClose(); }
 void PostQuit(int) { S().window.quitPosted = true; }
 
@@ -905,6 +908,12 @@ int ShellFileOperation(FileOperation& operation) {
   };
   places.madeOnPc = [&state](const std::string& path) { state.GiveToUser(path); };
   places.scratchFolder = state.Scratch();
+  // A stop ends the copy at the next file, or the file in hand within a
+  // moment; a move deletes only what arrived whole.
+  places.keepGoing = [&state] { return !state.Interrupted(); };
+  places.progress = [&state](const std::string& line) {
+    if (state.frontend != nullptr) state.frontend->Progress(line);
+  };
   const linuxhost::ShellOutcome outcome =
       linuxhost::ShellOperation(places, operation.function, from, to, operation.flags);
   operation.anyOperationsAborted = outcome.aborted;
