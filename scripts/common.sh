@@ -12,9 +12,10 @@ VORN_LINUX_BUILD="$VORN_BUILD/linux"
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
 # The Linux host: libmount for the mount table, losetup and mount for its
-# tests on loop devices, mkfs.ext4 for a card the system has mounted.
+# tests on loop devices, mkfs.ext4 for a card the system has mounted, strace
+# to slow a card down so that a stop lands inside the work.
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
-                      e2fsprogs)
+                      e2fsprogs strace)
 
 # What the command started, stopped when it ends, however it ends: Wine
 # prefixes whose server (and with it their programs) is killed, other
