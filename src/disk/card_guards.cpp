@@ -89,6 +89,8 @@ int gDrivePromptGuards = 0;
 }  // namespace
 
 bool ConfirmSameCard(const std::string& root) {
+  // After a stop the sequence ends here, before its next step, quietly.
+  if (host::StopRequested()) return false;
   if (SameCard() && (root.empty() || RootOnCard(root))) return true;
   common::ShowErrorMessage(MSG_CARD_CHANGED);
   return false;

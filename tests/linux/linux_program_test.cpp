@@ -295,19 +295,22 @@ TEST(LinuxProgram, ACardPulledAtTheReinsertPromptEndsTheCommand) {
 // the table is written the card stays byte for byte as it was; after it,
 // the table alone is new. No box after the stop carries the command on.
 TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
-  enum class Left { Untouched, NewTableOnly, BootPartitionOnly };
+  enum class Left { Untouched, NewTableOnly, FormattedOnly, BootPartitionOnly };
   struct Row {
     const char* name;
     bool two;
-    const char* stopAt;  // the box whose answer comes with the stop, or the size test's progress
+    const char* stopAt;  // the box whose answer comes with the stop, or the first
+                         // progress line of that text after the boxes before it
     Left left;
   };
   constexpr char kSizeTest[] = "Testing SD Card : 50 %";
+  constexpr char kFormatted[] = "Formatting SD Card : 100 %";
   for (const Row& row : {Row{"at the erase question", false, "Need to re-create", Left::Untouched},
                          Row{"during the size test", false, kSizeTest, Left::Untouched},
                          Row{"at Remove", false, "Remove SD Card!", Left::NewTableOnly},
                          Row{"at Re-insert", false, "Re-insert SD Card!", Left::NewTableOnly},
                          Row{"at the quick format question", false, kQuick, Left::NewTableOnly},
+                         Row{"as mkfs.fat ends", false, kFormatted, Left::FormattedOnly},
                          Row{"two: at the large partition's format", true, kQuick, Left::BootPartitionOnly}}) {
     SCOPED_TRACE(row.name);
     Script script;
@@ -322,26 +325,33 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
     const std::size_t before = card.Fingerprint();
     const std::size_t afterTable = std::hash<std::string>()(card.Bytes(512, 4 * linux_cards::kMb));
     linux_cards::InsertCard(card.Device());
-    // The steps in their order; the user's part in each up to the stop.
+    // The steps in their order (boxes, and progress lines with no caption);
+    // the user's part in each up to the stop.
     const std::string erase = std::string("Need to re-create ") + (row.two ? "two partitions" : "one partition") +
                               ".\nContinue to install VORN ? ";
-    const std::vector<std::tuple<const char*, std::string, int>> steps = {
+    std::vector<std::tuple<const char*, std::string, int>> steps = {
         {"Confirm", erase, host::kIdYes},
         {"", kSizeTest, 0},
         {"Remove", "Remove SD Card! Then press OK button", host::kIdOk},
         {"Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk},
-        {"Confirm", kQuick, host::kIdYes}};
+        {"Confirm", kQuick, host::kIdYes},
+        {"", kFormatted, 0}};
     script.Dialog("INSTSET", Choose({row.two ? IDC_TWO_PARTITIONS : IDC_ONE_PARTITION}));
+    int boxes = 0;
+    int answered = 0;
     for (const auto& [caption, text, answer] : steps) {
       const bool here = text.rfind(row.stopAt, 0) == 0;
       if (*caption != '\0') {
-        script.Box(caption, text, answer, here ? std::function<void()>([&script] { script.interrupted = true; })
-                                               : std::function<void()>());
+        ++boxes;
+        script.Box(caption, text, answer, [&script, &answered, here] {
+          ++answered;
+          script.interrupted = script.interrupted || here;
+        });
       }
       if (here) break;
     }
     script.progress = [&](const std::string& line) {
-      if (line == row.stopAt) script.interrupted = true;
+      if (line == row.stopAt && answered == boxes) script.interrupted = true;
     };
     linuxhost::Command(IDC_NEW_INSTALL);
     EXPECT_TRUE(script.interrupted);
@@ -350,6 +360,12 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
       case Left::NewTableOnly:
         EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, sectors - 249, "6")});
         EXPECT_EQ(std::hash<std::string>()(card.Bytes(512, 4 * linux_cards::kMb)), afterTable);
+        break;
+      case Left::FormattedOnly:
+        EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, sectors - 249, "6")});
+        card.ExpectClean(249, sectors - 249);
+        EXPECT_NE(card.Bytes(249 * 512 + 64, 8), "BOOTDISK");
+        EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
         break;
       case Left::BootPartitionOnly:
         EXPECT_EQ(card.Bytes(512 + 64, 8), "BOOTDISK");
