@@ -96,7 +96,6 @@ int FormatVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem)
 }
 
 bool FormatChosenVolume(const std::string& cardRoot, bool quick, FileSystem fileSystem) {
-  if (host::StopRequested()) return false;  // a step after a stop: nothing is formatted, nothing said
   disk::MarkCard();
   const bool formatted = FormatVolume(cardRoot, quick, fileSystem) == 0;
   disk::RememberPartition(cardRoot);
