@@ -68,9 +68,7 @@ class Script : public linuxhost::Frontend {
   std::string BrowseForFolder(const std::string&, const std::string&) override;
   void About() override {}
   void OpenFolder(const std::string& folder) override { opened.push_back(folder); }
-  void Progress(const std::string& line) override {
-    if (progress) progress(line);
-  }
+  void Progress(const std::string& line) override { if (progress) progress(line); }
   bool Interrupted() override { return interrupted; }
   bool interrupted = false;  // Ctrl-C
   std::function<void(const std::string& line)> progress;  // sees every progress line

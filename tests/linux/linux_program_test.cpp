@@ -317,8 +317,7 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
     linux_cards::StartProgram(script);
     const std::uint64_t sectors = row.two ? k64GbSectors : 131072;
     LoopCard card(sectors * 512);
-    // A used card of two partitions (so both layouts re-create the table),
-    // with a photo.
+    // A used card of two partitions (both layouts re-create the table).
     card.Partition({{0x06, 63, 65473}, {0x06, 65536, 65536}});
     card.Format(63, 65473, 16);
     card.Put(63, "DCIM/100CANON/IMG_0001.JPG", std::string(100000, 'p'));
@@ -337,8 +336,7 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
         {"Confirm", kQuick, host::kIdYes},
         {"", kFormatted, 0}};
     script.Dialog("INSTSET", Choose({row.two ? IDC_TWO_PARTITIONS : IDC_ONE_PARTITION}));
-    int boxes = 0;
-    int answered = 0;
+    int boxes = 0, answered = 0;
     for (const auto& [caption, text, answer] : steps) {
       const bool here = text.rfind(row.stopAt, 0) == 0;
       if (*caption != '\0') {

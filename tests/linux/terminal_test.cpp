@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <sstream>
 
 #include "linux/process.h"
 #include "linux_card.h"
@@ -223,20 +222,6 @@ TEST(Terminal, TheWindowInATerminalMakesACard) {
   card.ExpectClean(249, kCardSectors - 249);
 }
 
-// The process whose parent this is (the program that strace runs).
-pid_t ChildOf(pid_t parent) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string number = entry.path().filename().string();
-    if (number.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::istringstream stat(Read(entry.path().string() + "/stat"));
-    std::string pid, name, state;
-    pid_t ppid = 0;
-    // "pid (name) state ppid": the program's name holds no blank here.
-    if (stat >> pid >> name >> state >> ppid && ppid == parent) return std::stoi(pid);
-  }
-  return -1;
-}
-
 // Ctrl-C, SIGTERM and SIGHUP while New Install tests the card's size, and
 // SIGTERM while images are moved: the command ends with 130 soon after, the
 // size test's samples are put back and nothing else is written (the card
@@ -283,18 +268,12 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     Pty terminal(arguments, {"TMPDIR=" + scratch, "ASAN_OPTIONS=detect_leaks=0"});
     terminal.Expect(row.working);
     // A move is stopped while the film is copied: the photo has gone whole.
-    const auto copying = [&scratch] {
-      std::error_code error;
-      for (auto it = fs::recursive_directory_iterator(scratch, error); !error && it != fs::recursive_directory_iterator();
-           it.increment(error)) {
-        if (it->path().filename() == "MVI_0002.MOV") return true;
-      }
-      return false;
-    };
+    const auto copying = [&scratch] { return !linuxhost::RunTool({"find", scratch, "-name", "MVI_0002.MOV"}).output.empty(); };
     for (int wait = 0; row.command.front() != "new-install" && !copying() && wait < 300; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ::kill(ChildOf(terminal.Pid()), row.signal);
+    // The program, which strace runs.
+    ::kill(std::stoi(linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())})), row.signal);
     const auto signalled = std::chrono::steady_clock::now();
     terminal.Expect("was stopped; nothing was written after the stop.");
     EXPECT_EQ(terminal.Wait(), 130);
