@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "host/host.h"
@@ -155,20 +155,21 @@ ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, cons
   if (folder) arguments.push_back("-s");
   arguments.insert(arguments.end(), {"-o", local, kRoot + target + (intoFolder && !target.empty() ? "/" : "")});
   // Told by the files mcopy has started: each before the last is done.
-  std::map<std::string, std::uint64_t> sizes;
-  for (auto it = fs::recursive_directory_iterator(local, error); folder && !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
+  const Amount total = TreeAmount(local);
+  std::map<std::string, std::uint64_t> sizes;  // by name, as mcopy names them
+  if (!folder) sizes[fs::path(local).filename().string()] = total.bytes;
+  for (auto it = fs::recursive_directory_iterator(local, error);
+       folder && !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     std::error_code sized;
     if (it->is_regular_file(sized)) sizes[it->path().filename().string()] = it->file_size(sized);
   }
-  if (!folder) sizes[fs::path(local).filename().string()] = TreeAmount(local).bytes;
-  const Amount total = TreeAmount(local);
   const ToolWatch watch = [&places, &sizes, &total](const ToolResult& soFar) {
     Amount done;
     std::uint64_t last = 0;
     std::istringstream notes(soFar.errors);
     for (std::string note; std::getline(notes, note);) {
-      const auto size = note.rfind(kCopyingNote, 0) == 0 ? sizes.find(note.substr(sizeof kCopyingNote - 1)) : sizes.end();
+      const auto size =
+          note.rfind(kCopyingNote, 0) == 0 ? sizes.find(note.substr(sizeof kCopyingNote - 1)) : sizes.end();
       if (size == sizes.end()) continue;
       done.bytes += last;
       last = size->second;
