@@ -13,7 +13,8 @@ VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutil
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
 # The Linux host: libmount for the mount table, losetup and mount for its
 # tests on loop devices, mkfs.ext4 for a card the system has mounted, btrfs-progs
-# for a member of a btrfs RAID, strace for how the card is opened.
+# for a member of a btrfs RAID, strace for how the card is opened and to slow
+# a card down so that a stop lands inside the work.
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
                       e2fsprogs btrfs-progs strace)
 

@@ -173,7 +173,7 @@ bool MarkHeld() {
   // Should this write fail, the mark stays in a sector outside every
   // partition; a card that fails it fails the program's next write too,
   // which is reported.
-  WriteSectorAt(drive.Get(), gMark->sector, gMark->original);
+  PutBackSector(drive.Get(), gMark->sector, gMark->original);
   gMark.reset();
   return true;
 }
@@ -332,9 +332,11 @@ void MarkCard() {
   if (WriteSectorAt(drive.Get(), mark.sector, mark.content)) {
     gMark = mark;
   } else {
-    WriteSectorAt(drive.Get(), mark.sector, mark.original);  // a write may have half taken
+    PutBackSector(drive.Get(), mark.sector, mark.original);  // a write may have half taken
   }
 }
+
+void PutMarkBack() { MarkHeld(); }
 
 void FlushCard() {
   for (const CardVolume& volume : CardVolumes()) {

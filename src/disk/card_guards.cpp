@@ -12,6 +12,7 @@
 #include "common/module_directory.h"
 #include "disk/card_disk.h"
 #include "disk/device.h"
+#include "host/host.h"
 #include "res/ids.h"
 
 namespace disk {
@@ -35,10 +36,13 @@ bool EncryptedVolume(const Sector& boot) {
                     boot.begin() + kBitLockerToGoGuidOffset);
 }
 
-void PromptRemoveAndReinsert() {
+// False after a stop: a box that only says OK does not carry the command on.
+bool PromptRemoveAndReinsert() {
   FlushCard();
   common::CatalogueMessageBox(MSG_CAPTION_REMOVE, MSG_REMOVE_CARD, common::ButtonSet::Notice);
+  if (host::StopRequested()) return false;
   common::CatalogueMessageBox(MSG_CAPTION_REINSERT, MSG_REINSERT_CARD, common::ButtonSet::Notice);
+  return !host::StopRequested();
 }
 
 // The card is back, and the system shows its table as it now stands: the
@@ -85,6 +89,8 @@ int gDrivePromptGuards = 0;
 }  // namespace
 
 bool ConfirmSameCard(const std::string& root) {
+  // After a stop the sequence ends here, before its next step, quietly.
+  if (host::StopRequested()) return false;
   if (SameCard() && (root.empty() || RootOnCard(root))) return true;
   common::ShowErrorMessage(MSG_CARD_CHANGED);
   return false;
@@ -92,10 +98,13 @@ bool ConfirmSameCard(const std::string& root) {
 
 bool AskToRemoveAndReinsert() {
   MarkCard();  // an exact copy put in instead has the same picture
-  PromptRemoveAndReinsert();
-  if (ReinsertTookEffect()) return true;
-  PromptRemoveAndReinsert();
-  if (ReinsertTookEffect()) return true;
+  for (int prompt = 0; prompt < 2; ++prompt) {
+    if (!PromptRemoveAndReinsert()) {
+      PutMarkBack();
+      return false;
+    }
+    if (ReinsertTookEffect()) return true;
+  }
   common::ShowErrorMessage(MSG_CARD_CHANGED);
   return false;
 }

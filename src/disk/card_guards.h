@@ -10,7 +10,8 @@ namespace disk {
 
 // True when the reader still holds the card of CardState (see SameCard) and,
 // when a root is given, that root's volume lies on it. Otherwise shows "SD
-// Card changed or missing!".
+// Card changed or missing!". False, showing nothing, after a stop
+// (host::StopRequested): no later step of the sequence runs.
 bool ConfirmSameCard(const std::string& root = {});
 
 // Asks the user to remove the card (after a flush) and to re-insert it, then

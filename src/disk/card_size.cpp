@@ -146,26 +146,35 @@ bool ProveCardSize() {
     const std::size_t steps = 4 * samples.size();
     std::size_t step = 0;
     int shown = -1;
-    const auto told = [&step, steps, &shown](bool done) {
+    const auto tell = [&step, steps, &shown] {
       common::ShowProgress(MSG_FMT_SIZE_TEST_PROGRESS, static_cast<int>(++step * 100 / steps), shown);
-      return done;
+    };
+    // A stop ends the test at the next sample; what was written is put back.
+    const auto going = [&tell](bool done) {
+      tell();
+      return done && !host::StopRequested();
     };
     for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
-      transferred = told(Read(drive.Get(), samples[i], originals[i]));
+      transferred = going(Read(drive.Get(), samples[i], originals[i]));
     }
     for (; written < samples.size() && transferred; ++written) {
-      transferred = told(Write(drive.Get(), samples[written], Pattern(samples[written], runId)));
+      transferred = going(Write(drive.Get(), samples[written], Pattern(samples[written], runId)));
     }
     for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
-      transferred = told(Read(drive.Get(), samples[i], readBack[i]));
+      transferred = going(Read(drive.Get(), samples[i], readBack[i]));
     }
     transferred = transferred && Read(drive.Get(), 0, firstNow);
     // Back as it was, the latest write undone first: on a card that wraps,
-    // each sector ends with what it held before the test.
-    for (std::size_t i = written; i-- > 0;) restored = told(Write(drive.Get(), samples[i], originals[i])) && restored;
-    if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
+    // each sector ends with what it held before the test (a write that
+    // failed or was followed by a stop is counted in written).
+    for (std::size_t i = written; i-- > 0;) {
+      tell();
+      restored = PutBackSector(drive.Get(), samples[i], originals[i]) && restored;
+    }
+    if (drive.Valid() && written > 0) restored = PutBackSector(drive.Get(), 0, first) && restored;
     if (!wasDisabled) host::EnableMainWindow(true);
   }
+  if (restored && host::StopRequested()) return false;  // the user's own end: nothing to tell
   if (!transferred || !restored) {
     // Patterns the restore did not reach are still on the card.
     common::ShowErrorMessage(restored ? MSG_CANNOT_WRITE_BOOT_SECTOR : MSG_SIZE_TEST_INTERRUPTED);

@@ -143,11 +143,20 @@ bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& b
   return Transferred(result, transferred, buffer.Bytes());
 }
 
-bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer) {
+namespace {
+
+bool WriteEvenAfterStop(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer) {
   std::uint32_t transferred = 0;
   const bool result =
       host::WriteAt(handle, firstSector * kSectorSize, buffer.Data(), buffer.Bytes(), transferred);
   return Transferred(result, transferred, buffer.Bytes());
+}
+
+}  // namespace
+
+bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer) {
+  // After a stop the step in hand ends here, at its next write.
+  return !host::StopRequested() && WriteEvenAfterStop(handle, firstSector, buffer);
 }
 
 bool ReadSectorAt(host::Handle handle, std::uint64_t sectorNumber, Sector& sector) {
@@ -163,6 +172,12 @@ bool WriteSectorAt(host::Handle handle, std::uint64_t sectorNumber, const Sector
   if (!WriteSectors(handle, sectorNumber, buffer)) return false;
   Sector readBack{};
   return ReadSectorAt(handle, sectorNumber, readBack) && readBack == sector;
+}
+
+bool PutBackSector(host::Handle handle, std::uint64_t sectorNumber, const Sector& original) {
+  SectorBuffer buffer(1);
+  std::copy(original.begin(), original.end(), buffer.Data());
+  return WriteEvenAfterStop(handle, sectorNumber, buffer);
 }
 
 bool ReadSector0(host::Handle handle, Sector& sector) { return ReadSectorAt(handle, 0, sector); }

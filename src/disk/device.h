@@ -90,13 +90,18 @@ bool SectorHolds(const Sector& sector, std::size_t offset, const char (&text)[N]
          std::equal(text, text + N - 1, sector.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-// A transfer counts only when every byte moved.
+// A transfer counts only when every byte moved. Once a stop is requested
+// (host::StopRequested) every write is refused.
 bool ReadSectors(host::Handle handle, std::uint64_t firstSector, SectorBuffer& buffer);
 bool WriteSectors(host::Handle handle, std::uint64_t firstSector, const SectorBuffer& buffer);
 // One sector. A write counts only when the sector reads back as written:
 // some cards and readers take a write and keep nothing.
 bool ReadSectorAt(host::Handle handle, std::uint64_t sectorNumber, Sector& sector);
 bool WriteSectorAt(host::Handle handle, std::uint64_t sectorNumber, const Sector& sector);
+// The bytes a sector held before the program wrote it (a size test's
+// sample, a mark), put back as WriteSectors would: the one write that goes
+// on after a stop.
+bool PutBackSector(host::Handle handle, std::uint64_t sectorNumber, const Sector& original);
 bool ReadSector0(host::Handle handle, Sector& sector);
 bool WriteSector0(host::Handle handle, const Sector& sector);
 

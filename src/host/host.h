@@ -136,6 +136,11 @@ bool EnableMainWindow(bool enable);
 // PeekMessageA with PM_REMOVE, TranslateMessage and DispatchMessageA until the
 // queue is empty, so that the window stays alive during a long write.
 void DispatchPendingMessages();
+// True once the program has been asked to stop the command in hand: the step
+// in hand ends, and no later step writes anything to a card. On Linux:
+// Ctrl-C, SIGTERM or SIGHUP. The window on Windows takes no input while a
+// command runs and knows no such request: always false there.
+bool StopRequested();
 
 // SendMessageA(main window, WM_CLOSE, 0, 0).
 void SendClose();

@@ -105,6 +105,7 @@ void PutBootPartitionFirst(disk::PartitionOrder& order) {
 
 // The copy or move itself; false when it failed or was cancelled.
 bool CopyImageFolders(const std::string& root) {
+  if (host::StopRequested()) return false;
   const std::string from = common::ShellPathList(root + kImageFolders);
   const std::string to = common::ShellPathList(gDestinationFolder);
   host::FileOperation operation;

@@ -16,6 +16,7 @@ std::string Beside(const char* name) { return common::gModuleDirectory + name; }
 
 // One SHFileOperationA; true when it succeeded and nothing was cancelled.
 bool Step(unsigned function, const std::string& from, const std::string& to, unsigned flags) {
+  if (host::StopRequested()) return false;  // no file after a stop
   const std::string fromList = common::ShellPathList(from);
   const std::string toList = common::ShellPathList(to);
   host::FileOperation operation;

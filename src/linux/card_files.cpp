@@ -3,9 +3,12 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "host/host.h"
@@ -28,6 +31,9 @@ constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr unsigned char kAsciiEnd = 0x80;
 constexpr char kImageFolderPattern[] = "*.";
+// mcopy -v names each file and folder on its standard error as it starts it.
+constexpr char kCopyingNote[] = "Copying ";
+constexpr double kBytesPerMb = 1048576.0;
 
 std::string Image(const CardVolume& volume) { return volume.device + "@@" + std::to_string(volume.offset); }
 
@@ -64,6 +70,44 @@ bool OnCard(const ShellPlaces& places, const std::string& path, CardVolume& volu
   if (!found) return false;
   volume = *found;
   return true;
+}
+
+bool KeepGoing(const ShellPlaces& places) { return !places.keepGoing || places.keepGoing(); }
+
+// What a copy has done and has to do, in files and bytes.
+struct Amount {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  Amount& operator+=(const Amount& other) {
+    files += other.files;
+    bytes += other.bytes;
+    return *this;
+  }
+};
+
+// The regular files of a PC file or folder tree.
+Amount TreeAmount(const fs::path& top) {
+  Amount amount;
+  std::error_code error;
+  if (fs::is_regular_file(top, error)) return {1, fs::file_size(top, error)};
+  for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    std::error_code sized;
+    if (!it->is_regular_file(sized)) continue;
+    ++amount.files;
+    amount.bytes += it->file_size(sized);
+  }
+  return amount;
+}
+
+void Tell(const ShellPlaces& places, unsigned function, const Amount& done, const Amount& total) {
+  if (!places.progress) return;
+  std::array<char, 160> line{};
+  std::snprintf(line.data(), line.size(), "%s: %llu of %llu files, %.1f of %.1f MB",
+                function == host::kFoMove ? "Moving" : "Copying", static_cast<unsigned long long>(done.files),
+                static_cast<unsigned long long>(total.files), static_cast<double>(done.bytes) / kBytesPerMb,
+                static_cast<double>(total.bytes) / kBytesPerMb);
+  places.progress(line.data());
 }
 
 // Every name of a file or a folder's tree, or the reason one may not go.
@@ -107,13 +151,45 @@ ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, cons
     outcome.result = kShellPathNotFound;
     return outcome;
   }
-  std::vector<std::string> arguments;
+  std::vector<std::string> arguments = {"-v"};
   if (folder) arguments.push_back("-s");
   arguments.insert(arguments.end(), {"-o", local, kRoot + target + (intoFolder && !target.empty() ? "/" : "")});
-  if (!RunMtools("mcopy", volume, arguments).Succeeded()) {
+  // Told by the files mcopy has started: each before the last is done.
+  const Amount total = TreeAmount(local);
+  std::map<std::string, std::uint64_t> sizes;  // by name, as mcopy names them
+  if (!folder) sizes[fs::path(local).filename().string()] = total.bytes;
+  for (auto it = fs::recursive_directory_iterator(local, error);
+       folder && !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    std::error_code sized;
+    if (it->is_regular_file(sized)) sizes[it->path().filename().string()] = it->file_size(sized);
+  }
+  const ToolWatch watch = [&places, &sizes, &total](const ToolResult& soFar) {
+    Amount done;
+    std::uint64_t last = 0;
+    std::istringstream notes(soFar.errors);
+    for (std::string note; std::getline(notes, note);) {
+      const auto size =
+          note.rfind(kCopyingNote, 0) == 0 ? sizes.find(note.substr(sizeof kCopyingNote - 1)) : sizes.end();
+      if (size == sizes.end()) continue;
+      done.bytes += last;
+      last = size->second;
+      ++done.files;
+    }
+    if (done.files > 0) --done.files;  // the one in hand
+    Tell(places, host::kFoCopy, done, total);
+    return KeepGoing(places);
+  };
+  const ToolResult copied = RunMtools("mcopy", volume, arguments, watch);
+  if (copied.ended) {
+    outcome.aborted = true;
+    outcome.result = kShellCancelled;
+    return outcome;
+  }
+  if (!copied.Succeeded()) {
     outcome.result = kShellPathNotFound;
     return outcome;
   }
+  Tell(places, host::kFoCopy, total, total);
   outcome.cardTarget = intoFolder ? (target.empty() ? "" : target + "/") + fs::path(local).filename().string() : target;
   return outcome;
 }
@@ -130,7 +206,7 @@ ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const
   return outcome;
 }
 
-enum class Merged { Whole, Cancelled, Failed };
+enum class Merged { Whole, Cancelled, Failed, Stopped };
 
 // Merges a staged tree into the target, asking before each file it would
 // replace unless told not to ask; skipped tells whether a file was left out.
@@ -147,6 +223,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
     return Merged::Failed;
   };
   for (const auto& item : fs::recursive_directory_iterator(staging)) {
+    if (!KeepGoing(places)) return Merged::Stopped;
     const fs::path destination = target / fs::relative(item.path(), staging);
     const bool exists = fs::exists(destination, error);
     if (item.is_directory()) {
@@ -170,6 +247,31 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
     if (!exists) places.madeOnPc(destination.string());
   }
   return Merged::Whole;
+}
+
+// The files and bytes of an entry of the card ("::/DCIM/100TEST"), as mdir
+// lists them: its last summary line counts the bytes. (mdir takes -/ only
+// for a folder.)
+Amount CardAmount(const CardVolume& volume, const std::string& entry, bool isFolder) {
+  Amount amount;
+  amount.files = isFolder ? 0 : 1;
+  std::istringstream paths(isFolder ? RunMtools("mdir", volume, {"-/", "-b", entry}).output : "");
+  for (std::string path; std::getline(paths, path);) {
+    if (path.rfind(kRoot, 0) == 0 && path.back() != '/') ++amount.files;
+  }
+  std::vector<std::string> arguments = {"-f", entry};
+  if (isFolder) arguments.insert(arguments.begin(), "-/");
+  std::istringstream lines(RunMtools("mdir", volume, arguments).output);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t files = line.find(" file");
+    if (files == std::string::npos || line.find(" bytes") == std::string::npos) continue;
+    std::string digits;
+    for (const char c : line.substr(files)) {
+      if (c >= '0' && c <= '9') digits += c;
+    }
+    if (!digits.empty() && digits.size() < 20) amount.bytes = std::stoull(digits);
+  }
+  return amount;
 }
 
 // "E:\DCIM\*." to a PC folder: each entry without an extension, a folder
@@ -203,12 +305,39 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
     entries.emplace_back(entry, isFolder);
   }
   const fs::path staging = fs::path(places.scratchFolder) / "staging";
+  // What the copy has to do: the files and bytes mtools lists.
+  std::vector<Amount> amounts;
+  Amount total;
   for (const auto& [entry, isFolder] : entries) {
+    amounts.push_back(CardAmount(volume, entry, isFolder));
+    total += amounts.back();
+  }
+  Amount done;
+  const auto stopped = [&outcome, &staging, &error] {
+    outcome.aborted = true;
+    outcome.result = kShellCancelled;
+    fs::remove_all(staging, error);
+    return outcome;
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& [entry, isFolder] = entries[i];
     fs::remove_all(staging, error);
     fs::create_directories(staging, error);
-    if (!RunMtools("mcopy", volume, {"-s", entry, staging.string() + "/"}).Succeeded()) return outcome;
+    if (!KeepGoing(places)) return stopped();
+    Tell(places, function, done, total);
+    // Told by what has reached the staging folder so far.
+    const ToolWatch watch = [&places, &staging, &done, &total, function](const ToolResult&) {
+      Amount now = done;
+      now += TreeAmount(staging);
+      Tell(places, function, now, total);
+      return KeepGoing(places);
+    };
+    const ToolResult copied = RunMtools("mcopy", volume, {"-s", entry, staging.string() + "/"}, watch);
+    if (copied.ended) return stopped();
+    if (!copied.Succeeded()) return outcome;
     bool skipped = false;
     const Merged merged = Merge(places, staging, target, flags, skipped);
+    if (merged == Merged::Stopped) return stopped();
     if (merged == Merged::Cancelled) {
       outcome.aborted = true;
       outcome.result = kShellCancelled;
@@ -218,10 +347,13 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
       fs::remove_all(staging, error);
       return outcome;
     }
-    // A move leaves an entry behind only when one of its files stayed.
-    if (function == host::kFoMove && !skipped &&
-        !RunMtools(isFolder ? "mdeltree" : "mdel", volume, {entry}).Succeeded()) {
-      return outcome;
+    done += amounts[i];
+    Tell(places, function, done, total);
+    // A move leaves an entry behind only when one of its files stayed. Only
+    // what was copied whole goes: a stop now ends the move before it.
+    if (function == host::kFoMove && !skipped) {
+      if (!KeepGoing(places)) return stopped();
+      if (!RunMtools(isFolder ? "mdeltree" : "mdel", volume, {entry}).Succeeded()) return outcome;
     }
   }
   fs::remove_all(staging, error);
@@ -239,11 +371,12 @@ bool SystemEncodingIsUtf8() {
   return utf8;
 }
 
-ToolResult RunMtools(const std::string& program, const CardVolume& volume, std::vector<std::string> arguments) {
+ToolResult RunMtools(const std::string& program, const CardVolume& volume, std::vector<std::string> arguments,
+                     const ToolWatch& watch) {
   arguments.insert(arguments.begin(), {program, "-i", Image(volume)});
   std::vector<std::string> environment = {kSkipCheck};
   if (SystemEncodingIsUtf8()) environment.emplace_back(kUtf8Locale);
-  return RunTool(arguments, environment);
+  return RunTool(arguments, environment, watch);
 }
 
 bool CardEntryExists(const CardVolume& volume, const std::string& path) {

@@ -22,8 +22,9 @@ struct CardVolume {
 };
 
 // Runs an mtools program on the volume ("-i device@@offset" is added after
-// the program's name), in the system's encoding.
-ToolResult RunMtools(const std::string& program, const CardVolume& volume, std::vector<std::string> arguments);
+// the program's name), in the system's encoding, watched as RunTool says.
+ToolResult RunMtools(const std::string& program, const CardVolume& volume, std::vector<std::string> arguments,
+                     const ToolWatch& watch = {});
 
 // Paths inside the volume are written with '/' and no leading "::/".
 bool CardEntryExists(const CardVolume& volume, const std::string& path);
@@ -63,6 +64,11 @@ struct ShellPlaces {
   std::function<void(const std::string& path)> madeOnPc;
   // A folder of the program's own for staging.
   std::string scratchFolder;
+  // Asked between files and while a copy runs: false stops the operation
+  // (ended as at the shell's Cancel), the file in hand left out. None: on.
+  std::function<bool()> keepGoing;
+  // A long copy told as it goes: files and bytes done of the total.
+  std::function<void(const std::string& line)> progress;
 };
 
 struct ShellOutcome {

@@ -77,10 +77,14 @@ bool FormatTakes(bool fat32, std::uint64_t bytes, std::uint64_t fat32LimitBytes)
 
 int FatBits(bool fat32, std::uint64_t bytes) { return fat32 ? 32 : bytes < kFat12BelowBytes ? 12 : 16; }
 
-bool MakeFatFileSystem(const std::string& device, std::uint64_t offset, std::uint64_t length, int fatBits) {
+bool MakeFatFileSystem(const std::string& device, std::uint64_t offset, std::uint64_t length, int fatBits,
+                       const std::function<bool()>& keepGoing) {
   const std::string firstSector = std::to_string(offset / kSector);
+  ToolWatch watch;
+  if (keepGoing) watch = [&keepGoing](const ToolResult&) { return keepGoing(); };
   return RunTool({"mkfs.fat", "-F", std::to_string(fatBits), "-h", firstSector, "--offset", firstSector, device,
-                  std::to_string(length / kKiB)})
+                  std::to_string(length / kKiB)},
+                 {}, watch)
       .Succeeded();
 }
 

@@ -29,8 +29,10 @@ int FatBits(bool fat32, std::uint64_t bytes);
 
 // mkfs.fat on the byte range [offset, offset + length) of the device or
 // image: the range's start is the volume's hidden sectors, as on a card
-// partition. False when mkfs.fat is missing or fails.
-bool MakeFatFileSystem(const std::string& device, std::uint64_t offset, std::uint64_t length, int fatBits);
+// partition. False when mkfs.fat is missing or fails, or was ended because
+// keepGoing said no.
+bool MakeFatFileSystem(const std::string& device, std::uint64_t offset, std::uint64_t length, int fatBits,
+                       const std::function<bool()>& keepGoing = {});
 
 // A full format's first step: zeros over the whole range, told in percent;
 // stopped (false) when keepGoing says so or a write fails.

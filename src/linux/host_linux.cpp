@@ -182,6 +182,7 @@ Handle OpenCardFile(const std::string& path, std::uint32_t disposition) {
   open.kind = HandleKind::CardFile;
   open.card = card->number;
   if (!content || disposition == kCreateAlways) {
+    if (S().Interrupted()) return kInvalidHandle;
     Card& written = *S().CardByNumber(card->number);
     if (!S().Claim(written)) return kInvalidHandle;
     const bool put = linuxhost::PutCardFile(files, inside, "", S().Scratch()) && SyncCard(written);
@@ -310,7 +311,8 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   const std::uint64_t offset = volume->range.offset;
   const std::uint64_t length = volume->range.length;
   Card& claimed = *S().CardByNumber(card->number);
-  if (!linuxhost::FormatTakes(request.fat32, length, linuxhost::kFormatComFat32LimitBytes) ||
+  // A format asked for after a stop is refused before anything is touched.
+  if (S().Interrupted() || !linuxhost::FormatTakes(request.fat32, length, linuxhost::kFormatComFat32LimitBytes) ||
       !S().Claim(claimed)) {
     return kFormatRefused;
   }
@@ -334,9 +336,10 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   // mkfs.fat claims the device with O_EXCL itself: the program lets it go.
   S().Unclaim(claimed);
   if (!zeroed) return kFormatRefused;
-  const bool made =
-      linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length)) &&
-      SyncCard(*card);
+  // A stop ends mkfs.fat too: the step in hand ends, and says so.
+  const bool made = linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length),
+                                                 [] { return !S().Interrupted(); }) &&
+                    SyncCard(*card);
   if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
@@ -445,6 +448,7 @@ bool EnableMainWindow(bool enable) { return !std::exchange(S().window.enabled, e
 void DispatchPendingMessages() {
   if (S().frontend != nullptr) S().frontend->Progress(S().window.Text(IDC_STATUS));
 }
+bool StopRequested() { return S().Interrupted(); }
 void SendClose() { app::OnClose(); }
 void PostQuit(int) { S().window.quitPosted = true; }
 
@@ -932,6 +936,12 @@ int ShellFileOperation(FileOperation& operation) {
   };
   places.madeOnPc = [&state](const std::string& path) { state.GiveToUser(path); };
   places.scratchFolder = state.Scratch();
+  // A stop ends the copy at the next file, or the file in hand within a
+  // moment; a move deletes only what arrived whole.
+  places.keepGoing = [&state] { return !state.Interrupted(); };
+  places.progress = [&state](const std::string& line) {
+    if (state.frontend != nullptr) state.frontend->Progress(line);
+  };
   linuxhost::ShellOutcome outcome = linuxhost::ShellOperation(places, operation.function, from, to, operation.flags);
   // The tools write through the system's cache: only a sync tells that
   // the card took it.

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -23,6 +25,10 @@ namespace {
 // the one that runs as root. mkfs.fat lies in sbin, which a user's PATH may
 // lack.
 constexpr const char* kSystemFolders[] = {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"};
+// How often a running tool's watch is asked: a stop ends it about this soon.
+constexpr int kToolWatchEveryMs = 200;
+// A tool told to end that is still there after this is killed.
+constexpr std::chrono::seconds kToolGrace(2);
 
 bool Executable(const std::string& path) {
   struct stat info {};
@@ -84,7 +90,8 @@ std::string FindTool(const std::string& name) {
   return {};
 }
 
-ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   const ToolWatch& watch) {
   ToolResult result;
   if (arguments.empty()) return result;
   const std::string program = FindTool(arguments[0]);
@@ -128,12 +135,19 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   std::array<pollfd, 2> pipes = {pollfd{outputRead.Get(), POLLIN, 0}, pollfd{errorRead.Get(), POLLIN, 0}};
   std::array<std::string*, 2> texts = {&result.output, &result.errors};
   std::array<char, 4096> chunk{};
+  // Its group: what it started goes with it.
+  const auto end = [child](int signal) { ::kill(-child, signal); };
+  std::chrono::steady_clock::time_point endedAt{};
   for (int open = 2; open > 0;) {
-    if (::poll(pipes.data(), pipes.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+    const int ready = ::poll(pipes.data(), pipes.size(), watch ? kToolWatchEveryMs : -1);
+    if (ready < 0 && errno != EINTR) break;
+    if (!result.ended && watch && !watch(result)) {
+      result.ended = true;
+      endedAt = std::chrono::steady_clock::now();
+      end(SIGTERM);
     }
-    for (std::size_t i = 0; i < pipes.size(); ++i) {
+    if (result.ended && std::chrono::steady_clock::now() - endedAt > kToolGrace) end(SIGKILL);
+    for (std::size_t i = 0; ready > 0 && i < pipes.size(); ++i) {
       if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
       const ssize_t got = ::read(pipes[i].fd, chunk.data(), chunk.size());
       if (got > 0) {
@@ -147,6 +161,9 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  // A process the tool left behind in its group (a pipe's other end closed
+  // by it, but still running) goes too once the tool was ended.
+  if (result.ended) end(SIGKILL);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }

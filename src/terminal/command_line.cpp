@@ -322,10 +322,13 @@ std::string ProgramHelp() {
       "card itself. A question that no option answers is asked when the input is a\n"
       "terminal; otherwise the command ends as at Cancel (No where there is none),\n"
       "naming the option that answers it.\n\n"
+      "Ctrl-C (or SIGTERM, SIGHUP) stops a command: the step in hand ends, the size\n"
+      "test puts its test sectors back, the tools it runs are ended, and nothing more\n"
+      "is written to the card.\n\n"
       "Exit status: 0 when the command reached its end (see each command's --help);\n"
-      "1 when it ended early or was refused (Cancel or No, an error box, Ctrl-C, no\n"
-      "root for a block device); 2 for bad usage (an unknown command or option, a\n"
-      "missing value, a path that is no card).\n";
+      "1 when it ended early or was refused (Cancel or No, an error box, no root for\n"
+      "a block device); 2 for bad usage (an unknown command or option, a missing\n"
+      "value, a path that is no card); 130 when Ctrl-C, SIGTERM or SIGHUP stopped it.\n";
   return text;
 }
 
@@ -345,7 +348,7 @@ std::string CommandHelp(const CommandSpec& command) {
   text += Wrap(about, 0, 0) + "\n";
   // list only lists: its own text tells when it ends with 1.
   const std::string early = command.end == EndSign::Listed ? "" : " 1 when it ended early or was refused;";
-  text += Wrap("Exit status: " + std::string(command.done) + early + " 2 for bad usage.", 0, 0);
+  text += Wrap("Exit status: " + std::string(command.done) + early + " 2 for bad usage; 130 when stopped (Ctrl-C).", 0, 0);
   return text;
 }
 

@@ -12,20 +12,27 @@ namespace linuxhost {
 namespace {
 
 volatile std::sig_atomic_t gInterrupted = 0;
+volatile std::sig_atomic_t gSignal = 0;  // the last stop signal since Reset
 volatile std::sig_atomic_t gPrompting = 0;
 
-constexpr char kStopping[] = "\nCtrl-C: the command ends once the step in hand is done.\n";
+// Every signal that asks a program to end is a Ctrl-C: the step in hand
+// ends (the size test puts its samples back), and nothing more is written.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr char kStopping[] = "\nStopping: the step in hand ends, and nothing more is written to the card.\n";
 // A terminal that tells no width (a bare pseudo-terminal) is taken as this.
 constexpr int kDefaultWidth = 80;
 // Elsewhere, a line of the same work at most this often.
 constexpr std::chrono::seconds kProgressEvery(2);
 constexpr char kClearLine[] = "\r\033[K";
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int number) {
+  const int saved = errno;
   // Said once, and not at a prompt, which answers for itself.
   if (gInterrupted == 0 && gPrompting == 0 && ::write(STDERR_FILENO, kStopping, sizeof kStopping - 1) < 0) {
   }
   gInterrupted = 1;
+  gSignal = number;
+  errno = saved;
 }
 
 void Write(std::FILE* stream, const std::string& text) {
@@ -52,7 +59,7 @@ void Console::TakeSignals() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a prompt's read returns at once
-  ::sigaction(SIGINT, &action, nullptr);
+  for (const int number : kStopSignals) ::sigaction(number, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -134,6 +141,10 @@ void Console::EndProgress() {
 
 bool Console::Interrupted() const { return gInterrupted != 0; }
 void Console::Interrupt() { gInterrupted = 1; }
-void Console::Reset() { gInterrupted = 0; }
+int Console::StopSignal() const { return gSignal; }
+void Console::Reset() {
+  gInterrupted = 0;
+  gSignal = 0;
+}
 
 }  // namespace linuxhost

@@ -12,8 +12,8 @@ class Console {
  public:
   static Console& Get();
 
-  // Ctrl-C sets a flag instead of ending the program (and breaks off a
-  // prompt); a closed pipe no longer ends it mid-write.
+  // Ctrl-C, SIGTERM and SIGHUP set a flag instead of ending the program
+  // (and break off a prompt); a closed pipe no longer ends it mid-write.
   void TakeSignals();
 
   bool InputIsTerminal() const;
@@ -33,9 +33,12 @@ class Console {
   // a line now and then elsewhere.
   void Progress(const std::string& line);
 
-  // True once Ctrl-C was pressed (or the program stopped the command as if
-  // it had been), until Reset.
+  // True once a stop signal came (or the program stopped the command as if
+  // one had), until Reset.
   bool Interrupted() const;
+  // The signal that stopped the command (SIGINT, SIGTERM, SIGHUP); 0 when
+  // none came since Reset.
+  int StopSignal() const;
   void Interrupt();
   void Reset();
 

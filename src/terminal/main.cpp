@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <csignal>
 #include <climits>
 #include <filesystem>
 #include <utility>
@@ -29,7 +30,8 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitEndedEarly = 1;
 constexpr int kExitUsage = 2;
-// As shells and other tools end after SIGINT.
+// Stopped by Ctrl-C, SIGTERM or SIGHUP: as shells and other tools end after
+// SIGINT.
 constexpr int kExitStopped = 130;
 // The buttons that the window hides while the add-on's boot file is
 // missing beside the program.
@@ -285,6 +287,11 @@ class Program {
     const bool inspectionPosted = std::find(posted.begin(), posted.end(), IDC_INSPECT) != posted.end();
     const char after = Reinspect(disk, letter);
     if (after != 0) console.Print(DriveText(after));
+    if (console.StopSignal() != 0) {
+      console.Print("vorninst: " + std::string(command.name) + " was stopped; nothing was written after the stop.\n",
+                    true);
+      return kExitStopped;
+    }
     if (Reached(command, inspectionPosted)) {
       console.Print("vorninst: " + std::string(command.name) + " reached its end.\n");
       return kExitDone;
@@ -327,6 +334,9 @@ class Program {
         if (!root.empty()) TellWhatIsAtStake(buttons[chosen - 1], root[0]);
         Command(static_cast<unsigned>(buttons[chosen - 1]));
         if (!disk.empty()) Reinspect(disk, root[0]);
+        // Ctrl-C brings the menu back; SIGTERM and SIGHUP (the terminal
+        // closed) end the window once the command has stopped.
+        if (console.StopSignal() != 0 && console.StopSignal() != SIGINT) return kExitStopped;
       } else {
         console.Print("No such choice now: " + line + "\n", true);
       }

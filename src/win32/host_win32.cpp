@@ -505,6 +505,8 @@ void WaitTakingMessages(HANDLE process) {
 
 }  // namespace
 
+bool StopRequested() { return false; }
+
 void DispatchPendingMessages() {
   WPARAM quitCode = 0;
   if (TakeWaitingMessages(quitCode)) PostQuitMessage(static_cast<int>(quitCode));

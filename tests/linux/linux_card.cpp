@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -154,8 +155,15 @@ std::size_t LoopCard::Fingerprint() const {
     for (off_t at = data; at < hole;) {
       const ssize_t got = ::pread(in, buffer.data(), std::min<std::size_t>(buffer.size(), static_cast<std::size_t>(hole - at)), at);
       if (got <= 0) break;
-      all += std::to_string(at) + ":";
-      all.append(buffer.data(), static_cast<std::size_t>(got));
+      // Sector by sector, zeros left out: zeros written over a hole are
+      // the same bytes.
+      for (ssize_t sector = 0; sector < got; sector += 512) {
+        const char* bytes = buffer.data() + sector;
+        const std::size_t size = std::min<std::size_t>(512, static_cast<std::size_t>(got - sector));
+        if (std::all_of(bytes, bytes + size, [](char c) { return c == 0; })) continue;
+        all += std::to_string(at + sector) + ":";
+        all.append(bytes, size);
+      }
       at += got;
     }
     data = ::lseek(in, hole, SEEK_DATA);

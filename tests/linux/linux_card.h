@@ -44,7 +44,7 @@ class LoopCard {
   std::string File(std::uint64_t firstSector, const std::string& path) const;
   bool Exists(std::uint64_t firstSector, const std::string& path) const;
   std::string Bytes(std::uint64_t offset, std::size_t size) const;
-  // A hash of every byte that holds data.
+  // A hash of every sector that holds anything but zeros, with its place.
   std::size_t Fingerprint() const;
   // With VORN_KEEP_CARDS set: the image kept there as "<test>.linux.img".
   void Keep() const;
@@ -68,9 +68,10 @@ class Script : public linuxhost::Frontend {
   std::string BrowseForFolder(const std::string&, const std::string&) override;
   void About() override {}
   void OpenFolder(const std::string& folder) override { opened.push_back(folder); }
-  void Progress(const std::string&) override {}
+  void Progress(const std::string& line) override { if (progress) progress(line); }
   bool Interrupted() override { return interrupted; }
   bool interrupted = false;  // Ctrl-C
+  std::function<void(const std::string& line)> progress;  // sees every progress line
 
  private:
   struct Expected {

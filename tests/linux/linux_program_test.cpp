@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "linux/linux_host.h"
 #include "linux_card.h"
@@ -292,34 +293,86 @@ TEST(LinuxProgram, ACardPulledAtTheReinsertPromptEndsTheCommand) {
   EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
 }
 
-// Ctrl-C at the quick format question: the step in hand ends (a format
-// by mkfs.fat, then the boot mark, one sector), no step after it runs (the
-// copies; the program's own FAT32 format, whose writes are many sectors),
-// and the command ends with no end message.
-TEST(LinuxProgram, CtrlCEndsTheCommandAfterTheStepInHand) {
-  for (const bool two : {false, true}) {
-    SCOPED_TRACE(two ? "two" : "one");
+// A stop (Ctrl-C) anywhere in New Install: the step in hand ends (the size
+// test puts its samples back), and no later step writes anything: before
+// the table is written the card stays byte for byte as it was; after it,
+// the table alone is new. No box after the stop carries the command on.
+TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
+  enum class Left { Untouched, NewTableOnly, FormattedOnly, BootPartitionOnly };
+  struct Row {
+    const char* name;
+    bool two;
+    const char* stopAt;  // the box whose answer comes with the stop, or the first
+                         // progress line of that text after the boxes before it
+    Left left;
+  };
+  constexpr char kSizeTest[] = "Testing SD Card : 50 %";
+  constexpr char kFormatted[] = "Formatting SD Card : 100 %";
+  for (const Row& row : {Row{"at the erase question", false, "Need to re-create", Left::Untouched},
+                         Row{"during the size test", false, kSizeTest, Left::Untouched},
+                         Row{"at Remove", false, "Remove SD Card!", Left::NewTableOnly},
+                         Row{"at Re-insert", false, "Re-insert SD Card!", Left::NewTableOnly},
+                         Row{"at the quick format question", false, kQuick, Left::NewTableOnly},
+                         Row{"as mkfs.fat ends", false, kFormatted, Left::FormattedOnly},
+                         Row{"two: at the large partition's format", true, kQuick, Left::BootPartitionOnly}}) {
+    SCOPED_TRACE(row.name);
     Script script;
     linux_cards::StartProgram(script);
-    const std::uint64_t sectors = two ? k64GbSectors : 131072;
+    const std::uint64_t sectors = row.two ? k64GbSectors : 131072;
     LoopCard card(sectors * 512);
-    if (!two) MakeOnePartitionCard(card, sectors, {});
+    // A used card of two partitions (both layouts re-create the table).
+    card.Partition({{0x06, 63, 65473}, {0x06, 65536, 65536}});
+    card.Format(63, 65473, 16);
+    card.Put(63, "DCIM/100CANON/IMG_0001.JPG", std::string(100000, 'p'));
+    const std::size_t before = card.Fingerprint();
+    const std::size_t afterTable = std::hash<std::string>()(card.Bytes(512, 4 * linux_cards::kMb));
     linux_cards::InsertCard(card.Device());
-    script.Dialog("INSTSET", Choose({}));
-    if (two) {
-      script.Box("Confirm", "Need to re-create two partitions.\nContinue to install VORN ? ", host::kIdYes);
-      RemoveAndReinsert(script);
-    } else {
-      script.Box("Confirm", "Need to format this card.\nContinue to install VORN ? ", host::kIdYes);
+    // The steps in their order (boxes, and progress lines with no caption);
+    // the user's part in each up to the stop.
+    const std::string erase = std::string("Need to re-create ") + (row.two ? "two partitions" : "one partition") +
+                              ".\nContinue to install VORN ? ";
+    std::vector<std::tuple<const char*, std::string, int>> steps = {
+        {"Confirm", erase, host::kIdYes},
+        {"", kSizeTest, 0},
+        {"Remove", "Remove SD Card! Then press OK button", host::kIdOk},
+        {"Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk},
+        {"Confirm", kQuick, host::kIdYes},
+        {"", kFormatted, 0}};
+    script.Dialog("INSTSET", Choose({row.two ? IDC_TWO_PARTITIONS : IDC_ONE_PARTITION}));
+    int boxes = 0, answered = 0;
+    for (const auto& [caption, text, answer] : steps) {
+      const bool here = text.rfind(row.stopAt, 0) == 0;
+      if (*caption != '\0') {
+        ++boxes;
+        script.Box(caption, text, answer, [&script, &answered, here] {
+          ++answered;
+          script.interrupted = script.interrupted || here;
+        });
+      }
+      if (here) break;
     }
-    script.Box("Confirm", kQuick, host::kIdYes, [&script] { script.interrupted = true; });
-    if (two) script.Box("Error", "Cannot format SD Card!", host::kIdOk);
+    script.progress = [&](const std::string& line) {
+      if (line == row.stopAt && answered == boxes) script.interrupted = true;
+    };
     linuxhost::Command(IDC_NEW_INSTALL);
-    const std::uint64_t boot = two ? 1 : 63;
-    EXPECT_EQ(card.Bytes(boot * 512 + 64, 8), "BOOTDISK");
-    EXPECT_EQ(card.Exists(boot, "DISKBOOT.BIN"), two);  // copied before the question
-    if (two) {
-      EXPECT_NE(card.Bytes(4097 * 512 + 82, 8), "FAT32   ");
+    EXPECT_TRUE(script.interrupted);
+    switch (row.left) {
+      case Left::Untouched: EXPECT_EQ(card.Fingerprint(), before); break;
+      case Left::NewTableOnly:
+        EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, sectors - 249, "6")});
+        EXPECT_EQ(std::hash<std::string>()(card.Bytes(512, 4 * linux_cards::kMb)), afterTable);
+        break;
+      case Left::FormattedOnly:
+        EXPECT_EQ(card.Entries(), std::vector<std::string>{Entry(249, sectors - 249, "6")});
+        card.ExpectClean(249, sectors - 249);
+        EXPECT_NE(card.Bytes(249 * 512 + 64, 8), "BOOTDISK");
+        EXPECT_FALSE(card.Exists(249, "DISKBOOT.BIN"));
+        break;
+      case Left::BootPartitionOnly:
+        EXPECT_EQ(card.Bytes(512 + 64, 8), "BOOTDISK");
+        EXPECT_TRUE(card.Exists(1, "DISKBOOT.BIN"));
+        EXPECT_NE(card.Bytes(4097 * 512 + 82, 8), "FAT32   ");
+        break;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "linux/process.h"
 #include "linux_card.h"
@@ -34,18 +35,23 @@ std::string Read(const std::string& path) {
 // typed, Ctrl-C among them.
 class Pty {
  public:
-  explicit Pty(const std::vector<std::string>& arguments) {
+  // The first argument is the program run (the program itself, or a tool
+  // that runs it); settings add to the environment.
+  explicit Pty(const std::vector<std::string>& arguments, std::vector<std::string> settings = {}) {
     const winsize size{40, 100, 0, 0};
     pid_ = ::forkpty(&fd_, nullptr, nullptr, &size);
     if (pid_ == 0) {
-      for (const std::string& setting : Environment()) ::putenv(const_cast<char*>(setting.c_str()));
+      const std::vector<std::string> base = Environment();
+      settings.insert(settings.begin(), base.begin(), base.end());
+      for (const std::string& setting : settings) ::putenv(const_cast<char*>(setting.c_str()));
       std::vector<char*> argv;
       for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
       argv.push_back(nullptr);
-      ::execv(kProgram, argv.data());
+      ::execv(arguments[0].c_str(), argv.data());
       ::_exit(127);
     }
   }
+  pid_t Pid() const { return pid_; }
   ~Pty() {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
@@ -302,6 +308,76 @@ TEST(Terminal, TheWindowAnswersEveryKey) {
     EXPECT_EQ(terminal.Wait(), session.status);
   }
   EXPECT_EQ(card.Fingerprint(), fingerprint);
+}
+
+// Ctrl-C, SIGTERM and SIGHUP while New Install tests the card's size, and
+// SIGTERM while images are moved: the command ends with 130 soon after, the
+// size test's samples are put back and nothing else is written (the card
+// byte for byte as it was), a move takes off the card only what it copied
+// whole, and no tool or scratch folder of the program's is left. The card
+// is slowed down by strace so that the signal lands inside the work.
+TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
+  const std::string strace = linuxhost::FindTool("strace");
+  if (strace.empty()) GTEST_SKIP() << "no strace to slow the card down";
+  struct Row {
+    const char* name;
+    int signal;
+    std::vector<std::string> command;
+    const char* working;                 // shown while the work goes on
+    std::vector<std::string> slowDown;   // strace's options
+  };
+  const std::string pictures = linux_cards::TestHome() + "/Stopped";
+  const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
+  const std::vector<std::string> slowWrites = {"-e", "trace=pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
+  const Row rows[] = {
+      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites},
+      {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites},
+      {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites},
+      {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
+       {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoopCard card(kCardSectors * 512);
+    card.Partition({{0x06, 63, 65473}, {0x06, 65536, 65536}});
+    card.Format(63, 65473, 16);
+    card.Put(63, "DCIM/100CANON/IMG_0001.JPG", std::string(100000, 'p'));
+    card.Put(63, "DCIM/101CANON/MVI_0002.MOV", std::string(20 * linux_cards::kMb, 'm'));
+    const std::size_t before = card.Fingerprint();
+    fs::remove_all(pictures);
+    fs::create_directories(pictures);
+    const std::string scratch = linux_cards::TestHome() + "/scratch";
+    fs::create_directories(scratch);
+    std::vector<std::string> arguments = {strace, "-qq", "-o", "/dev/null"};
+    arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
+    arguments.insert(arguments.end(), {kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
+    arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+    // The sanitizer's leak check cannot run under strace.
+    Pty terminal(arguments, {"TMPDIR=" + scratch, "ASAN_OPTIONS=detect_leaks=0"});
+    terminal.Expect(row.working);
+    // A move is stopped while the film is copied: the photo has gone whole.
+    const auto copying = [&scratch] { return !linuxhost::RunTool({"find", scratch, "-name", "MVI_0002.MOV"}).output.empty(); };
+    for (int wait = 0; row.command.front() != "new-install" && !copying() && wait < 300; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // The program, which strace runs.
+    ::kill(std::stoi(linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())})), row.signal);
+    const auto signalled = std::chrono::steady_clock::now();
+    terminal.Expect("was stopped; nothing was written after the stop.");
+    EXPECT_EQ(terminal.Wait(), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+    EXPECT_TRUE(fs::is_empty(scratch));
+    EXPECT_FALSE(linux_cards::Succeeds({"pgrep", "-f", "mcopy -i " + card.Device()}));
+    if (row.command.front() == "new-install") {
+      EXPECT_EQ(card.Fingerprint(), before);
+    } else {
+      // The photo moved whole; the film stays, with nothing of it on the PC.
+      EXPECT_EQ(Read(pictures + "/100CANON/IMG_0001.JPG"), std::string(100000, 'p'));
+      EXPECT_FALSE(card.Exists(63, "DCIM/100CANON"));
+      EXPECT_EQ(card.File(63, "DCIM/101CANON/MVI_0002.MOV").size(), 20 * linux_cards::kMb);
+      EXPECT_FALSE(fs::exists(pictures + "/101CANON"));
+    }
+  }
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ void SendClose() { M().SendClose(); }
 void BringMainWindowToFront() { M().BringMainWindowToFront(); }
 bool EnableMainWindow(bool enable) { return M().EnableMainWindow(enable); }
 void DispatchPendingMessages() { M().DispatchPendingMessages(); }
+// Windows, which the machine models, has no stop request.
+bool StopRequested() { return false; }
 std::uint64_t GetSystemTimeAsFileTime() { return M().GetSystemTimeAsFileTime(); }
 void PostQuit(int exitCode) { M().PostQuit(exitCode); }
 std::intptr_t RunDialog(const char* templateName) { return M().RunDialog(templateName); }
