@@ -177,6 +177,45 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   EXPECT_EQ(card.Fingerprint(), before);
 }
 
+// Bytes at these offsets of an image, little-endian numbers as (offset, value, width).
+void Patch(const std::string& image, const std::vector<std::array<std::uint64_t, 3>>& numbers) {
+  std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+  for (const auto& [offset, value, width] : numbers) {
+    file.seekp(static_cast<std::streamoff>(offset));
+    for (std::uint64_t i = 0; i < width; ++i) file.put(static_cast<char>(value >> (8 * i)));
+  }
+}
+
+// Tables that lie: the program lists and inspects the card, each volume once.
+TEST(Terminal, HostileTablesNeverCrashTheProgram) {
+  constexpr std::uint64_t kHeader = 512;
+  constexpr std::uint64_t kEbr = 2048 * 512;
+  struct Row {
+    const char* name;
+    bool gpt;  // on a GUID table of sfdisk's
+    std::vector<std::array<std::uint64_t, 3>> bytes;
+  };
+  const Row rows[] = {
+      {"GUID entries of 4 GB each", true, {{kHeader + 80, 1024, 4}, {kHeader + 84, 0xFFFFFFFF, 4}}},
+      {"GUID entries of 4 GB less 128 bytes", true, {{kHeader + 80, 1024, 4}, {kHeader + 84, 0xFFFFFF80, 4}}},
+      {"an extended record that links to itself", false,
+       {{446 + 4, 0x05, 1}, {446 + 8, 2048, 4}, {446 + 12, 100000, 4}, {510, 0xAA55, 2}, {kEbr + 446 + 4, 0x06, 1},
+        {kEbr + 446 + 8, 63, 4}, {kEbr + 446 + 12, 20000, 4}, {kEbr + 462 + 4, 0x05, 1},
+        {kEbr + 462 + 12, 100000, 4}, {kEbr + 510, 0xAA55, 2}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoopCard card(kCardSectors * 512);
+    if (row.gpt) linux_cards::Run({"sh", "-c", "echo 'label: gpt' | sfdisk -q '" + card.Image() + "'"});
+    Patch(card.Image(), row.bytes);
+    ExpectRun({{"inspect"}, 0, "Total capacity : 64 MB", ""}, {"--card", card.Device()});
+    const linuxhost::ToolResult listed = linuxhost::RunTool({kProgram, "--card", card.Device(), "list"}, Environment());
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_NE(listed.output.find("D:  " + card.Device()), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("E:  "), std::string::npos) << listed.output;
+  }
+}
+
 // The window in a terminal: a Cancel at the dialog and a Ctrl-C at a
 // question leave the card as it was; then one New Install.
 TEST(Terminal, TheWindowInATerminalMakesACard) {
