@@ -28,6 +28,8 @@ constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr unsigned char kAsciiEnd = 0x80;
 constexpr char kImageFolderPattern[] = "*.";
+// What mtools reads as a separator, a pattern or a drive, beyond FAT's own.
+constexpr char kToolSpecial[] = "\"*/:<>?\\|[]";
 
 std::string Image(const CardVolume& volume) { return volume.device + "@@" + std::to_string(volume.offset); }
 
@@ -172,8 +174,72 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
   return Merged::Whole;
 }
 
+// What a name read from a card shows as: its control characters as '?',
+// so that it cannot act on the terminal.
+std::string Shown(const std::string& name) {
+  std::string shown = name;
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete) c = '?';
+  }
+  return shown;
+}
+
+// A name read from a card is data: one that mtools or the PC would take for
+// a path, a pattern or an option is never passed on.
+bool HostileName(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || name.front() == '-' || !RefusePcName(name).empty()) return true;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete || std::strchr(kToolSpecial, c) != nullptr) return true;
+  }
+  return false;
+}
+
+struct CardEntry {
+  std::string name;
+  bool folder = false;
+};
+
+// The entries of a card folder ("::/DCIM"), as mdir lists them one a line.
+// A line that is not of the folder continues the name before it (a name
+// with a line break in it), which makes that name hostile.
+std::optional<std::vector<CardEntry>> ListCardFolder(const CardVolume& volume, const std::string& folder) {
+  const ToolResult listing = RunMtools("mdir", volume, {"-b", folder + "/"});
+  if (!listing.Succeeded()) return std::nullopt;
+  std::vector<CardEntry> entries;
+  std::istringstream lines(listing.output);
+  const std::string prefix = folder + "/";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) != 0) {
+      if (!entries.empty()) entries.back().name += "\n" + line;
+      continue;  // else mtools' own remarks
+    }
+    CardEntry entry;
+    entry.folder = line.back() == '/';
+    entry.name = line.substr(prefix.size(), line.size() - prefix.size() - (entry.folder ? 1 : 0));
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// The first hostile name inside a card folder, as a path from it; empty
+// when every name in its tree may be passed on.
+std::string HostileInside(const CardVolume& volume, const std::string& folder, const std::string& shown) {
+  const std::optional<std::vector<CardEntry>> entries = ListCardFolder(volume, folder);
+  if (!entries) return shown;
+  for (const CardEntry& entry : *entries) {
+    if (HostileName(entry.name)) return shown + "/" + entry.name;
+    if (!entry.folder) continue;
+    const std::string inside = HostileInside(volume, folder + "/" + entry.name, shown + "/" + entry.name);
+    if (!inside.empty()) return inside;
+  }
+  return {};
+}
+
 // "E:\DCIM\*." to a PC folder: each entry without an extension, a folder
-// with its contents, copied (or moved) into the folder.
+// with its contents, copied (or moved) into the folder. An entry with a
+// hostile name in it is skipped and said, and nothing of it is deleted.
 ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, unsigned function,
                           const std::string& from, const std::string& to, unsigned flags) {
   ShellOutcome outcome;
@@ -185,22 +251,18 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
     return outcome;
   }
   const std::string folder = kRoot + InsideCard(from.substr(0, star));
-  const ToolResult listing = RunMtools("mdir", volume, {"-b", folder});
-  if (!listing.Succeeded()) return outcome;
+  const std::optional<std::vector<CardEntry>> listed = ListCardFolder(volume, folder);
+  if (!listed) return outcome;
   std::vector<std::pair<std::string, bool>> entries;
-  std::istringstream lines(listing.output);
-  for (std::string entry; std::getline(lines, entry);) {
-    if (entry.rfind(kRoot, 0) != 0) continue;  // mtools' own remarks
-    const bool isFolder = entry.back() == '/';
-    if (isFolder) entry.pop_back();
-    const std::string name = entry.substr(entry.rfind('/') + 1);
-    if (name.find('.') != std::string::npos) continue;  // "*." takes names without an extension
-    const std::string reason = RefusePcName(name);
-    if (!reason.empty()) {
-      outcome.result = Refused(places, flags, reason);
-      return outcome;
+  for (const CardEntry& entry : *listed) {
+    std::string hostile = HostileName(entry.name) ? entry.name : "";
+    if (hostile.empty() && entry.name.find('.') != std::string::npos) continue;  // "*." takes names without an extension
+    if (hostile.empty() && entry.folder) hostile = HostileInside(volume, folder + "/" + entry.name, entry.name);
+    if (!hostile.empty()) {
+      Refused(places, flags, "The name \"" + Shown(hostile) + "\" on the SD Card cannot be passed on as it is: it was skipped, and nothing of it was copied or deleted.");
+      continue;
     }
-    entries.emplace_back(entry, isFolder);
+    entries.emplace_back(folder + "/" + entry.name, entry.folder);
   }
   const fs::path staging = fs::path(places.scratchFolder) / "staging";
   for (const auto& [entry, isFolder] : entries) {
