@@ -1,6 +1,8 @@
 #include "linux/card_files.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
+#include <unistd.h>
 #include <locale.h>
 
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <sstream>
 
 #include "host/host.h"
+#include "linux/pc_files.h"
 #include "linux/process.h"
 
 namespace linuxhost {
@@ -28,6 +31,7 @@ constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr unsigned char kAsciiEnd = 0x80;
 constexpr char kImageFolderPattern[] = "*.";
+constexpr mode_t kPcFileMode = 0666;  // less the user's umask
 // What mtools reads as a separator, a pattern or a drive, beyond FAT's own.
 constexpr char kToolSpecial[] = "\"*/:<>?\\|[]";
 
@@ -134,6 +138,28 @@ ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const
 
 enum class Merged { Whole, Cancelled, Failed };
 
+// A staged file (the program's own) into its place on the PC, written as
+// the user; a file cut short is removed.
+bool CopyToPc(const fs::path& from, const fs::path& to) {
+  constexpr std::size_t kChunk = 1 << 16;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : OpenPcFileForWriting(to, O_WRONLY | O_CREAT | O_TRUNC, kPcFileMode);
+  bool copied = out >= 0;
+  std::vector<char> chunk(kChunk);
+  for (ssize_t got = 1; copied && got > 0;) {
+    got = ::read(in, chunk.data(), chunk.size());
+    copied = got >= 0 && ::write(out, chunk.data(), static_cast<std::size_t>(got)) == got;
+  }
+  if (in >= 0) ::close(in);
+  if (out >= 0) {
+    copied = ::close(out) == 0 && copied;
+    const AsPcUser user;
+    std::error_code error;
+    if (!copied && user.Ok()) fs::remove(to, error);
+  }
+  return copied;
+}
+
 // Merges a staged tree into the target, asking before each file it would
 // replace unless told not to ask; skipped tells whether a file was left out.
 // A folder or file that cannot be written (a full disk) fails the step, so
@@ -152,8 +178,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
     const fs::path destination = target / fs::relative(item.path(), staging);
     const bool exists = fs::exists(destination, error);
     if (item.is_directory()) {
-      if (!exists && !fs::create_directories(destination, error)) return failed(destination);
-      if (!exists) places.madeOnPc(destination.string());
+      if (!exists && !MakePcFolder(destination.string())) return failed(destination);
       continue;
     }
     if (exists && (flags & host::kFofNoConfirmation) == 0) {
@@ -164,12 +189,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
         continue;
       }
     }
-    if (!fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error)) {
-      const Merged result = failed(destination);
-      fs::remove(destination, error);  // no half file is left to pass for the image
-      return result;
-    }
-    if (!exists) places.madeOnPc(destination.string());
+    if (!CopyToPc(item.path(), destination)) return failed(destination);
   }
   return Merged::Whole;
 }

@@ -59,8 +59,6 @@ struct ShellPlaces {
   std::function<int(const std::string& file)> askReplace;
   // The shell's own error window (not shown with FOF_NOERRORUI).
   std::function<void(const std::string& message)> report;
-  // Told of every file and folder made on the PC.
-  std::function<void(const std::string& path)> madeOnPc;
   // A folder of the program's own for staging.
   std::string scratchFolder;
 };

@@ -177,6 +177,55 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   EXPECT_EQ(card.Fingerprint(), before);
 }
 
+// Under sudo, what the program writes on the PC is the user's, and never
+// goes through a link the user planted: a root-only file stays as it was.
+TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "no root to run as sudo would";
+  const std::string home = linux_cards::TestHome() + "/sudo";
+  const char* name = "vorninst-test";
+  if (!linux_cards::Succeeds({"id", name})) linux_cards::Run({"useradd", "--system", "--no-create-home", name});
+  linux_cards::Run({"usermod", "--home", home, name});
+  linux_cards::Run({"chmod", "o+x", fs::path(linux_cards::TestHome()).parent_path(), linux_cards::TestHome()});
+  const std::string uid = linux_cards::Run({"id", "-u", name}), gid = linux_cards::Run({"id", "-g", name});
+  const std::vector<std::string> sudo = {"HOME=/root", "XDG_CONFIG_HOME=", std::string("SUDO_USER=") + name,
+                                         "SUDO_UID=" + uid.substr(0, uid.size() - 1), "SUDO_GID=" + gid.substr(0, gid.size() - 1)};
+  LoopCard card(kCardSectors * 512);
+  card.Partition({{0x06, 63, kCardSectors - 63}});
+  card.Format(63, kCardSectors - 63, 16);
+  card.Put(63, "DCIM/100TEST/IMG.JPG", "picture");
+  const std::string victim = linux_cards::TestHome() + "/root-only";
+  struct Row {
+    const char* link;  // in the user's home, to the root-only file
+    std::vector<std::string> command;
+    int status;
+  };
+  for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
+                         Row{"P/100TEST/IMG.JPG", {"copy-images", "--to", home + "/P", "--move", "--yes"}, 1},
+                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+    fs::remove_all(home);
+    std::ofstream(victim) << "secret";
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    if (row.link != nullptr) {
+      fs::create_directories(fs::path(home + "/" + row.link).parent_path());
+      fs::create_symlink(victim, home + "/" + row.link);
+    }
+    fs::create_directories(home);
+    linux_cards::Run({"chown", "-R", std::string(name) + ":", home});
+    std::vector<std::string> arguments = {kProgram, "--card", card.Device()};
+    arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, sudo);
+    EXPECT_EQ(result.exitCode, row.status) << result.output << result.errors;
+    EXPECT_EQ(Read(victim), "secret");
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(card.Exists(63, "DCIM/100TEST/IMG.JPG"));
+    // Every file and folder made is the user's.
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+      EXPECT_EQ(linux_cards::Run({"stat", "-c", "%U", entry.path()}), std::string(name) + "\n") << entry.path();
+    }
+  }
+  EXPECT_EQ(Read(home + "/New/100TEST/IMG.JPG"), "picture");
+}
+
 // Bytes at these offsets of an image, little-endian numbers as (offset, value, width).
 void Patch(const std::string& image, const std::vector<std::array<std::uint64_t, 3>>& numbers) {
   std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
