@@ -75,6 +75,7 @@ bool OnCard(const ShellPlaces& places, const std::string& path, CardVolume& volu
 // Every name of a file or a folder's tree, or the reason one may not go.
 std::string RefuseTree(const fs::path& top, std::string (*refuse)(const std::string&)) {
   std::string reason = refuse(top.filename().string());
+  if (reason.empty()) reason = RefuseAddOnTree(top.string());
   std::error_code error;
   if (!reason.empty() || !fs::is_directory(top, error)) return reason;
   for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
@@ -312,6 +313,27 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
 }
 
 }  // namespace
+
+// Only files and folders: a pipe or a device would be read for ever, and a
+// link to a folder may lead back into its own tree.
+std::string RefuseAddOnTree(const std::string& top) {
+  std::error_code error;
+  const auto refused = [](const fs::path& path) {
+    return "\"" + path.string() + "\" is neither a file nor a folder (a pipe, a device, a socket, or a link to a "
+           "folder or to nothing): nothing was copied.";
+  };
+  const auto plain = [&error](const fs::directory_entry& entry) {
+    const fs::file_status status = entry.status(error);
+    return fs::is_regular_file(status) || (fs::is_directory(status) && !entry.is_symlink(error));
+  };
+  if (!plain(fs::directory_entry(top, error))) return refused(top);
+  if (!fs::is_directory(top, error)) return {};
+  for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (!plain(*it)) return refused(it->path());
+  }
+  return error ? refused(top) : std::string();
+}
 
 bool SystemEncodingIsUtf8() {
   const locale_t system = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));

@@ -38,6 +38,9 @@ bool PutCardFile(const CardVolume& volume, const std::string& path, const std::s
 // Empty when it may; otherwise the reason, for the user.
 std::string RefuseCardName(const std::string& name);
 std::string RefusePcName(const std::string& name);
+// Empty when a file, or a folder's whole tree, holds only files and
+// folders; otherwise the reason, for the user, naming what does not.
+std::string RefuseAddOnTree(const std::string& top);
 // True when the system's encoding (LC_CTYPE) is UTF-8.
 bool SystemEncodingIsUtf8();
 

@@ -429,6 +429,11 @@ bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal) {
     return false;
   }
   if (!ToWindowsPath(folder, windows, refusal)) return false;
+  // What would hang or loop a copy is refused before anything is written.
+  for (const char* part : {"LYRE", "DCIM"}) {
+    refusal = fs::exists(folder + "/" + part, error) ? RefuseAddOnTree(folder + "/" + part) : "";
+    if (!refusal.empty()) return false;
+  }
   if (windows.back() != '\\') windows += '\\';
   common::gModuleDirectory = windows;
   return true;

@@ -379,27 +379,37 @@ TEST(LinuxProgram, CtrlCEndsTheCommandAfterTheStepInHand) {
 
 // ---- Bad input ---------------------------------------------------------------------
 
-// A name the card cannot hold as it is: the copy says so, and nothing of
-// that folder lands on the card.
+// A name the card cannot hold as it is, or what is no file nor folder (a
+// pipe would be read for ever, a link to a folder may loop): the copy says
+// so, and nothing of that folder lands on the card.
 TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
+  enum class Kind { File, Pipe, LinkUp };
   struct Row {
     const char* name;
     const char* says;
+    Kind kind;
   };
-  for (const Row& row : {Row{"a:b.txt", "holds a character that an SD card cannot hold"},
-                         Row{"\xff.txt", "cannot be written in this system's encoding"}}) {
+  const char* neither = " is neither a file nor a folder (a pipe, a device, a socket, or a link to a folder or to nothing)";
+  for (const Row& row : {Row{"a:b.txt", " holds a character that an SD card cannot hold", Kind::File},
+                         Row{"\xff.txt", " cannot be written in this system's encoding", Kind::File},
+                         Row{"PIPE", neither, Kind::Pipe}, Row{"LOOP", neither, Kind::LinkUp}}) {
     SCOPED_TRACE(row.name);
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
-    std::ofstream(addOn + "/LYRE/" + row.name) << "x";
+    const std::string path = addOn + "/LYRE/" + row.name;
+    if (row.kind == Kind::File) std::ofstream(path) << "x";
+    if (row.kind == Kind::Pipe) ::mkfifo(path.c_str(), 0600);
+    if (row.kind == Kind::LinkUp) fs::create_directory_symlink("..", path);
     LoopCard card(64 * linux_cards::kMb);
     MakeOnePartitionCard(card, 131072, {});
     linux_cards::InsertCard(card.Device());
-    script.Box("Error", std::string("The name \"") + row.name + "\" " + row.says + ": nothing was copied.",
-               host::kIdOk);
+    script.Box("Error", (row.kind == Kind::File ? std::string("The name \"") + row.name + "\"" : "\"" + path + "\"") +
+               row.says + ": nothing was copied.", host::kIdOk);
     linuxhost::Command(IDC_COPY_VORN);
     EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
     EXPECT_FALSE(card.Exists(63, "LYRE"));
+    std::string refusal;  // named as the add-on's folder, it is refused before anything is written
+    EXPECT_EQ(linuxhost::SetAddOnFolder(addOn, refusal), row.kind == Kind::File);
   }
 }
 
