@@ -268,7 +268,9 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
   const std::string target = places.pcPath(to);
   std::error_code error;
   const std::size_t star = from.rfind('\\');
-  if (target.empty() || !fs::is_directory(target, error) || from.substr(star + 1) != kImageFolderPattern) {
+  if (target.empty() || from.substr(star + 1) != kImageFolderPattern) return outcome;
+  if (!fs::is_directory(target, error)) {
+    Refused(places, flags, "Cannot copy into " + target + ": it is not a folder. Nothing was copied.");
     return outcome;
   }
   const std::string folder = kRoot + InsideCard(from.substr(0, star));

@@ -14,6 +14,7 @@
 #include "common/card_state.h"
 #include "common/module_directory.h"
 #include "common/paths.h"
+#include "images/destination.h"
 #include "terminal/command_line.h"
 #include "terminal/console.h"
 #include "linux/linux_host.h"
@@ -310,6 +311,12 @@ int main(int argc, char** argv) {
     std::string windows;
     if (!linuxhost::ToWindowsPath(linuxhost::FullPath(*invocation.to), windows, error)) {
       return linuxhost::UsageError("--to: " + error);
+    }
+    // The destination's box holds so much; a longer path is never cut.
+    if (windows.size() > images::kFolderMaximum) {
+      return linuxhost::UsageError("--to: the folder's path is " + std::to_string(windows.size()) +
+                                   " characters long as the program writes it (" + windows.substr(0, 3) +
+                                   "...); it takes " + std::to_string(images::kFolderMaximum) + " at most");
     }
     invocation.answers.to = windows;
   }

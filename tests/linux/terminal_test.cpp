@@ -130,8 +130,11 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
       {{"copy-addon"}, 0, "Folder Open: D:\\", ""},
       {{"dump"}, 0, "--- Finish ---\nWrite to ~/DUMP.BIN \n", ""},
       {{"version-up", "--camera", "right"}, 0, "Version Up finished!", ""},
+      {{"copy-images", "--to", home + "/a-file", "--move"}, 1, "", home + "/a-file: it is not a folder. Nothing was copied."},
+      {{"copy-images", "--to", "~/" + std::string(300, 'p'), "--move"}, 2, "", "it takes 259 at most"},
       {{"copy-images", "--to", "~/Pictures", "--move"}, 0, "Folder Open: " + home + "/Pictures", ""},
   };
+  std::ofstream(home + "/a-file") << "not a folder";
   for (const Invocation& run : runs) ExpectRun(run, before);
   // A dump the PC cannot hold: the error before the notice decides.
   // (/dev/full mounted over it: a link there would not be followed.)
