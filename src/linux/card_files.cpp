@@ -86,6 +86,17 @@ std::string RefuseTree(const fs::path& top, std::string (*refuse)(const std::str
   return {};
 }
 
+// What a name read from a card shows as: its control characters as '?',
+// so that it cannot act on the terminal.
+std::string Shown(const std::string& name) {
+  std::string shown = name;
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete) c = '?';
+  }
+  return shown;
+}
+
 int Refused(const ShellPlaces& places, unsigned flags, const std::string& reason) {
   if ((flags & host::kFofNoErrorUi) == 0 && places.report) places.report(reason);
   return kShellInvalidName;
@@ -117,7 +128,10 @@ ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, cons
   std::vector<std::string> arguments;
   if (folder) arguments.push_back("-s");
   arguments.insert(arguments.end(), {"-o", local, kRoot + target + (intoFolder && !target.empty() ? "/" : "")});
-  if (!RunMtools("mcopy", volume, arguments).Succeeded()) {
+  const ToolResult copied = RunMtools("mcopy", volume, arguments);
+  if (!copied.Succeeded()) {
+    // As the shell says it (a full card), unless told to keep quiet.
+    Refused(places, flags, "Cannot copy " + local + " onto the SD Card: the card is full or refuses it. Nothing more was copied.");
     outcome.result = kShellPathNotFound;
     return outcome;
   }
@@ -193,17 +207,6 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
     if (!CopyToPc(item.path(), destination)) return failed(destination);
   }
   return Merged::Whole;
-}
-
-// What a name read from a card shows as: its control characters as '?',
-// so that it cannot act on the terminal.
-std::string Shown(const std::string& name) {
-  std::string shown = name;
-  for (char& c : shown) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < kFirstPrintable || byte == kDelete) c = '?';
-  }
-  return shown;
 }
 
 // A name read from a card is data: one that mtools or the PC would take for

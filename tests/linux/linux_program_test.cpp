@@ -383,7 +383,7 @@ TEST(LinuxProgram, CtrlCEndsTheCommandAfterTheStepInHand) {
 // pipe would be read for ever, a link to a folder may loop): the copy says
 // so, and nothing of that folder lands on the card.
 TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
-  enum class Kind { File, Pipe, LinkUp };
+  enum class Kind { File, Pipe, LinkUp, Large };
   struct Row {
     const char* name;
     const char* says;
@@ -392,7 +392,8 @@ TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
   const char* neither = " is neither a file nor a folder (a pipe, a device, a socket, or a link to a folder or to nothing)";
   for (const Row& row : {Row{"a:b.txt", " holds a character that an SD card cannot hold", Kind::File},
                          Row{"\xff.txt", " cannot be written in this system's encoding", Kind::File},
-                         Row{"PIPE", neither, Kind::Pipe}, Row{"LOOP", neither, Kind::LinkUp}}) {
+                         Row{"PIPE", neither, Kind::Pipe}, Row{"LOOP", neither, Kind::LinkUp},
+                         Row{"BIG.BIN", " onto the SD Card: the card is full or refuses it. Nothing more was copied.", Kind::Large}}) {
     SCOPED_TRACE(row.name);
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
@@ -400,16 +401,18 @@ TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
     if (row.kind == Kind::File) std::ofstream(path) << "x";
     if (row.kind == Kind::Pipe) ::mkfifo(path.c_str(), 0600);
     if (row.kind == Kind::LinkUp) fs::create_directory_symlink("..", path);
+    if (row.kind == Kind::Large) std::ofstream(path).close(), fs::resize_file(path, 70 * linux_cards::kMb);
     LoopCard card(64 * linux_cards::kMb);
     MakeOnePartitionCard(card, 131072, {});
     linux_cards::InsertCard(card.Device());
-    script.Box("Error", (row.kind == Kind::File ? std::string("The name \"") + row.name + "\"" : "\"" + path + "\"") +
-               row.says + ": nothing was copied.", host::kIdOk);
+    const std::string what = row.kind == Kind::File ? std::string("The name \"") + row.name + "\"" : "\"" + path + "\"";
+    script.Box("Error", row.kind == Kind::Large ? "Cannot copy " + addOn + "/LYRE" + row.says : what + row.says + ": nothing was copied.",
+               host::kIdOk);
     linuxhost::Command(IDC_COPY_VORN);
     EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
-    EXPECT_FALSE(card.Exists(63, "LYRE"));
+    EXPECT_FALSE(card.Exists(63, row.kind == Kind::Large ? "LYRE/BIG.BIN" : "LYRE"));
     std::string refusal;  // named as the add-on's folder, it is refused before anything is written
-    EXPECT_EQ(linuxhost::SetAddOnFolder(addOn, refusal), row.kind == Kind::File);
+    EXPECT_EQ(linuxhost::SetAddOnFolder(addOn, refusal), row.kind == Kind::File || row.kind == Kind::Large);
   }
 }
 
