@@ -643,6 +643,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     Beyond beyond = Beyond::Wraps;
     bool losesAtFlush = false;
     bool pulled = false;  // out of its reader right after the size test's patterns
+    bool unreadable = false;  // reads fail from then on
   };
   const Case cases[] = {
       {"a true card", IDC_NEW_INSTALL, 0, "", ""},
@@ -659,6 +660,9 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
       {"pulled out during the size test", IDC_NEW_INSTALL, 0, "",
        "The SD Card was pulled out or failed while its size was tested: test sectors may be left on it, and its "
        "data may have changed!", Beyond::Wraps, false, true},
+      {"unreadable during the size test", IDC_NEW_INSTALL, 0, "",
+       "The SD Card could not be read while its size was tested: every test sector was put back, and nothing else "
+       "was written to it.", Beyond::Wraps, false, false, true},
       {"DISKBOOT.BIN lost", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
        "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"},
       {"LYRE.CFG corrupted", IDC_VERSION_UP, 0, "LYRE/LYRE.CFG",
@@ -677,11 +681,12 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     pc.card->faults.damagedFile = c.damagedFile;
     pc.card->faults.corrupts = c.command == IDC_VERSION_UP;
     if (c.pulled) pc.card->faults.writesBeforePull = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
+    if (c.unreadable) pc.card->faults.writesBeforeReadsFail = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
     const Snapshot before(*pc.card);
     if (c.command == IDC_NEW_INSTALL) {
       pc.Dialog("INSTSET", Choose({}));
       pc.Answer(kOneTwo, host::kIdYes);
-      if (c.flashSectors == 0 && !c.pulled) pc.RemoveAndReinsert();
+      if (c.flashSectors == 0 && !c.pulled && !c.unreadable) pc.RemoveAndReinsert();
       if (c.losesAtFlush) pc.RemoveAndReinsert();  // the swap
       if (c.error.empty() || c.losesAtFlush) {
         pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] { pc.card->faults.losesAtFlush = c.losesAtFlush; });
@@ -693,11 +698,11 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     if (c.error.empty()) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
     host::SendCommand(c.command);
     // The size test is told as it goes, the window taking no input meanwhile.
-    if (c.command == IDC_NEW_INSTALL && !c.pulled) {
+    if (c.command == IDC_NEW_INSTALL && !c.pulled && !c.unreadable) {
       EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"window disabled", "text 112 Testing SD Card : 1 %",
                                                       "text 112 Testing SD Card : 100 %", "window enabled"}));
     }
-    if (c.flashSectors != 0) {
+    if (c.flashSectors != 0 || c.unreadable) {
       EXPECT_TRUE(Snapshot(*pc.card) == before);
       EXPECT_LE(pc.machine.deviceBytesWritten + pc.machine.deviceBytesRead, 1u << 20);
     }
