@@ -648,6 +648,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     Beyond beyond = Beyond::Wraps;
     bool losesAtFlush = false;
     bool pulled = false;  // out of its reader right after the size test's patterns
+    bool unreadable = false;  // reads fail from then on
     Also also = Also::Nothing;
   };
   const std::string tableCheck = "Check failed: the partition table on the SD Card is not the one written!";
@@ -666,6 +667,9 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
       {"pulled out during the size test", IDC_NEW_INSTALL, 0, "",
        "The SD Card was pulled out or failed while its size was tested: test sectors may be left on it, and its "
        "data may have changed!", Beyond::Wraps, false, true},
+      {"unreadable during the size test", IDC_NEW_INSTALL, 0, "",
+       "The SD Card could not be read while its size was tested: every test sector was put back, and nothing else "
+       "was written to it.", Beyond::Wraps, false, false, true},
       {"DISKBOOT.BIN lost", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
        "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"},
       {"LYRE.CFG corrupted", IDC_VERSION_UP, 0, "LYRE/LYRE.CFG",
@@ -675,11 +679,12 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
       {"a reader that loses writes at a flush", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, true},
       {"DISKBOOT.BIN longer", IDC_NEW_INSTALL, 0, "DISKBOOT.BIN",
        "Check failed: DISKBOOT.BIN on the SD Card is not the installer's!", Beyond::Wraps, false, false,
-       Also::LongerBootFile},
+       false, Also::LongerBootFile},
       {"the large partition's old mark", IDC_NEW_INSTALL, 0, "",
        "Check failed: the large partition of the SD Card carries the boot mark!", Beyond::Wraps, false, false,
-       Also::OldMarkOnLarge},
-      {"the large entry shortened", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, false, false, Also::EntryShortened},
+       false, Also::OldMarkOnLarge},
+      {"the large entry shortened", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, false, false, false,
+       Also::EntryShortened},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -708,11 +713,12 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     pc.card->faults.damagedFile = c.damagedFile;
     pc.card->faults.corrupts = c.command == IDC_VERSION_UP;
     if (c.pulled) pc.card->faults.writesBeforePull = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
+    if (c.unreadable) pc.card->faults.writesBeforeReadsFail = static_cast<int>(disk::CardSizeSamples(k64GbCard).size());
     const Snapshot before(*pc.card);
     if (c.command == IDC_NEW_INSTALL) {
       pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
       pc.Answer(kOneTwo, host::kIdYes);
-      if (c.flashSectors == 0 && !c.pulled) pc.RemoveAndReinsert();
+      if (c.flashSectors == 0 && !c.pulled && !c.unreadable) pc.RemoveAndReinsert();
       if (c.losesAtFlush) pc.RemoveAndReinsert();  // the swap
       if (c.error.empty() || c.losesAtFlush || c.also > Also::LongerBootFile) {
         pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] {
@@ -727,11 +733,11 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
     if (c.error.empty()) pc.machine.ExpectBox("Confirm", kInstalled, host::kIdOk);
     host::SendCommand(c.command);
     // The size test is told as it goes, the window taking no input meanwhile.
-    if (c.command == IDC_NEW_INSTALL && !c.pulled) {
+    if (c.command == IDC_NEW_INSTALL && !c.pulled && !c.unreadable) {
       EXPECT_TRUE(testing_cards::InOrder(pc.machine, {"window disabled", "text 112 Testing SD Card : 1 %",
                                                       "text 112 Testing SD Card : 100 %", "window enabled"}));
     }
-    if (c.flashSectors != 0) {
+    if (c.flashSectors != 0 || c.unreadable) {
       EXPECT_TRUE(Snapshot(*pc.card) == before);
       EXPECT_LE(pc.machine.deviceBytesWritten + pc.machine.deviceBytesRead, 1u << 20);
     }

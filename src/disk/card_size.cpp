@@ -139,6 +139,7 @@ bool ProveCardSize() {
   Sector firstNow{};
   bool transferred = drive.Valid() && Read(drive.Get(), 0, first);
   bool restored = true;
+  bool writesFailed = false;  // else a read failed, or the card did not open
   {
     // Thousands of single sectors on a large card take seconds: told as they
     // go, the window repainting and taking no input, as during a format.
@@ -158,7 +159,9 @@ bool ProveCardSize() {
       transferred = going(Read(drive.Get(), samples[i], originals[i]));
     }
     for (; written < samples.size() && transferred; ++written) {
-      transferred = going(Write(drive.Get(), samples[written], Pattern(samples[written], runId)));
+      const bool wrote = Write(drive.Get(), samples[written], Pattern(samples[written], runId));
+      writesFailed = !wrote;
+      transferred = going(wrote);
     }
     for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
       transferred = going(Read(drive.Get(), samples[i], readBack[i]));
@@ -177,7 +180,10 @@ bool ProveCardSize() {
   if (restored && host::StopRequested()) return false;  // the user's own end: nothing to tell
   if (!transferred || !restored) {
     // Patterns the restore did not reach are still on the card.
-    common::ShowErrorMessage(restored ? MSG_CANNOT_WRITE_BOOT_SECTOR : MSG_SIZE_TEST_INTERRUPTED);
+    // A card that could not be read is not said to refuse writes.
+    const bool readFailed = drive.Valid() && !writesFailed;
+    common::ShowErrorMessage(!restored ? MSG_SIZE_TEST_INTERRUPTED
+                             : readFailed ? MSG_SIZE_TEST_READ_FAILED : MSG_CANNOT_WRITE_BOOT_SECTOR);
     return false;
   }
   bool kept = firstNow == first;

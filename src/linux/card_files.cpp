@@ -1,6 +1,8 @@
 #include "linux/card_files.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
+#include <unistd.h>
 #include <locale.h>
 
 #include <array>
@@ -12,6 +14,7 @@
 #include <sstream>
 
 #include "host/host.h"
+#include "linux/pc_files.h"
 #include "linux/process.h"
 
 namespace linuxhost {
@@ -34,6 +37,9 @@ constexpr char kImageFolderPattern[] = "*.";
 // mcopy -v names each file and folder on its standard error as it starts it.
 constexpr char kCopyingNote[] = "Copying ";
 constexpr double kBytesPerMb = 1048576.0;
+constexpr mode_t kPcFileMode = 0666;  // less the user's umask
+// What mtools reads as a separator, a pattern or a drive, beyond FAT's own.
+constexpr char kToolSpecial[] = "\"*/:<>?\\|[]";
 
 std::string Image(const CardVolume& volume) { return volume.device + "@@" + std::to_string(volume.offset); }
 
@@ -113,6 +119,7 @@ void Tell(const ShellPlaces& places, unsigned function, const Amount& done, cons
 // Every name of a file or a folder's tree, or the reason one may not go.
 std::string RefuseTree(const fs::path& top, std::string (*refuse)(const std::string&)) {
   std::string reason = refuse(top.filename().string());
+  if (reason.empty()) reason = RefuseAddOnTree(top.string());
   std::error_code error;
   if (!reason.empty() || !fs::is_directory(top, error)) return reason;
   for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
@@ -121,6 +128,17 @@ std::string RefuseTree(const fs::path& top, std::string (*refuse)(const std::str
     if (!reason.empty()) return reason;
   }
   return {};
+}
+
+// What a name read from a card shows as: its control characters as '?',
+// so that it cannot act on the terminal.
+std::string Shown(const std::string& name) {
+  std::string shown = name;
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete) c = '?';
+  }
+  return shown;
 }
 
 int Refused(const ShellPlaces& places, unsigned flags, const std::string& reason) {
@@ -186,6 +204,8 @@ ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, cons
     return outcome;
   }
   if (!copied.Succeeded()) {
+    // As the shell says it (a full card), unless told to keep quiet.
+    Refused(places, flags, "Cannot copy " + local + " onto the SD Card: the card is full or refuses it. Nothing more was copied.");
     outcome.result = kShellPathNotFound;
     return outcome;
   }
@@ -208,6 +228,28 @@ ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const
 
 enum class Merged { Whole, Cancelled, Failed, Stopped };
 
+// A staged file (the program's own) into its place on the PC, written as
+// the user; a file cut short is removed.
+bool CopyToPc(const fs::path& from, const fs::path& to) {
+  constexpr std::size_t kChunk = 1 << 16;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = in < 0 ? -1 : OpenPcFileForWriting(to, O_WRONLY | O_CREAT | O_TRUNC, kPcFileMode);
+  bool copied = out >= 0;
+  std::vector<char> chunk(kChunk);
+  for (ssize_t got = 1; copied && got > 0;) {
+    got = ::read(in, chunk.data(), chunk.size());
+    copied = got >= 0 && ::write(out, chunk.data(), static_cast<std::size_t>(got)) == got;
+  }
+  if (in >= 0) ::close(in);
+  if (out >= 0) {
+    copied = ::close(out) == 0 && copied;
+    const AsPcUser user;
+    std::error_code error;
+    if (!copied && user.Ok()) fs::remove(to, error);
+  }
+  return copied;
+}
+
 // Merges a staged tree into the target, asking before each file it would
 // replace unless told not to ask; skipped tells whether a file was left out.
 // A folder or file that cannot be written (a full disk) fails the step, so
@@ -227,8 +269,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
     const fs::path destination = target / fs::relative(item.path(), staging);
     const bool exists = fs::exists(destination, error);
     if (item.is_directory()) {
-      if (!exists && !fs::create_directories(destination, error)) return failed(destination);
-      if (!exists) places.madeOnPc(destination.string());
+      if (!exists && !MakePcFolder(destination.string())) return failed(destination);
       continue;
     }
     if (exists && (flags & host::kFofNoConfirmation) == 0) {
@@ -239,12 +280,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
         continue;
       }
     }
-    if (!fs::copy_file(item.path(), destination, fs::copy_options::overwrite_existing, error)) {
-      const Merged result = failed(destination);
-      fs::remove(destination, error);  // no half file is left to pass for the image
-      return result;
-    }
-    if (!exists) places.madeOnPc(destination.string());
+    if (!CopyToPc(item.path(), destination)) return failed(destination);
   }
   return Merged::Whole;
 }
@@ -274,8 +310,61 @@ Amount CardAmount(const CardVolume& volume, const std::string& entry, bool isFol
   return amount;
 }
 
+// A name read from a card is data: one that mtools or the PC would take for
+// a path, a pattern or an option is never passed on.
+bool HostileName(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || name.front() == '-' || !RefusePcName(name).empty()) return true;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < kFirstPrintable || byte == kDelete || std::strchr(kToolSpecial, c) != nullptr) return true;
+  }
+  return false;
+}
+
+struct CardEntry {
+  std::string name;
+  bool folder = false;
+};
+
+// The entries of a card folder ("::/DCIM"), as mdir lists them one a line.
+// A line that is not of the folder continues the name before it (a name
+// with a line break in it), which makes that name hostile.
+std::optional<std::vector<CardEntry>> ListCardFolder(const CardVolume& volume, const std::string& folder) {
+  const ToolResult listing = RunMtools("mdir", volume, {"-b", folder + "/"});
+  if (!listing.Succeeded()) return std::nullopt;
+  std::vector<CardEntry> entries;
+  std::istringstream lines(listing.output);
+  const std::string prefix = folder + "/";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) != 0) {
+      if (!entries.empty()) entries.back().name += "\n" + line;
+      continue;  // else mtools' own remarks
+    }
+    CardEntry entry;
+    entry.folder = line.back() == '/';
+    entry.name = line.substr(prefix.size(), line.size() - prefix.size() - (entry.folder ? 1 : 0));
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// The first hostile name inside a card folder, as a path from it; empty
+// when every name in its tree may be passed on.
+std::string HostileInside(const CardVolume& volume, const std::string& folder, const std::string& shown) {
+  const std::optional<std::vector<CardEntry>> entries = ListCardFolder(volume, folder);
+  if (!entries) return shown;
+  for (const CardEntry& entry : *entries) {
+    if (HostileName(entry.name)) return shown + "/" + entry.name;
+    if (!entry.folder) continue;
+    const std::string inside = HostileInside(volume, folder + "/" + entry.name, shown + "/" + entry.name);
+    if (!inside.empty()) return inside;
+  }
+  return {};
+}
+
 // "E:\DCIM\*." to a PC folder: each entry without an extension, a folder
-// with its contents, copied (or moved) into the folder.
+// with its contents, copied (or moved) into the folder. An entry with a
+// hostile name in it is skipped and said, and nothing of it is deleted.
 ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, unsigned function,
                           const std::string& from, const std::string& to, unsigned flags) {
   ShellOutcome outcome;
@@ -283,26 +372,24 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
   const std::string target = places.pcPath(to);
   std::error_code error;
   const std::size_t star = from.rfind('\\');
-  if (target.empty() || !fs::is_directory(target, error) || from.substr(star + 1) != kImageFolderPattern) {
+  if (target.empty() || from.substr(star + 1) != kImageFolderPattern) return outcome;
+  if (!fs::is_directory(target, error)) {
+    Refused(places, flags, "Cannot copy into " + target + ": it is not a folder. Nothing was copied.");
     return outcome;
   }
   const std::string folder = kRoot + InsideCard(from.substr(0, star));
-  const ToolResult listing = RunMtools("mdir", volume, {"-b", folder});
-  if (!listing.Succeeded()) return outcome;
+  const std::optional<std::vector<CardEntry>> listed = ListCardFolder(volume, folder);
+  if (!listed) return outcome;
   std::vector<std::pair<std::string, bool>> entries;
-  std::istringstream lines(listing.output);
-  for (std::string entry; std::getline(lines, entry);) {
-    if (entry.rfind(kRoot, 0) != 0) continue;  // mtools' own remarks
-    const bool isFolder = entry.back() == '/';
-    if (isFolder) entry.pop_back();
-    const std::string name = entry.substr(entry.rfind('/') + 1);
-    if (name.find('.') != std::string::npos) continue;  // "*." takes names without an extension
-    const std::string reason = RefusePcName(name);
-    if (!reason.empty()) {
-      outcome.result = Refused(places, flags, reason);
-      return outcome;
+  for (const CardEntry& entry : *listed) {
+    std::string hostile = HostileName(entry.name) ? entry.name : "";
+    if (hostile.empty() && entry.name.find('.') != std::string::npos) continue;  // "*." takes names without an extension
+    if (hostile.empty() && entry.folder) hostile = HostileInside(volume, folder + "/" + entry.name, entry.name);
+    if (!hostile.empty()) {
+      Refused(places, flags, "The name \"" + Shown(hostile) + "\" on the SD Card cannot be passed on as it is: it was skipped, and nothing of it was copied or deleted.");
+      continue;
     }
-    entries.emplace_back(entry, isFolder);
+    entries.emplace_back(folder + "/" + entry.name, entry.folder);
   }
   const fs::path staging = fs::path(places.scratchFolder) / "staging";
   // What the copy has to do: the files and bytes mtools lists.
@@ -362,6 +449,27 @@ ShellOutcome CopyFromCard(const ShellPlaces& places, const CardVolume& volume, u
 }
 
 }  // namespace
+
+// Only files and folders: a pipe or a device would be read for ever, and a
+// link to a folder may lead back into its own tree.
+std::string RefuseAddOnTree(const std::string& top) {
+  std::error_code error;
+  const auto refused = [](const fs::path& path) {
+    return "\"" + path.string() + "\" is neither a file nor a folder (a pipe, a device, a socket, or a link to a "
+           "folder or to nothing): nothing was copied.";
+  };
+  const auto plain = [&error](const fs::directory_entry& entry) {
+    const fs::file_status status = entry.status(error);
+    return fs::is_regular_file(status) || (fs::is_directory(status) && !entry.is_symlink(error));
+  };
+  if (!plain(fs::directory_entry(top, error))) return refused(top);
+  if (!fs::is_directory(top, error)) return {};
+  for (auto it = fs::recursive_directory_iterator(top, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (!plain(*it)) return refused(it->path());
+  }
+  return error ? refused(top) : std::string();
+}
 
 bool SystemEncodingIsUtf8() {
   const locale_t system = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));

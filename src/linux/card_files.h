@@ -39,6 +39,9 @@ bool PutCardFile(const CardVolume& volume, const std::string& path, const std::s
 // Empty when it may; otherwise the reason, for the user.
 std::string RefuseCardName(const std::string& name);
 std::string RefusePcName(const std::string& name);
+// Empty when a file, or a folder's whole tree, holds only files and
+// folders; otherwise the reason, for the user, naming what does not.
+std::string RefuseAddOnTree(const std::string& top);
 // True when the system's encoding (LC_CTYPE) is UTF-8.
 bool SystemEncodingIsUtf8();
 
@@ -60,8 +63,6 @@ struct ShellPlaces {
   std::function<int(const std::string& file)> askReplace;
   // The shell's own error window (not shown with FOF_NOERRORUI).
   std::function<void(const std::string& message)> report;
-  // Told of every file and folder made on the PC.
-  std::function<void(const std::string& path)> madeOnPc;
   // A folder of the program's own for staging.
   std::string scratchFolder;
   // Asked between files and while a copy runs: false stops the operation

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace linuxhost {
 namespace {
@@ -26,7 +27,13 @@ constexpr std::size_t kGptEntriesLba = 72;
 constexpr std::size_t kGptEntryCount = 80;
 constexpr std::size_t kGptEntrySize = 84;
 constexpr std::uint32_t kGptMinimumEntrySize = 128;
+// Entries are 128 bytes times a power of two; no table needs them over a
+// sector, nor more than this many: a header that says otherwise is no table.
+constexpr std::uint32_t kGptMaximumEntrySize = 4096;
+constexpr std::uint32_t kGptEntrySizeUnit = 8;
 constexpr std::uint32_t kGptMaximumEntries = 1024;
+// The array follows the header, at sector 2 at the earliest.
+constexpr std::uint64_t kGptFirstArrayLba = 2;
 constexpr std::size_t kGptFirstLba = 32;
 constexpr std::size_t kGptLastLba = 40;
 constexpr std::size_t kGuidSize = 16;
@@ -81,15 +88,24 @@ LayoutEntry EntryAt(const std::vector<std::uint8_t>& sector, std::size_t index, 
   return entry;
 }
 
-bool ReadGpt(const DiskReader& read, std::vector<LayoutEntry>& layout) {
+bool ReadGpt(const DiskReader& read, std::uint64_t diskBytes, std::vector<LayoutEntry>& layout) {
   const std::vector<std::uint8_t> header = SectorAt(read, 1);
   if (header.empty() || std::memcmp(header.data(), kGptSignature, sizeof kGptSignature - 1) != 0) return false;
   const std::uint64_t entries = GetLe64(header.data() + kGptEntriesLba);
   const std::uint32_t count = GetLe32(header.data() + kGptEntryCount);
   const std::uint32_t size = GetLe32(header.data() + kGptEntrySize);
-  if (size < kGptMinimumEntrySize || count > kGptMaximumEntries) return false;
+  if (size < kGptMinimumEntrySize || size > kGptMaximumEntrySize || size % kGptEntrySizeUnit != 0 ||
+      count > kGptMaximumEntries) {
+    return false;
+  }
+  // The whole array within the disk, checked before a byte is read.
+  const std::uint64_t arrayBytes = std::uint64_t{count} * size;
+  const std::uint64_t diskSectors = diskBytes / kSectorBytes;
+  if (entries < kGptFirstArrayLba || entries >= diskSectors || arrayBytes > (diskSectors - entries) * kSectorBytes) {
+    return false;
+  }
   std::vector<std::uint8_t> table;
-  if (!read(entries * kSectorBytes, std::size_t{count} * size, table) || table.size() < std::size_t{count} * size) {
+  if (!read(entries * kSectorBytes, static_cast<std::size_t>(arrayBytes), table) || table.size() < arrayBytes) {
     return false;
   }
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -97,7 +113,8 @@ bool ReadGpt(const DiskReader& read, std::vector<LayoutEntry>& layout) {
     if (std::all_of(e, e + kGuidSize, [](std::uint8_t b) { return b == 0; })) continue;
     const std::uint64_t first = GetLe64(e + kGptFirstLba);
     const std::uint64_t last = GetLe64(e + kGptLastLba);
-    if (last < first) continue;
+    // An entry outside the disk is none (and its bytes would overflow).
+    if (last < first || last >= diskSectors) continue;
     LayoutEntry entry;
     entry.startingOffset = first * kSectorBytes;
     entry.partitionLength = (last - first + 1) * kSectorBytes;
@@ -144,7 +161,7 @@ DiskLayout ReadLayout(const DiskReader& read, std::uint64_t diskBytes) {
     layout.entries.resize(kEntryCount);
     return layout;
   }
-  layout.gpt = mbr[kTableOffset + kEntryType] == kGptProtective && ReadGpt(read, layout.entries);
+  layout.gpt = mbr[kTableOffset + kEntryType] == kGptProtective && ReadGpt(read, diskBytes, layout.entries);
   if (layout.gpt) return layout;
   layout.signature = GetLe32(mbr.data() + kDiskSignatureOffset);
   std::uint64_t extendedStart = 0;
@@ -155,7 +172,9 @@ DiskLayout ReadLayout(const DiskReader& read, std::uint64_t diskBytes) {
     }
   }
   std::uint64_t ebr = extendedStart;
-  for (int guard = 0; ebr != 0 && guard < kMaximumChain; ++guard) {
+  std::set<std::uint64_t> visited;
+  // The chain ends at a link back to a record already read, or past the disk.
+  for (int guard = 0; ebr != 0 && guard < kMaximumChain && visited.insert(ebr).second; ++guard) {
     if ((ebr + 1) * kSectorBytes > diskBytes) break;
     const std::vector<std::uint8_t> sector = SectorAt(read, ebr);
     if (!HasSignature(sector)) break;

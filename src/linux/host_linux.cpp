@@ -25,6 +25,7 @@
 #include "linux/card_files.h"
 #include "linux/fat_format.h"
 #include "linux/host_state.h"
+#include "linux/pc_files.h"
 #include "linux/process.h"
 #include "linux/templates.h"
 #include "res/ids.h"
@@ -59,8 +60,7 @@ constexpr std::uint64_t kTicksPerSecond = 10000000;
 constexpr std::uint64_t kNanosecondsPerTick = 100;
 constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr char kSettingsFile[] = "/settings";
-constexpr mode_t kFileMode = 0644;
-constexpr mode_t kFolderMode = 0755;
+constexpr mode_t kFileMode = 0666;  // less the user's umask
 constexpr int kPercentDone = 100;
 
 HostState& S() { return HostState::Get(); }
@@ -194,18 +194,20 @@ Handle OpenCardFile(const std::string& path, std::uint32_t disposition) {
   return S().Add(open);
 }
 
+// A PC file read as the program; one written, as the user, never through a
+// symlink as its name.
 Handle OpenPcFile(const std::string& path, std::uint32_t access, std::uint32_t disposition) {
   const std::string local = linuxhost::ToLinuxPath(path);
   if (local.empty()) return kInvalidHandle;
-  int flags = O_CLOEXEC | ((access & kGenericWrite) != 0 ? O_RDWR : O_RDONLY);
+  const bool write = (access & kGenericWrite) != 0;
+  int flags = O_CLOEXEC | (write ? O_RDWR : O_RDONLY);
   if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
   if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
-  const bool existed = ::access(local.c_str(), F_OK) == 0;
   OpenHandle open;
-  open.fd = ::open(local.c_str(), flags, kFileMode);
+  open.fd = write || (flags & O_CREAT) != 0 ? linuxhost::OpenPcFileForWriting(local, flags, kFileMode)
+                                            : ::open(local.c_str(), flags);
   if (open.fd < 0) return kInvalidHandle;
-  if (!existed) S().GiveToUser(local);
-  open.write = (access & kGenericWrite) != 0;
+  open.write = write;
   return S().Add(open);
 }
 
@@ -264,7 +266,11 @@ std::string SettingsPath() { return linuxhost::TheUser().settingsFolder + kSetti
 // "[key]" lines, then "name=text" lines.
 Settings ReadSettings() {
   Settings settings;
-  std::ifstream file(SettingsPath());
+  std::ifstream file;
+  {
+    const linuxhost::AsPcUser user;  // the user's own settings, read with their rights
+    if (user.Ok()) file.open(SettingsPath());
+  }
   std::string key;
   for (std::string line; std::getline(file, line);) {
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
@@ -277,27 +283,22 @@ Settings ReadSettings() {
   return settings;
 }
 
+// Written whole beside the settings, then put in their place, as the user.
 bool WriteSettings(const Settings& settings) {
-  const std::string folder = linuxhost::TheUser().settingsFolder;
-  std::error_code error;
-  const std::string parent = fs::path(folder).parent_path().string();
-  const bool madeParent = !fs::exists(parent, error);
-  if (fs::create_directories(folder, error)) {
-    if (madeParent) S().GiveToUser(parent);
-    S().GiveToUser(folder);
+  if (!linuxhost::MakePcFolders(linuxhost::TheUser().settingsFolder)) return false;
+  std::ostringstream text;
+  for (const auto& [key, values] : settings) {
+    text << '[' << key << "]\n";
+    for (const auto& [name, value] : values) text << name << '=' << value << '\n';
   }
   const std::string path = SettingsPath();
   const std::string temporary = path + ".new";
-  {
-    std::ofstream file(temporary, std::ios::trunc);
-    for (const auto& [key, values] : settings) {
-      file << '[' << key << "]\n";
-      for (const auto& [name, text] : values) file << name << '=' << text << '\n';
-    }
-    if (!file) return false;
-  }
-  S().GiveToUser(temporary);
-  return ::rename(temporary.c_str(), path.c_str()) == 0;
+  const int fd = linuxhost::OpenPcFileForWriting(temporary, O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+  if (fd < 0) return false;
+  const std::string bytes = text.str();
+  const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  if (::close(fd) != 0 || !written) return false;
+  return linuxhost::RenamePcFile(temporary, path);
 }
 
 // ---- format.com --------------------------------------------------------------------
@@ -858,9 +859,7 @@ bool CreateDirectoryEx(const char*, const char* newFolder) { return CreateDirect
 
 bool CreateDirectory(const char* path) {
   const std::string local = linuxhost::ToLinuxPath(path);
-  if (local.empty() || ::mkdir(local.c_str(), kFolderMode) != 0) return false;
-  S().GiveToUser(local);
-  return true;
+  return !local.empty() && linuxhost::MakePcFolder(local);
 }
 
 // UTF-8 and the single-byte encodings have no lead bytes; the double-byte
@@ -934,7 +933,6 @@ int ShellFileOperation(FileOperation& operation) {
   places.report = [&state](const std::string& message) {
     if (state.frontend != nullptr) state.frontend->MessageBox(message, linuxhost::CatalogueText(MSG_CAPTION_ERROR), kMbIconWarning);
   };
-  places.madeOnPc = [&state](const std::string& path) { state.GiveToUser(path); };
   places.scratchFolder = state.Scratch();
   // A stop ends the copy at the next file, or the file in hand within a
   // moment; a move deletes only what arrived whole.

@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "app/dispatch.h"
 #include "common/module_directory.h"
 #include "linux/block_devices.h"
+#include "linux/pc_files.h"
 #include "linux/templates.h"
 #include "res/ids.h"
 
@@ -49,18 +51,32 @@ class Fd {
   int fd_;
 };
 
+// The number sudo left in this variable, if any.
+std::optional<unsigned> SudoId(const char* variable) {
+  const char* text = std::getenv(variable);
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > UINT_MAX) return std::nullopt;
+  return static_cast<unsigned>(value);
+}
+
+// Under sudo, the user who ran it (SUDO_UID and SUDO_GID); PC files are
+// theirs from the start.
 User FindUser() {
   User user;
-  const char* sudoUser = std::getenv("SUDO_USER");
+  const std::optional<unsigned> sudoUid = SudoId("SUDO_UID");
+  const std::optional<unsigned> sudoGid = SudoId("SUDO_GID");
   const passwd* entry = nullptr;
-  if (::geteuid() == 0 && sudoUser != nullptr && *sudoUser != '\0' && std::strcmp(sudoUser, "root") != 0) {
-    entry = ::getpwnam(sudoUser);
+  if (::geteuid() == 0 && sudoUid && sudoGid && *sudoUid != 0) {
+    entry = ::getpwuid(*sudoUid);
     user.viaSudo = entry != nullptr;
   }
   if (entry == nullptr) entry = ::getpwuid(::getuid());
   const char* home = std::getenv("HOME");
   user.uid = entry != nullptr ? entry->pw_uid : ::getuid();
-  user.gid = entry != nullptr ? entry->pw_gid : ::getgid();
+  user.gid = user.viaSudo ? *sudoGid : entry != nullptr ? entry->pw_gid : ::getgid();
   user.home = user.viaSudo || home == nullptr ? (entry != nullptr ? entry->pw_dir : "/") : home;
   // sudo keeps root's environment: the user's own settings folder is the
   // usual one in their home.
@@ -68,6 +84,7 @@ User FindUser() {
   const std::string configFolder =
       !user.viaSudo && config != nullptr && config[0] == '/' ? config : user.home + "/.config";
   user.settingsFolder = configFolder + "/" + kSettingsName;
+  if (user.viaSudo) WritePcFilesAs(user.uid, user.gid);
   return user;
 }
 
@@ -268,18 +285,12 @@ OpenHandle* HostState::Find(host::Handle handle) {
 
 const std::string& HostState::Scratch() {
   if (scratch_.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
+    // Under sudo, TMPDIR is the user's to change: root's staging stays in /tmp.
+    const char* tmp = TheUser().viaSudo ? nullptr : std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/vorninst-XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) scratch_ = pattern;
   }
   return scratch_;
-}
-
-void HostState::GiveToUser(const std::string& path) const {
-  const User& user = TheUser();
-  if (user.viaSudo && ::lchown(path.c_str(), user.uid, user.gid) != 0) {
-    // The file stays root's; nothing the user must be told of.
-  }
 }
 
 // ---- The API of linux_host.h ---------------------------------------------------
@@ -448,6 +459,11 @@ bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal) {
     return false;
   }
   if (!ToWindowsPath(folder, windows, refusal)) return false;
+  // What would hang or loop a copy is refused before anything is written.
+  for (const char* part : {"LYRE", "DCIM"}) {
+    refusal = fs::exists(folder + "/" + part, error) ? RefuseAddOnTree(folder + "/" + part) : "";
+    if (!refusal.empty()) return false;
+  }
   if (windows.back() != '\\') windows += '\\';
   common::gModuleDirectory = windows;
   return true;
@@ -466,6 +482,7 @@ std::string WindowState::Text(int id) const {
 const WindowState& Window() { return HostState::Get().window; }
 
 void CreateMainWindow() {
+  TheUser();  // under sudo, every PC file is the user's from the first
   WindowState& window = HostState::Get().window;
   window = WindowState{};
   for (const TemplateControl& control : TemplateControls(kMainWindowTemplate)) {

@@ -110,8 +110,6 @@ class HostState {
 
   // The scratch folder of this run (staging of copies), made at first use.
   const std::string& Scratch();
-  // A file or folder made on the PC goes to the user.
-  void GiveToUser(const std::string& path) const;
 
  private:
   std::map<std::pair<std::string, std::uint64_t>, char> letters_;

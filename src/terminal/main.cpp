@@ -16,6 +16,7 @@
 #include "common/module_directory.h"
 #include "common/paths.h"
 #include "terminal/addon_folder.h"
+#include "images/destination.h"
 #include "terminal/command_line.h"
 #include "terminal/console.h"
 #include "linux/linux_host.h"
@@ -372,6 +373,12 @@ int main(int argc, char** argv) {
     std::string windows;
     if (!linuxhost::ToWindowsPath(linuxhost::FullPath(*invocation.to), windows, error)) {
       return linuxhost::UsageError("--to: " + error);
+    }
+    // The destination's box holds so much; a longer path is never cut.
+    if (windows.size() > images::kFolderMaximum) {
+      return linuxhost::UsageError("--to: the folder's path is " + std::to_string(windows.size()) +
+                                   " characters long as the program writes it (" + windows.substr(0, 3) +
+                                   "...); it takes " + std::to_string(images::kFolderMaximum) + " at most");
     }
     invocation.answers.to = windows;
   }

@@ -194,6 +194,62 @@ TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
   }
 }
 
+// Names a card may hold but no tool may be given: a folder of DCIM that
+// names the card's root LYRE, a file inside an image folder that climbs
+// out, a name with a line break. Each entry is skipped with its name said,
+// and stays on the card; the other folders are moved.
+TEST(LinuxProgram, HostileNamesOnTheCardAreSkippedAndStay) {
+  struct Row {
+    const char* file;         // put on the card, with a long name of seven characters
+    const char* placeholder;  // in it, renamed on the card to
+    const char* hostile;      // seven others
+    const char* shown;
+    const char* stays;        // on the card
+  };
+  for (const Row& row : {Row{"DCIM/xYzWvUt/F.JPG", "xYzWvUt", "../LYRE", "../LYRE", "LYRE/LYRE.BIN"},
+                         Row{"DCIM/100CAMRA/qWeRtYu", "qWeRtYu", "../../E", "100CAMRA/../../E", "DCIM/100CAMRA"},
+                         Row{"DCIM/aSdFgHj/F.JPG", "aSdFgHj", "1\n::/D*", "1?::/D*/", "DCIM/ASDFGHJ/F.JPG"}}) {
+    SCOPED_TRACE(row.hostile);
+    Script script;
+    linux_cards::StartProgram(script);
+    LoopCard card(64 * linux_cards::kMb);
+    MakeOnePartitionCard(card, 131072, {{"LYRE/LYRE.BIN", "add-on"}, {"DCIM/200GOOD/IMG.JPG", "good"},
+                                        {row.file, "x"}});
+    {  // the long name's characters, in its directory entry (UTF-16: five, then two more)
+      std::string image = card.Bytes(0, 64 * linux_cards::kMb);
+      std::string utf16;
+      for (std::size_t i = 0; i < 5; ++i) utf16 += std::string{row.placeholder[i], '\0'};
+      const std::size_t at = image.find(utf16);
+      ASSERT_NE(at, std::string::npos);
+      std::fstream file(card.Image(), std::ios::in | std::ios::out | std::ios::binary);
+      for (std::size_t i = 0; i < 7; ++i) {
+        file.seekp(static_cast<std::streamoff>(at + (i < 5 ? 2 * i : 13 + 2 * (i - 5))));
+        file.put(row.hostile[i]);
+      }
+    }
+    linux_cards::InsertCard(card.Device());
+    const std::string destination = linuxhost::TheUser().home + "/Hostile";
+    std::string windows;
+    std::string refusal;
+    ASSERT_TRUE(linuxhost::ToWindowsPath(destination, windows, refusal)) << refusal;
+    script.Dialog("TODIR", [&](linuxhost::Dialog& dialog) {
+      dialog.Type(IDC_DESTINATION, windows);
+      dialog.Click(IDC_DELETE_AFTER_COPY);
+      dialog.Click(IDC_EXIT);
+    });
+    script.Box("Error", std::string("The name \"") + row.shown + "\" on the SD Card cannot be passed on as it is: it "
+               "was skipped, and nothing of it was copied or deleted.", host::kIdOk);
+    linuxhost::Command(IDC_COPY_IMAGES);
+    EXPECT_TRUE(card.Exists(63, row.stays));
+    EXPECT_FALSE(card.Exists(63, "DCIM/200GOOD"));
+    std::vector<std::string> copied;
+    for (const auto& entry : fs::directory_iterator(destination)) copied.push_back(entry.path().filename());
+    EXPECT_EQ(copied, std::vector<std::string>{"200GOOD"});
+    fs::remove_all(destination);
+    card.ExpectClean(63, 131072 - 63);
+  }
+}
+
 // ---- The card's lock switch, the system's mounts, the card pulled out ------------------
 
 TEST(LinuxProgram, AReadOnlyCardStopsTheCommandsAsALockedOne) {
@@ -379,27 +435,40 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
 
 // ---- Bad input ---------------------------------------------------------------------
 
-// A name the card cannot hold as it is: the copy says so, and nothing of
-// that folder lands on the card.
+// A name the card cannot hold as it is, or what is no file nor folder (a
+// pipe would be read for ever, a link to a folder may loop): the copy says
+// so, and nothing of that folder lands on the card.
 TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
+  enum class Kind { File, Pipe, LinkUp, Large };
   struct Row {
     const char* name;
     const char* says;
+    Kind kind;
   };
-  for (const Row& row : {Row{"a:b.txt", "holds a character that an SD card cannot hold"},
-                         Row{"\xff.txt", "cannot be written in this system's encoding"}}) {
+  const char* neither = " is neither a file nor a folder (a pipe, a device, a socket, or a link to a folder or to nothing)";
+  for (const Row& row : {Row{"a:b.txt", " holds a character that an SD card cannot hold", Kind::File},
+                         Row{"\xff.txt", " cannot be written in this system's encoding", Kind::File},
+                         Row{"PIPE", neither, Kind::Pipe}, Row{"LOOP", neither, Kind::LinkUp},
+                         Row{"BIG.BIN", " onto the SD Card: the card is full or refuses it. Nothing more was copied.", Kind::Large}}) {
     SCOPED_TRACE(row.name);
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
-    std::ofstream(addOn + "/LYRE/" + row.name) << "x";
+    const std::string path = addOn + "/LYRE/" + row.name;
+    if (row.kind == Kind::File) std::ofstream(path) << "x";
+    if (row.kind == Kind::Pipe) ::mkfifo(path.c_str(), 0600);
+    if (row.kind == Kind::LinkUp) fs::create_directory_symlink("..", path);
+    if (row.kind == Kind::Large) std::ofstream(path).close(), fs::resize_file(path, 70 * linux_cards::kMb);
     LoopCard card(64 * linux_cards::kMb);
     MakeOnePartitionCard(card, 131072, {});
     linux_cards::InsertCard(card.Device());
-    script.Box("Error", std::string("The name \"") + row.name + "\" " + row.says + ": nothing was copied.",
+    const std::string what = row.kind == Kind::File ? std::string("The name \"") + row.name + "\"" : "\"" + path + "\"";
+    script.Box("Error", row.kind == Kind::Large ? "Cannot copy " + addOn + "/LYRE" + row.says : what + row.says + ": nothing was copied.",
                host::kIdOk);
     linuxhost::Command(IDC_COPY_VORN);
     EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
-    EXPECT_FALSE(card.Exists(63, "LYRE"));
+    EXPECT_FALSE(card.Exists(63, row.kind == Kind::Large ? "LYRE/BIG.BIN" : "LYRE"));
+    std::string refusal;  // named as the add-on's folder, it is refused before anything is written
+    EXPECT_EQ(linuxhost::SetAddOnFolder(addOn, refusal), row.kind == Kind::File || row.kind == Kind::Large);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,15 +147,20 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
       {{"copy-addon"}, 0, "Folder Open: D:/", ""},
       {{"dump"}, 0, "--- Finish ---\nWrite to ~/DUMP.BIN \n", ""},
       {{"version-up", "--camera", "right"}, 0, "Version Up finished!", ""},
+      {{"copy-images", "--to", home + "/a-file", "--move"}, 1, "", home + "/a-file: it is not a folder. Nothing was copied."},
+      {{"copy-images", "--to", "~/" + std::string(300, 'p'), "--move"}, 2, "", "it takes 259 at most"},
       {{"copy-images", "--to", "~/Pictures", "--move"}, 0, "Folder Open: " + home + "/Pictures", ""},
   };
+  std::ofstream(home + "/a-file") << "not a folder";
   for (const Invocation& run : runs) ExpectRun(run, before);
   // A dump the PC cannot hold: the error before the notice decides.
-  fs::rename(home + "/DUMP.BIN", home + "/DUMP.OLD");
-  fs::create_symlink("/dev/full", home + "/DUMP.BIN");
-  ExpectRun({{"dump"}, 1, "Write to ~/DUMP.BIN",
-             "--- Error ---\nCannot write boot sector! Maybe write protected.\n[O]K: OK\n"},
-            before);
+  // (/dev/full mounted over it: a link there would not be followed.)
+  fs::copy_file(home + "/DUMP.BIN", home + "/DUMP.OLD");
+  if (linux_cards::Succeeds({"mount", "--bind", "/dev/full", home + "/DUMP.BIN"})) {
+    ExpectRun({{"dump"}, 1, "Write to ~/DUMP.BIN", "--- Error ---\nCannot write boot sector! Maybe write protected.\n[O]K: OK\n"},
+              before);
+    linux_cards::Run({"umount", home + "/DUMP.BIN"});
+  }
   fs::rename(home + "/DUMP.OLD", home + "/DUMP.BIN");
   EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
   EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
@@ -178,8 +184,11 @@ std::string SomePartition() {
 TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   LoopCard card(kCardSectors * 512);
   const std::size_t before = card.Fingerprint();
+  const std::string pipes = linux_cards::MakeAddOnFolder();
+  ::mkfifo((pipes + "/LYRE/PIPE").c_str(), 0600);
   std::vector<Invocation> runs = {
       {{"frobnicate"}, 2, "", "unknown command \"frobnicate\""},
+      {{"--addon", pipes, "list"}, 2, "", "LYRE/PIPE\" is neither a file nor a folder"},
       {{"format", "--quick", "--fat"}, 2, "", "name it with --card PATH or --drive E:"},
       {{"--card", "/nonexistent/card.img", "inspect"}, 2, "", "no such file or device"},
       {{"--card", card.Device(), "--drive", "Q:", "format", "--quick"}, 2, "", "there is no drive Q:"},
@@ -193,6 +202,94 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   if (partition.empty()) std::cout << "No partition node on this machine: naming one is not tried\n";
   for (const Invocation& run : runs) ExpectRun(run, {});
   EXPECT_EQ(card.Fingerprint(), before);
+}
+
+// Under sudo, what the program writes on the PC is the user's, and never
+// goes through a link the user planted: a root-only file stays as it was.
+TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "no root to run as sudo would";
+  const std::string home = linux_cards::TestHome() + "/sudo";
+  const char* name = "vorninst-test";
+  if (!linux_cards::Succeeds({"id", name})) linux_cards::Run({"useradd", "--system", "--no-create-home", name});
+  linux_cards::Run({"usermod", "--home", home, name});
+  linux_cards::Run({"chmod", "o+x", fs::path(linux_cards::TestHome()).parent_path(), linux_cards::TestHome()});
+  const std::string uid = linux_cards::Run({"id", "-u", name}), gid = linux_cards::Run({"id", "-g", name});
+  const std::vector<std::string> sudo = {"HOME=/root", "XDG_CONFIG_HOME=", std::string("SUDO_USER=") + name,
+                                         "SUDO_UID=" + uid.substr(0, uid.size() - 1), "SUDO_GID=" + gid.substr(0, gid.size() - 1)};
+  LoopCard card(kCardSectors * 512);
+  card.Partition({{0x06, 63, kCardSectors - 63}});
+  card.Format(63, kCardSectors - 63, 16);
+  card.Put(63, "DCIM/100TEST/IMG.JPG", "picture");
+  const std::string victim = linux_cards::TestHome() + "/root-only";
+  struct Row {
+    const char* link;  // in the user's home, to the root-only file
+    std::vector<std::string> command;
+    int status;
+  };
+  for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
+                         Row{"P/100TEST/IMG.JPG", {"copy-images", "--to", home + "/P", "--move", "--yes"}, 1},
+                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+    fs::remove_all(home);
+    std::ofstream(victim) << "secret";
+    fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+    if (row.link != nullptr) {
+      fs::create_directories(fs::path(home + "/" + row.link).parent_path());
+      fs::create_symlink(victim, home + "/" + row.link);
+    }
+    fs::create_directories(home);
+    linux_cards::Run({"chown", "-R", std::string(name) + ":", home});
+    std::vector<std::string> arguments = {kProgram, "--card", card.Device()};
+    arguments.insert(arguments.end(), row.command.begin(), row.command.end());
+    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, sudo);
+    EXPECT_EQ(result.exitCode, row.status) << result.output << result.errors;
+    EXPECT_EQ(Read(victim), "secret");
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(card.Exists(63, "DCIM/100TEST/IMG.JPG"));
+    // Every file and folder made is the user's.
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+      EXPECT_EQ(linux_cards::Run({"stat", "-c", "%U", entry.path()}), std::string(name) + "\n") << entry.path();
+    }
+  }
+  EXPECT_EQ(Read(home + "/New/100TEST/IMG.JPG"), "picture");
+}
+
+// Bytes at these offsets of an image, little-endian numbers as (offset, value, width).
+void Patch(const std::string& image, const std::vector<std::array<std::uint64_t, 3>>& numbers) {
+  std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+  for (const auto& [offset, value, width] : numbers) {
+    file.seekp(static_cast<std::streamoff>(offset));
+    for (std::uint64_t i = 0; i < width; ++i) file.put(static_cast<char>(value >> (8 * i)));
+  }
+}
+
+// Tables that lie: the program lists and inspects the card, each volume once.
+TEST(Terminal, HostileTablesNeverCrashTheProgram) {
+  constexpr std::uint64_t kHeader = 512;
+  constexpr std::uint64_t kEbr = 2048 * 512;
+  struct Row {
+    const char* name;
+    bool gpt;  // on a GUID table of sfdisk's
+    std::vector<std::array<std::uint64_t, 3>> bytes;
+  };
+  const Row rows[] = {
+      {"GUID entries of 4 GB each", true, {{kHeader + 80, 1024, 4}, {kHeader + 84, 0xFFFFFFFF, 4}}},
+      {"GUID entries of 4 GB less 128 bytes", true, {{kHeader + 80, 1024, 4}, {kHeader + 84, 0xFFFFFF80, 4}}},
+      {"an extended record that links to itself", false,
+       {{446 + 4, 0x05, 1}, {446 + 8, 2048, 4}, {446 + 12, 100000, 4}, {510, 0xAA55, 2}, {kEbr + 446 + 4, 0x06, 1},
+        {kEbr + 446 + 8, 63, 4}, {kEbr + 446 + 12, 20000, 4}, {kEbr + 462 + 4, 0x05, 1},
+        {kEbr + 462 + 12, 100000, 4}, {kEbr + 510, 0xAA55, 2}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoopCard card(kCardSectors * 512);
+    if (row.gpt) linux_cards::Run({"sh", "-c", "echo 'label: gpt' | sfdisk -q '" + card.Image() + "'"});
+    Patch(card.Image(), row.bytes);
+    ExpectRun({{"inspect"}, 0, "Total capacity : 64 MB", ""}, {"--card", card.Device()});
+    const linuxhost::ToolResult listed = linuxhost::RunTool({kProgram, "--card", card.Device(), "list"}, Environment());
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_NE(listed.output.find("D:  " + card.Device()), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("E:  "), std::string::npos) << listed.output;
+  }
 }
 
 // The window in a terminal: a Cancel at the dialog and a Ctrl-C at a

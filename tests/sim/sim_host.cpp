@@ -894,6 +894,7 @@ bool Machine::Transfer(host::Handle handle, std::uint64_t offset, void* buffer, 
   cache.cardWrites = insertion->card->writes;
   (write ? deviceBytesWritten : deviceBytesRead) += count;
   transferred = count;
+  if (write && faults.writesBeforeReadsFail > 0 && --faults.writesBeforeReadsFail == 0) faults.readFails = true;
   if (write && faults.writesBeforePull > 0 && --faults.writesBeforePull == 0) {
     for (auto& [letter, reader] : readers_) reader.insertion = Insertion{};
   }

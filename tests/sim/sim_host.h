@@ -50,6 +50,7 @@ struct CardFaults {
   bool uncountedMedia = false;      // the reader's count of media changes never moves
   bool firstSectorGuarded = false;  // security software refuses writes to the disk's sector 0
   int writesBeforePull = 0;        // the card leaves its reader after so many more writes
+  int writesBeforeReadsFail = 0;   // every read fails after so many more writes
   bool losesAtFlush = false;       // the reader answers writes from its memory, lost at a flush
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed, or, lengthened, the

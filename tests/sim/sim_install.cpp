@@ -244,7 +244,6 @@ int Machine::ShellOperation(const ShellCall& call, bool& aborted) {
     return answer;
   };
   places.report = [](const std::string&) {};
-  places.madeOnPc = [](const std::string&) {};
   places.scratchFolder = root_;
   const linuxhost::ShellOutcome outcome = linuxhost::ShellOperation(places, call.function, call.from, call.to, call.flags);
   aborted = outcome.aborted;
