@@ -377,8 +377,8 @@ int main(int argc, char** argv) {
     // The destination's box holds so much; a longer path is never cut.
     if (windows.size() > images::kFolderMaximum) {
       return linuxhost::UsageError("--to: the folder's path is " + std::to_string(windows.size()) +
-                                   " characters long as the program writes it (" + windows.substr(0, 3) +
-                                   "...); it takes " + std::to_string(images::kFolderMaximum) + " at most");
+                                   " characters long as the program holds it; it takes " +
+                                   std::to_string(images::kFolderMaximum) + " at most");
     }
     invocation.answers.to = windows;
   }
