@@ -637,8 +637,9 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
   // What else befalls it: a DISKBOOT.BIN longer than the installer's; a
   // 2 GB card made before, its large partition marked, that keeps no write
   // from that partition's format on; the large entry shortened (a partition
-  // tool at work) while the folders are copied.
-  enum class Also { Nothing, LongerBootFile, OldMarkOnLarge, EntryShortened };
+  // tool at work) while the folders are copied; a flush the card refuses
+  // from the format on.
+  enum class Also { Nothing, LongerBootFile, OldMarkOnLarge, EntryShortened, FlushFails };
   struct Case {
     const char* name;
     unsigned command;
@@ -685,6 +686,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
        false, Also::OldMarkOnLarge},
       {"the large entry shortened", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, false, false, false,
        Also::EntryShortened},
+      {"a flush that fails", IDC_NEW_INSTALL, 0, "", tableCheck, Beyond::Wraps, false, false, false, Also::FlushFails},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -724,6 +726,7 @@ TEST(GuidedSequences, ACardThatLiesOrLosesDataIsNeverCalledFinished) {
         pc.machine.ExpectBox("Confirm", kQuick, host::kIdYes, [&] {
           pc.card->faults.losesAtFlush = c.losesAtFlush;
           pc.card->faults.dropsWrites = c.also == Also::OldMarkOnLarge;
+          pc.card->faults.flushFails = c.also == Also::FlushFails;
         });
       }
     } else {

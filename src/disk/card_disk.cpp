@@ -338,11 +338,13 @@ void MarkCard() {
 
 void PutMarkBack() { MarkHeld(); }
 
-void FlushCard() {
+bool FlushCard() {
+  bool flushed = true;
   for (const CardVolume& volume : CardVolumes()) {
     UniqueHandle handle = OpenDevice(VolumePath(volume.letter), Access::ReadWrite);
-    if (handle.Valid()) host::FlushFileBuffers(handle.Get());
+    if (handle.Valid()) flushed = host::FlushFileBuffers(handle.Get()) && flushed;
   }
+  return flushed;
 }
 
 bool EjectCard() {

@@ -87,8 +87,9 @@ void MarkCard();
 // nothing of the program's stays on the card.
 void PutMarkBack();
 
-// Writes every card volume's cached data through.
-void FlushCard();
+// Writes every card volume's cached data through; false when a volume
+// refused it.
+bool FlushCard();
 // Flushes the card, then asks the system to eject it; false when the
 // physical drive could not be opened.
 bool EjectCard();

@@ -71,13 +71,14 @@ bool SameEntries(const disk::Table& found, const std::vector<disk::TableEntry>& 
 
 }  // namespace
 
+// A flush that fails leaves what was read back unproven: the step fails.
 bool ProveBootFile(const std::string& cardRoot) {
-  disk::FlushCard();
+  if (!disk::FlushCard()) return Fail(MSG_VERIFY_BOOT_FILE);
   return SameAsBeside(kBootFile, cardRoot + kBootFile) || Fail(MSG_VERIFY_BOOT_FILE);
 }
 
 bool ProveInstall(const CardProof& proof) {
-  disk::FlushCard();
+  if (!disk::FlushCard()) return Fail(MSG_VERIFY_TABLE);
   disk::UniqueHandle drive =
       disk::OpenDevice(common::gCardState.physicalDrivePath, disk::Access::Read, host::kFileFlagNoBuffering);
   disk::Sector mbr{};

@@ -1132,9 +1132,10 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   Record("flush " + std::string(1, open->letter));
   flushed_ = true;
   if (const Insertion* insertion = LiveInsertion(*open)) WriteBack(*insertion, 0, true);
-  const bool flushed = open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
+  const Insertion* live = LiveInsertion(*open);
+  const bool flushed = open->device == Device::Volume && open->write && live != nullptr;
   if (flushed) MarkInUse(open->letter, false);
-  return flushed;
+  return flushed && !live->card->faults.flushFails;
 }
 
 unsigned Machine::GetDriveType(const char* root) {

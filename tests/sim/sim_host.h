@@ -52,6 +52,7 @@ struct CardFaults {
   int writesBeforePull = 0;        // the card leaves its reader after so many more writes
   int writesBeforeReadsFail = 0;   // every read fails after so many more writes
   bool losesAtFlush = false;       // the reader answers writes from its memory, lost at a flush
+  bool flushFails = false;         // FlushFileBuffers fails (the card refuses what was cached)
   // A reader that loses a file's data ("LYRE/LYRE.CFG"): its copy onto the
   // card leaves zeros, or, corrupted, a byte changed, or, lengthened, the
   // bytes of an older, longer file behind it.
