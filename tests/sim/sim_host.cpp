@@ -1089,6 +1089,14 @@ bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
   return insertion != nullptr;
 }
 
+bool Machine::QueryStorageSerialNumber(host::Handle drive, std::string& serial) {
+  OpenHandle* open = Find(drive);
+  const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
+  if (insertion == nullptr || insertion->card->serial.empty()) return false;
+  serial = insertion->card->serial;
+  return true;
+}
+
 bool Machine::UpdateDiskProperties(host::Handle drive) {
   Record("update properties");
   OpenHandle* open = Find(drive);
