@@ -200,3 +200,4 @@ mkfs.ext4 -q /dev/vdb1 && mount /dev/vdb1 /boot
 for CHECK in readers list system_disks new_install_usb_two new_install_sd_one; do
   run_check $CHECK
 done
+. "${VORN_checks%/*}/reader_checks.sh"
