@@ -131,7 +131,10 @@ bool ProveCardSize() {
   const std::vector<std::uint64_t> samples = CardSizeSamples(common::gCardState.totalSectors);
   const std::uint64_t now = host::GetSystemTimeAsFileTime();
   const std::uint64_t runId = now * 0x9E3779B97F4A7C15u ^ common::gCardState.totalSectors;
-  UniqueHandle drive = OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, kUnbuffered);
+  // Written past the system's cache but not through the reader's one sector
+  // at a time: a flush after all the writes puts them on the card before
+  // they are read back (a write through each costs a flush of its own).
+  UniqueHandle drive = OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, host::kFileFlagNoBuffering);
   Sector first{};
   std::vector<Sector> originals(samples.size());
   std::vector<Sector> readBack(samples.size());
@@ -156,6 +159,7 @@ bool ProveCardSize() {
     for (; written < samples.size() && transferred; ++written) {
       transferred = told(Write(drive.Get(), samples[written], Pattern(samples[written], runId)));
     }
+    transferred = transferred && host::FlushFileBuffers(drive.Get());
     for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
       transferred = told(Read(drive.Get(), samples[i], readBack[i]));
     }
@@ -164,6 +168,7 @@ bool ProveCardSize() {
     // each sector ends with what it held before the test.
     for (std::size_t i = written; i-- > 0;) restored = told(Write(drive.Get(), samples[i], originals[i])) && restored;
     if (drive.Valid() && written > 0) restored = Write(drive.Get(), 0, first) && restored;
+    if (drive.Valid() && written > 0) restored = host::FlushFileBuffers(drive.Get()) && restored;
     if (!wasDisabled) host::EnableMainWindow(true);
   }
   if (!transferred || !restored) {

@@ -214,7 +214,9 @@ bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t s
     if (!open->write || open->writesFail) return false;
     // After Ctrl-C, the step in hand has ended: no more than a sector more.
     if (device && size > kSector && S().Interrupted()) return false;
-    const Card* card = device ? S().CardByNumber(open->card) : nullptr;
+    // A disk held exclusively (O_EXCL) can have nothing mounted while it is
+    // held: the mount table is read at its open, not at each of its writes.
+    const Card* card = device && open->kind != HandleKind::Disk ? S().CardByNumber(open->card) : nullptr;
     if (card != nullptr && !S().PrepareWrite(*card, open->base + offset, size)) return false;
   }
   const auto at = static_cast<off_t>(open->base + offset);

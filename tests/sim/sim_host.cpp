@@ -1123,9 +1123,10 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   Record("flush " + std::string(1, open->letter));
   flushed_ = true;
   if (const Insertion* insertion = LiveInsertion(*open)) WriteBack(*insertion, 0, true);
-  const bool flushed = open->device == Device::Volume && open->write && LiveInsertion(*open) != nullptr;
-  if (flushed) MarkInUse(open->letter, false);
-  return flushed;
+  // A disk's too, as a handle that may write it (GENERIC_WRITE) flushes it.
+  const bool flushed = open->write && LiveInsertion(*open) != nullptr;
+  if (flushed && open->device == Device::Volume) MarkInUse(open->letter, false);
+  return flushed && (open->device == Device::Volume || open->device == Device::Physical);
 }
 
 unsigned Machine::GetDriveType(const char* root) {
