@@ -88,10 +88,20 @@ vorn_pty() {
   command=$(printf '%q ' timeout 60 "$VORN" --addon $ADDON "$@")
   script -qfec "$command" /dev/null <"$LOGS/pty" >>"$LOGS/$CHECK" 2>&1 &
   PTY_PID=$!
+  PTY_OKS=$(cat "$LOGS/$CHECK" 2>/dev/null | grep -c '\[O\]K')
   exec {PTY}>"$LOGS/pty"
 }
 answer() { printf '%s\n' "$1" >&"$PTY"; }
+# Until the program ends; each box it shows with only an OK is answered.
 finish() {
+  local answered=$PTY_OKS
+  while kill -0 "$PTY_PID" 2>/dev/null; do
+    if [ "$(grep -c '\[O\]K' "$LOGS/$CHECK")" -gt "$answered" ]; then
+      answer ""
+      answered=$((answered + 1))
+    fi
+    sleep 0.3
+  done
   wait "$PTY_PID"
   local status=$?
   exec {PTY}>&-
@@ -266,9 +276,9 @@ check_exclusive_open() {
   for device in $SD $USB; do
     fat_card $device || return
     rm -f /tmp/hidden
-    unshare -m --propagation private sh -c "mount -t vfat $PART $MNT && touch /tmp/hidden && sleep 60" &
+    unshare -m --propagation private sh -c "mount -t vfat $PART $MNT && echo mounted >/tmp/hidden && exec sleep 60" &
     local holder=$!
-    await_text /tmp/hidden "" 10 || why "the hidden mount failed" || return
+    await_text /tmp/hidden mounted 10 || why "the hidden mount failed" || return
     before=$(fingerprint $device)
     vorn --card $device create-partition --layout one
     local status=$?
@@ -383,6 +393,43 @@ check_window_follows() {
   [ "$out" = "$shown" ] || why "the pulled card stays in the list" || return
   [ "$back" -gt "$out" ] || why "the card put back is not in the list"
 }
+
+# ---- the benchmark (--bench) -------------------------------------------------------
+
+# A blank card: no table, no file system (discarded where the reader can).
+blank() {  # DEVICE
+  blkdiscard "$1" 2>/dev/null || dd if=/dev/zero of="$1" bs=1M count=64 oflag=direct status=none
+  blockdev --rereadpt "$1" 2>/dev/null
+}
+
+# A two-partition New Install on the USB reader's 64 GB card by the program
+# (the card out and back at its prompt), and the same card by hand: the
+# wall time of each and their ratio.
+check_bench() {
+  local n
+  for ((n = 1; n <= 43; n++)); do head -c 120000 /dev/urandom >"$ADDON/LYRE/FILE$n.BIN"; done
+  blank $USB
+  local started=$(date +%s.%N)
+  new_install $USB two || return
+  local program=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  blank $USB
+  started=$(date +%s.%N)
+  printf 'start=1,size=4096,type=1\nstart=4097,size=%s,type=b\n' $(($(blockdev --getsz $USB) - 4098)) |
+    sfdisk -q $USB >/dev/null || why "sfdisk failed" || return
+  await_node ${USB}2 present 10 || why "no ${USB}2" || return
+  mkfs.fat -F 12 ${USB}1 >/dev/null && mkfs.fat -F 32 -s 64 ${USB}2 >/dev/null || why "mkfs.fat failed" || return
+  printf BOOTDISK | dd of=${USB}1 bs=1 seek=64 conv=notrunc status=none
+  mcopy -i ${USB}1 $ADDON/DISKBOOT.BIN ::/ && mcopy -s -i ${USB}2 $ADDON/LYRE $ADDON/DCIM ::/ || why "mcopy failed" || return
+  sync
+  local hand=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  say "bench: the program $program s, by hand $hand s, ratio $(awk "BEGIN { printf \"%.2f\", $program / $hand }")"
+}
+
+if [ "$VORN_mode" = bench ]; then
+  CHECK=readers run_check readers
+  CHECK=bench run_check bench
+  exit 0
+fi
 
 # The guest's system disks: swap on a partition of one, a file system the
 # system needs mounted from a partition of the other.
