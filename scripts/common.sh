@@ -15,6 +15,9 @@ VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutil
 # tests on loop devices, mkfs.ext4 for a card the system has mounted.
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
                       e2fsprogs)
+# The card lab (tests/vm): QEMU, the guest's busybox, the initramfs, the
+# kernel's module tools, and strace for what a refused user opened.
+VORN_LAB_PACKAGES=(qemu-system-x86 busybox-static cpio kmod strace util-linux)
 
 # What the command started, stopped when it ends, however it ends: Wine
 # prefixes whose server (and with it their programs) is killed, other

@@ -11,6 +11,8 @@ stty -F /dev/ttyS0 -echo 2>/dev/null
 SD=/dev/mmcblk0
 USB=/dev/sda
 LOGS=/tmp/logs
+MNT=/tmp/card
+mkdir -p $MNT
 mkdir -p "$LOGS"
 
 say() { echo "@@SAY $*"; }
@@ -83,15 +85,27 @@ vorn() {
 vorn_pty() {
   rm -f "$LOGS/pty" && mkfifo "$LOGS/pty"
   local command
-  command=$(printf '%q ' timeout 120 "$VORN" --addon $ADDON "$@")
+  command=$(printf '%q ' timeout 60 "$VORN" --addon $ADDON "$@")
   script -qfec "$command" /dev/null <"$LOGS/pty" >>"$LOGS/$CHECK" 2>&1 &
   PTY_PID=$!
+  PTY_OKS=$(cat "$LOGS/$CHECK" 2>/dev/null | grep -c '\[O\]K')
   exec {PTY}>"$LOGS/pty"
 }
 answer() { printf '%s\n' "$1" >&"$PTY"; }
+# Until the program ends; each box it shows with only an OK is answered.
 finish() {
-  exec {PTY}>&-
+  local answered=$PTY_OKS
+  while kill -0 "$PTY_PID" 2>/dev/null; do
+    if [ "$(grep -c '\[O\]K' "$LOGS/$CHECK")" -gt "$answered" ]; then
+      answer ""
+      answered=$((answered + 1))
+    fi
+    sleep 0.3
+  done
   wait "$PTY_PID"
+  local status=$?
+  exec {PTY}>&-
+  return $status
 }
 # Until TEXT shows in the check's log for the COUNTth time (1 unless given).
 shows() {  # TEXT [SECONDS] [COUNT]
@@ -192,12 +206,238 @@ new_install() {  # DEVICE LAYOUT [FORMAT OPTION]
 check_new_install_usb_two() { new_install $USB two; }
 check_new_install_sd_one() { new_install $SD one; }
 
+# A card made by hand: one FAT32 partition from 1 MiB holding OLD.TXT.
+# Sets PART to its node.
+fat_card() {  # DEVICE
+  local p=""
+  [ "$1" = $SD ] && p=p
+  PART=$1${p}1
+  echo 'start=2048,type=c' | sfdisk -q "$1" >/dev/null 2>&1 || why "sfdisk could not make $1's table" || return
+  await_node "$PART" present 10 || why "no $PART after the table was written" || return
+  mkfs.fat -F 32 "$PART" >/dev/null || why "mkfs.fat failed on $PART" || return
+  echo old >/tmp/old.txt && mcopy -i "$PART" /tmp/old.txt ::/OLD.TXT || why "mcopy failed on $PART"
+}
+
+# The card's FAT partition mounted: with a file open on it the format is
+# refused as "in use" and nothing is written; with none it is unmounted
+# and the card formatted.
+check_mounted_vfat() {
+  local device busy before
+  for device in $SD $USB; do
+    for busy in true false; do
+      fat_card $device || return
+      mount -t vfat "$PART" $MNT >>"$LOGS/$CHECK" 2>&1 || why "$PART could not be mounted: $(dmesg | tail -n 2)" || return
+      $busy && exec {open}>$MNT/open.txt
+      sync
+      before=$(fingerprint $device)
+      vorn --card $device format --quick --fat32
+      local status=$? after
+      after=$(fingerprint $device)
+      $busy && exec {open}>&-
+      if $busy; then
+        umount $MNT
+        [ $status = 1 ] && said "The SD Card is in use" || why "$device busy: ended $status without \"in use\"" || return
+        [ "$after" = "$before" ] || why "$device busy: the card was written" || return
+      else
+        ! grep -q " $MNT " /proc/mounts || why "$device idle: left mounted" || umount $MNT || return
+        [ $status = 0 ] || why "$device idle: the format ended with $status" || return
+        ! mdir -i "$PART" ::/OLD.TXT >/dev/null 2>&1 || why "$device idle: not formatted" || return
+      fi
+    done
+  done
+}
+
+# A mount made while a question waits: the format, asked to go on, finds it.
+check_mount_at_question() {
+  local device before
+  for device in $SD $USB; do
+    fat_card $device || return
+    vorn_pty --card $device format --fat32
+    shows "Quick Format ?" 60 || why "$device: no quick format question" || return
+    mount -t vfat "$PART" $MNT >>"$LOGS/$CHECK" 2>&1 || why "$PART could not be mounted: $(dmesg | tail -n 2)" || return
+    exec {open}>$MNT/open.txt
+    sync
+    before=$(fingerprint $device)
+    answer y
+    finish
+    local status=$? after
+    after=$(fingerprint $device)
+    exec {open}>&-
+    umount $MNT
+    [ $status = 1 ] && said "The SD Card is in use" || why "$device: ended $status without \"in use\"" || return
+    [ "$after" = "$before" ] || why "$device: the card was written under the mount" || return
+  done
+}
+
+# A partition mounted where the program cannot see it (another mount
+# namespace): the exclusive open keeps the table write off the disk.
+check_exclusive_open() {
+  local device before
+  for device in $SD $USB; do
+    fat_card $device || return
+    rm -f /tmp/hidden
+    unshare -m --propagation private sh -c "mount -t vfat $PART $MNT && echo mounted >/tmp/hidden && exec sleep 60" &
+    local holder=$!
+    await_text /tmp/hidden mounted 10 || why "the hidden mount failed" || return
+    before=$(fingerprint $device)
+    vorn --card $device create-partition --layout one
+    local status=$?
+    kill $holder; wait $holder
+    [ $status = 1 ] || why "$device: the table write ended with $status" || return
+    [ "$(fingerprint $device)" = "$before" ] || why "$device: the table was written under a mount" || return
+  done
+}
+
+# Not root: the message, and no card opened for writing.
+check_not_root() {
+  local device
+  for device in $SD $USB; do
+    strace -f -e trace=open,openat -o /tmp/trace setpriv --reuid=65534 --regid=65534 --clear-groups \
+      "$VORN" --card $device list </dev/null >>"$LOGS/$CHECK" 2>&1
+    [ $? = 1 ] || why "$device: not refused" || return
+    said "$device: block devices need root; run it with sudo." || why "$device: no sudo hint" || return
+    ! grep -E "\"/dev/(sd|mmc)[^\"]*\", O_(WRONLY|RDWR)" /tmp/trace || why "$device: opened for writing" || return
+  done
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$VORN" list </dev/null >>"$LOGS/$CHECK" 2>&1
+  said "Removable disks need root to be seen: run it with sudo" || why "list: no sudo hint"
+}
+
+# The table write's eject opens the USB reader's tray at the remove prompt.
+check_eject() {
+  fat_card $USB || return
+  vorn --card $USB create-partition --layout one &
+  local program=$!
+  shows "Remove and re-insert SD Card!" 60 || why "no remove prompt" || return
+  host tray usb
+  local ejected=$?
+  out_and_back usb
+  wait $program
+  [ $ejected = 0 ] || why "the USB reader's medium was not ejected"
+}
+
+# The card pulled while the format zeroes it: the command ends, unfinished.
+check_pull_during_format() {
+  local device reader
+  for device in $SD $USB; do
+    reader=$(reader_name $device)
+    fat_card $device || return
+    vorn --card $device format --full --fat32 &
+    local program=$!
+    shows "Formatting SD Card : " 60 || why "$device: no format progress" || return
+    sleep 2
+    host pull $reader || why "pull: $HOST_SAID" || return
+    wait $program
+    local status=$?
+    host insert $reader
+    await_node $device present 60
+    [ $status = 1 ] || why "$device: the format pulled out ended with $status" || return
+  done
+}
+
+# At a question, the card pulled out, or changed for a byte-for-byte copy
+# made while it was out: "SD Card changed", and the copy is never written.
+check_card_changed_at_question() {
+  local device reader change
+  for device in $SD $USB; do
+    reader=$(reader_name $device)
+    for change in pulled copy; do
+      fat_card $device || return
+      sync
+      vorn_pty --card $device format --fat32
+      shows "Quick Format ?" 60 || why "$device: no quick format question" || return
+      host pull $reader || why "pull: $HOST_SAID" || return
+      local copy=""
+      if [ $change = copy ]; then
+        host copy $reader || why "copy: $HOST_SAID" || return
+        copy=$HOST_SAID
+        host insert $reader "$copy" || why "insert: $HOST_SAID" || return
+        await_node $device present 60 || why "$device: the copy did not show" || return
+        host stamp "$copy"
+      fi
+      local stamp=$HOST_SAID
+      answer y
+      finish
+      local status=$?
+      if [ $change = copy ]; then
+        host stamp "$copy"
+        [ "$HOST_SAID" = "$stamp" ] || why "$device: the copy was written" || return
+        host pull $reader
+      fi
+      host insert $reader
+      await_node $device present 60
+      [ $status = 1 ] && said "SD Card changed or missing!" || why "$device $change: ended $status without \"SD Card changed\"" || return
+    done
+  done
+}
+
+# The window's drive list follows the SD card pulled out and put back.
+check_window_follows() {
+  local line=": *$SD"
+  vorn_pty
+  shows "look again: " 60 || why "no window" || return
+  local shown
+  shown=$(grep -c "$line" "$LOGS/$CHECK")
+  [ "$shown" -gt 0 ] || why "the SD card is not in the window" || return
+  host pull sd
+  await_node $SD gone 30
+  answer ""
+  shows "look again: " 30 2 || why "no second prompt" || return
+  local out=$(grep -c "$line" "$LOGS/$CHECK")
+  host insert sd
+  await_node $SD present 60
+  answer ""
+  shows "look again: " 30 3 || why "no third prompt" || return
+  local back=$(grep -c "$line" "$LOGS/$CHECK")
+  answer 0
+  finish
+  [ "$out" = "$shown" ] || why "the pulled card stays in the list" || return
+  [ "$back" -gt "$out" ] || why "the card put back is not in the list"
+}
+
+# ---- the benchmark (--bench) -------------------------------------------------------
+
+# A blank card: no table, no file system (discarded where the reader can).
+blank() {  # DEVICE
+  blkdiscard "$1" 2>/dev/null || dd if=/dev/zero of="$1" bs=1M count=64 oflag=direct status=none
+  blockdev --rereadpt "$1" 2>/dev/null
+}
+
+# A two-partition New Install on the USB reader's 64 GB card by the program
+# (the card out and back at its prompt), and the same card by hand: the
+# wall time of each and their ratio.
+check_bench() {
+  local n
+  for ((n = 1; n <= 43; n++)); do head -c 120000 /dev/urandom >"$ADDON/LYRE/FILE$n.BIN"; done
+  blank $USB
+  local started=$(date +%s.%N)
+  new_install $USB two || return
+  local program=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  blank $USB
+  started=$(date +%s.%N)
+  printf 'start=1,size=4096,type=1\nstart=4097,size=%s,type=b\n' $(($(blockdev --getsz $USB) - 4098)) |
+    sfdisk -q $USB >/dev/null || why "sfdisk failed" || return
+  await_node ${USB}2 present 10 || why "no ${USB}2" || return
+  mkfs.fat -F 12 ${USB}1 >/dev/null && mkfs.fat -F 32 -s 64 ${USB}2 >/dev/null || why "mkfs.fat failed" || return
+  printf BOOTDISK | dd of=${USB}1 bs=1 seek=64 conv=notrunc status=none
+  mcopy -i ${USB}1 $ADDON/DISKBOOT.BIN ::/ && mcopy -s -i ${USB}2 $ADDON/LYRE $ADDON/DCIM ::/ || why "mcopy failed" || return
+  sync
+  local hand=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  say "bench: the program $program s, by hand $hand s, ratio $(awk "BEGIN { printf \"%.2f\", $program / $hand }")"
+}
+
+if [ "$VORN_mode" = bench ]; then
+  CHECK=readers run_check readers
+  CHECK=bench run_check bench
+  exit 0
+fi
+
 # The guest's system disks: swap on a partition of one, a file system the
 # system needs mounted from a partition of the other.
 mkswap -q /dev/vda1 >/dev/null && swapon /dev/vda1
 mkfs.ext4 -q /dev/vdb1 && mount /dev/vdb1 /boot
 
-for CHECK in readers list system_disks new_install_usb_two new_install_sd_one; do
+for CHECK in readers list system_disks not_root mounted_vfat mount_at_question exclusive_open eject \
+             window_follows pull_during_format card_changed_at_question new_install_usb_two new_install_sd_one; do
   run_check $CHECK
 done
 . "${VORN_checks%/*}/reader_checks.sh"

@@ -69,7 +69,7 @@ trap 'exit 143' TERM
 # ---- the kernel and the initramfs ------------------------------------------------
 
 MODULES=(sdhci-pci mmc_block xhci-pci usb-storage sd_mod 9p 9pnet_virtio vfat ext4 virtio_blk virtio_pci
-         nls_cp437 nls_iso8859-1)
+         nls_cp437 nls_ascii)
 
 # Sets KERNEL and INITRD, fetching and unpacking the kernel package the first
 # time (kept while Debian's linux-image-amd64 points at the same one).
@@ -132,7 +132,9 @@ mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
 mkdir -p /host/dev/pts && mount -t devpts devpts /host/dev/pts
 for folder in /tmp /run /root; do mount -t tmpfs tmpfs /host$folder; done
-chroot /host /bin/bash "$VORN_checks" </dev/console >/dev/console 2>&1
+# A copy: the script may change on the host while the guest runs it.
+cp "/host$VORN_checks" /host/tmp/checks.sh
+chroot /host /bin/bash /tmp/checks.sh </dev/console >/dev/console 2>&1
 echo "@@END"
 poweroff -f
 EOF
@@ -213,6 +215,8 @@ host_action() {
       local status=$?
       losetup -d "$view"
       return $status ;;
+    stamp)  # when an image was last written
+      stat -c %y "$2" ;;
     sfdisk | mdir)  # a tool on the host, on an image the guest wrote
       shift
       MTOOLS_SKIP_CHECK=1 "$action" "$@" 2>&1 ;;
