@@ -714,8 +714,8 @@ bool EjectMedia(Handle handle) {
     linuxhost::FlushBlockDevice(open->fd);
     // A loop device has no medium to eject: it is only flushed.
     if (IsReader(*card) && !linuxhost::EjectMedium(open->fd) && S().frontend != nullptr) {
-      S().frontend->Notice("The reader did not eject the SD Card (" + std::string(std::strerror(errno)) +
-                           "): take it out by hand.");
+      // A SCSI reader's refusal comes back as its status, without errno.
+      S().frontend->Notice("The reader did not eject the SD Card: take it out by hand.");
     }
   } else {
     ::fsync(open->fd);

@@ -207,7 +207,10 @@ host_action() {
     tray)  # is the reader's tray open (its medium ejected)?
       : >"$RUN/query.log"
       qmp '{"execute":"query-block"}' >/dev/null
-      tail -n 1 "$RUN/qmp.log" | grep -q '"device": "usb", [^}]*"tray_open": true' ;;
+      # An ejected medium stays inserted behind the open tray: read as JSON.
+      grep -F '"return": [' "$RUN/qmp.log" | tail -n 1 | python3 -c 'import json, sys
+answer = json.loads(sys.stdin.read().split(" < ", 1)[1])["return"]
+sys.exit(0 if any(b["device"] == "usb" and b.get("tray_open") for b in answer) else 1)' ;;
     fsck.fat)  # IMAGE START SECTORS: a partition of an image the guest wrote
       local view
       view=$(losetup -f --show -r -o $(($3 * 512)) --sizelimit $(($4 * 512)) "$2") || return 1

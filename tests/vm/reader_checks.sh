@@ -4,6 +4,8 @@
 # The USB card with two partitions, both shown by the kernel, and the first
 # one's boot sector zeroed, so that only a new format passes fsck.fat.
 two_partitions_on_usb() {
+  [ "$(blockdev --getsz $USB 2>/dev/null)" -gt 0 ] 2>/dev/null || out_and_back usb || return  # ejected before
+  until [ "$(blockdev --getsz $USB 2>/dev/null)" -gt 0 ] 2>/dev/null; do sleep 0.2; done
   printf 'start=2048,size=131072,type=6\nstart=133120,size=262144,type=c\n' | sfdisk -q $USB >>"$LOGS/$CHECK" 2>&1 ||
     why "sfdisk could not write the table" || return
   await_node ${USB}1 present 10 && await_node ${USB}2 present 10 || why "the kernel shows no partition nodes" || return
