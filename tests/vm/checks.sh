@@ -428,6 +428,7 @@ check_bench() {
 if [ "$VORN_mode" = bench ]; then
   CHECK=readers run_check readers
   CHECK=bench run_check bench
+  . "${VORN_checks%/*}/reader_checks.sh"
   exit 0
 fi
 
