@@ -89,3 +89,13 @@ printf '%-52s %14s bytes %8.3f s\n' "vorninst new-install, two partitions, 64 GB
 printf '%-52s %14s bytes %8.3f s\n' "by hand: sfdisk, mkfs.fat, mcopy (and a flush)" "$floor_bytes" "$floor_time"
 printf 'New Install: %.2f times the floor (goal: under 1.5; the size test and the read-back included)\n' \
   "$(awk -v a="$program_time" -v b="$floor_time" 'BEGIN { print a / b }')"
+
+# The same on a real reader: the card lab's guest (tests/vm), a New Install
+# on its USB reader's 64 GB card beside the same card by hand there.
+echo
+if command -v qemu-system-x86_64 >/dev/null; then
+  "$VORN_ROOT/tests/vm/lab.sh" --bench --checks none --program "$VORN_LINUX_BUILD/vorninst" |
+    grep -v "passed, .* failed$"
+else
+  echo "New Install on the card lab's USB reader: not measured (no qemu-system-x86_64)."
+fi

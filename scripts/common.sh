@@ -17,6 +17,9 @@ VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutil
 # a card down so that a stop lands inside the work.
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
                       e2fsprogs btrfs-progs strace)
+# The card lab (tests/vm): QEMU, the guest's busybox, the initramfs, the
+# kernel's module tools, and strace for what a refused user opened.
+VORN_LAB_PACKAGES=(qemu-system-x86 busybox-static cpio kmod strace util-linux)
 
 # What the command started, stopped when it ends, however it ends: Wine
 # prefixes whose server (and with it their programs) is killed, other

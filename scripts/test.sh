@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the logic natively against the
-# simulated PC, the Linux program on loop devices, then the Win32 program's
+# simulated PC, the Linux program on loop devices and on card readers in a
+# virtual machine (the card lab, beside the others), then the Win32 program's
 # tests under Wine. Installs what it
 # needs on a Debian machine. Ends with "N passed, N failed".
 set -uo pipefail
@@ -13,7 +14,9 @@ Usage: scripts/test.sh [--help]
 Builds the native tests and the Windows program with its tests, then runs
 every test: the native ones (with AddressSanitizer and UBSan), among them the
 Linux program's on loop devices (as root; image files where losetup is
-refused), and the Wine ones, side by side in Wine prefixes of their own under build/wine-tests, each
+refused), the card lab's (tests/vm/lab.sh: the Linux program on an SD and a
+USB reader of a QEMU guest, as root, running beside the other tests; its log
+is build/vm/lab.log), and the Wine ones, side by side in Wine prefixes of their own under build/wine-tests, each
 with a private Xvfb and a removable drive E: backed by an image file. Installs
 missing Debian packages with apt-get first (log: build/apt.log).
 Ends with the line "N passed, N failed"; the exit status is 0 only when every
@@ -34,7 +37,7 @@ done
 # Two test runs at once would stop each other's Wine test prefixes.
 vorn_one_at_a_time test.sh
 set -e
-vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}"
+vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}" "${VORN_LAB_PACKAGES[@]}"
 set +e
 
 passed=0
@@ -46,6 +49,16 @@ if ! { cmake -S "$VORN_ROOT" -B "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug >/
   echo "The native build failed." >&2
   native_built=false
   failed=$((failed + 1))
+fi
+# The card lab runs beside the other tests from here on, on the native
+# build's program; its result is counted at the end.
+lab_log="$VORN_BUILD/vm/lab.log"
+lab_pid=""
+if $native_built; then
+  mkdir -p "$VORN_BUILD/vm"
+  "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_NATIVE_BUILD/vorninst" >"$lab_log" 2>&1 &
+  lab_pid=$!
+  VORN_OWN_PIDS+=("$lab_pid")
 fi
 win_built=true
 if ! vorn_build_windows; then
@@ -133,6 +146,20 @@ if vorn_install man-db bash-completion lintian dpkg-dev &&
 else
   echo "The Debian package could not be made (log: $package_log)." >&2
   failed=$((failed + 1))
+fi
+
+if [ -n "$lab_pid" ]; then
+  wait "$lab_pid"
+  echo "--- The card lab ($lab_log)"
+  grep -v '^ ' "$lab_log"
+  lab_result=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$lab_log" | tail -1)
+  if [ -n "$lab_result" ]; then
+    passed=$((passed + ${lab_result%% passed*}))
+    lab_failed=${lab_result#*passed, }
+    failed=$((failed + ${lab_failed%% failed}))
+  else
+    failed=$((failed + 1))  # the lab itself failed
+  fi
 fi
 
 echo "$passed passed, $failed failed"

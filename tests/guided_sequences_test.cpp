@@ -858,3 +858,33 @@ TEST(SameCard, AnotherCardPutInAtAPauseGetsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// At the re-insert prompt the user puts in a copy of the card made while it
+// was out, the program's mark included: only an SD host's serial of the
+// card tells it. It gets nothing.
+TEST(SameCard, ACopyWithAnotherSerialPutInAtTheReinsertGetsNothing) {
+  Pc pc;
+  std::shared_ptr<sim::Card> card = pc.MakeTwoPartitionCard(k64MbCard, false, true, {});
+  card->serial = "0x1234abcd";
+  pc.Insert(card);
+  std::shared_ptr<sim::Card> copy;
+  std::size_t copyMade = 0;
+  pc.Dialog("INSTSET", Choose({IDC_TWO_PARTITIONS}));
+  pc.Answer(kOneTwo, host::kIdYes);
+  pc.machine.ExpectBox("Remove", "Remove SD Card! Then press OK button", host::kIdOk);
+  pc.machine.ExpectBox("Re-insert", "Re-insert SD Card! Then press OK button", host::kIdOk, [&] {
+    copy = pc.CopyOf(*pc.card, 2);
+    copy->serial = "0x5678ef01";
+    copyMade = testing_cards::Fingerprint(*copy);
+    pc.machine.Remove('E');
+    pc.machine.Insert('E', copy);
+  });
+  pc.RemoveAndReinsert(false);  // asked once more, in vain
+  pc.Notice("Error", kCardChanged);
+  host::SendCommand(IDC_NEW_INSTALL);
+  EXPECT_EQ(testing_cards::Fingerprint(*copy), copyMade);
+}
+
+}  // namespace

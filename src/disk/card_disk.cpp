@@ -36,6 +36,9 @@ struct CardPicture {
   std::uint64_t sectors = 0;
   // The reader's count of media changes; none where it gives none.
   std::optional<std::uint32_t> mediaChanges;
+  // The card's own serial where its reader tells it (an SD host): a copy of
+  // the card's bytes put in while it was out is another card.
+  std::optional<std::string> serial;
   // Unreadable sectors stay empty: an unreadable card matches no readable one.
   std::optional<Sector> table;
   // The boot sector of every partition of the table, by its first sector.
@@ -43,7 +46,8 @@ struct CardPicture {
 
   bool operator==(const CardPicture& other) const {
     return taken == other.taken && deviceNumber == other.deviceNumber && sectors == other.sectors &&
-           mediaChanges == other.mediaChanges && table == other.table && bootSectors == other.bootSectors;
+           mediaChanges == other.mediaChanges && serial == other.serial && table == other.table &&
+           bootSectors == other.bootSectors;
   }
 };
 
@@ -75,9 +79,13 @@ std::optional<Sector> ReadIdentity(host::Handle drive, std::uint64_t sectorNumbe
 
 // A driver may answer the first query after a change of medium with that
 // news alone (STATUS_VERIFY_REQUIRED); the count comes with the next.
-std::optional<std::uint32_t> MediaChanges(std::uint32_t deviceNumber) {
+// The card's own serial comes with it.
+std::optional<std::uint32_t> MediaChanges(std::uint32_t deviceNumber, std::optional<std::string>& serial) {
   UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(deviceNumber), Access::Attributes);
   std::uint32_t count = 0;
+  std::string told;
+  serial.reset();
+  if (drive.Valid() && host::QueryStorageSerialNumber(drive.Get(), told)) serial = told;
   if (!drive.Valid() || (!host::QueryMediaChangeCount(drive.Get(), count) &&
                          !host::QueryMediaChangeCount(drive.Get(), count))) {
     return std::nullopt;
@@ -106,7 +114,7 @@ namespace {
 // while the sectors are read shows in it.
 CardPicture TakePicture(std::uint32_t deviceNumber) {
   CardPicture picture;
-  picture.mediaChanges = MediaChanges(deviceNumber);
+  picture.mediaChanges = MediaChanges(deviceNumber, picture.serial);
   UniqueHandle drive = OpenDevice(common::PhysicalDrivePath(deviceNumber), Access::Read);
   DiskSize size;
   if (!drive.Valid() || !ReadDiskSize(drive.Get(), size)) return picture;
@@ -188,8 +196,10 @@ bool CardMatches(bool countMayChange) {
       JudgeDevice({host::kFileDeviceDisk, gPicture.deviceNumber, 0}) != DeviceVerdict::Card) {
     return false;
   }
-  const bool marked = MarkHeld();
   CardPicture now = TakePicture(gPicture.deviceNumber);
+  // Another card by its own serial: not even the mark is put back on it.
+  if (now.serial != gPicture.serial) return false;
+  const bool marked = MarkHeld();  // outside every sector of the picture
   const std::optional<std::uint32_t> count = now.mediaChanges;
   if (countMayChange) now.mediaChanges = gPicture.mediaChanges;
   if (!marked || !(now == gPicture)) return false;

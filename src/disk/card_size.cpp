@@ -131,7 +131,10 @@ bool ProveCardSize() {
   const std::vector<std::uint64_t> samples = CardSizeSamples(common::gCardState.totalSectors);
   const std::uint64_t now = host::GetSystemTimeAsFileTime();
   const std::uint64_t runId = now * 0x9E3779B97F4A7C15u ^ common::gCardState.totalSectors;
-  UniqueHandle drive = OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, kUnbuffered);
+  // Written past the system's cache but not through the reader's one sector
+  // at a time: a flush after all the writes puts them on the card before
+  // they are read back (a write through each costs a flush of its own).
+  UniqueHandle drive = OpenDevice(common::gCardState.physicalDrivePath, Access::ReadWrite, host::kFileFlagNoBuffering);
   Sector first{};
   std::vector<Sector> originals(samples.size());
   std::vector<Sector> readBack(samples.size());
@@ -163,6 +166,7 @@ bool ProveCardSize() {
       writesFailed = !wrote;
       transferred = going(wrote);
     }
+    transferred = transferred && host::FlushFileBuffers(drive.Get());
     for (std::size_t i = 0; i < samples.size() && transferred; ++i) {
       transferred = going(Read(drive.Get(), samples[i], readBack[i]));
     }
@@ -175,6 +179,7 @@ bool ProveCardSize() {
       restored = PutBackSector(drive.Get(), samples[i], originals[i]) && restored;
     }
     if (drive.Valid() && written > 0) restored = PutBackSector(drive.Get(), 0, first) && restored;
+    if (drive.Valid() && written > 0) restored = host::FlushFileBuffers(drive.Get()) && restored;
     if (!wasDisabled) host::EnableMainWindow(true);
   }
   if (restored && host::StopRequested()) return false;  // the user's own end: nothing to tell

@@ -265,6 +265,11 @@ bool DismountVolume(Handle volume);
 // how many times its medium has changed since its driver started. False
 // when the reader gives no count.
 bool QueryMediaChangeCount(Handle drive, std::uint32_t& count);
+// IOCTL_STORAGE_QUERY_PROPERTY (StorageDeviceProperty, standard query) on a
+// disk opened with FILE_READ_ATTRIBUTES: the device's serial number. An SD
+// host tells the card's own; a USB reader its own, or none. False when the
+// device tells none.
+bool QueryStorageSerialNumber(Handle drive, std::string& serial);
 // IOCTL_DISK_UPDATE_PROPERTIES on a disk: the system reads its table again.
 bool UpdateDiskProperties(Handle drive);
 // FSCTL_ALLOW_EXTENDED_DASD_IO on a volume handle: it may reach the

@@ -5,6 +5,7 @@
 #include <libmount/libmount.h>
 #include <linux/cdrom.h>
 #include <linux/fs.h>
+#include <scsi/scsi_ioctl.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -201,6 +203,38 @@ std::vector<DiskMount> MountsOnDisk(dev_t disk, std::uint64_t diskBytes) {
   return mounts;
 }
 
+namespace {
+
+// The disk's partitions as the kernel shows them: their sysfs folders' names.
+std::vector<std::string> PartitionsOf(dev_t disk) {
+  std::vector<std::string> names;
+  const std::string folder = SysfsFolder(disk);
+  for (const std::string& name : Entries(folder)) {
+    if (!ReadText(folder + "/" + name + "/partition").empty()) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+std::optional<std::string> PartitionNode(dev_t disk, std::uint64_t offset, std::uint64_t length) {
+  for (const std::string& name : PartitionsOf(disk)) {
+    const std::string folder = SysfsFolder(disk) + "/" + name;
+    const auto device = ParseDevno(ReadText(folder + "/dev"));
+    const std::uint64_t start = std::strtoull(ReadText(folder + "/start").c_str(), nullptr, 10) * kSysfsSector;
+    const std::uint64_t size = std::strtoull(ReadText(folder + "/size").c_str(), nullptr, 10) * kSysfsSector;
+    const std::string node = kDev + name;
+    struct stat info {};
+    if (device && start == offset && size == length && ::stat(node.c_str(), &info) == 0 &&
+        S_ISBLK(info.st_mode) && info.st_rdev == *device) {
+      return node;
+    }
+  }
+  return std::nullopt;
+}
+
+bool HasPartitionNodes(dev_t disk) { return !PartitionsOf(disk).empty(); }
+
 bool Unmount(const std::string& target) { return ::umount2(target.c_str(), 0) == 0; }
 
 std::string SysfsAttribute(dev_t device, const std::string& name) {
@@ -230,6 +264,11 @@ bool RereadPartitionTable(int fd) { return ::ioctl(fd, BLKRRPART, 0) == 0; }
 
 bool DiskSequence(int fd, std::uint64_t& sequence) { return ::ioctl(fd, BLKGETDISKSEQ, &sequence) == 0; }
 
-void EjectMedium(int fd) { ::ioctl(fd, CDROMEJECT, 0); }
+bool EjectMedium(int fd) {
+  // A device without these requests answers ENOTTY or EINVAL.
+  const auto unsupported = [] { return errno == ENOTTY || errno == EINVAL; };
+  if (::ioctl(fd, SCSI_IOCTL_DOORUNLOCK, 0) != 0 && !unsupported()) return false;
+  return ::ioctl(fd, CDROMEJECT, 0) == 0 || unsupported();
+}
 
 }  // namespace linuxhost

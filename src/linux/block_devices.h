@@ -38,6 +38,13 @@ struct DiskMount {
 // first.
 std::vector<DiskMount> MountsOnDisk(dev_t disk, std::uint64_t diskBytes);
 
+// The kernel's node of the disk's partition that covers exactly these bytes
+// (its start and size in sysfs, the node's device number checked against
+// the partition's); none when the kernel shows no such partition.
+std::optional<std::string> PartitionNode(dev_t disk, std::uint64_t offset, std::uint64_t length);
+// True when the kernel shows partitions of the disk (nodes such as sdb1).
+bool HasPartitionNodes(dev_t disk);
+
 // umount2 without MNT_DETACH or MNT_FORCE: a busy file system stays mounted.
 // False, with errno, when it could not be unmounted.
 bool Unmount(const std::string& target);
@@ -61,7 +68,10 @@ bool RereadPartitionTable(int fd);
 // The kernel's sequence number of the disk's medium: it changes at every
 // change of medium (and every attach of a loop device).
 bool DiskSequence(int fd, std::uint64_t& sequence);
-// The medium out, where the device has a way to (a SCSI or USB reader).
-void EjectMedium(int fd);
+// The medium out, where the device has a way to (a SCSI or USB reader):
+// its door unlocked first, as the kernel locks it while the disk is open.
+// False when the device has an eject and it failed; true when it ejected
+// or has none (an SD host: the card is taken out by hand).
+bool EjectMedium(int fd);
 
 }  // namespace linuxhost

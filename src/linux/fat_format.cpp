@@ -77,15 +77,16 @@ bool FormatTakes(bool fat32, std::uint64_t bytes, std::uint64_t fat32LimitBytes)
 
 int FatBits(bool fat32, std::uint64_t bytes) { return fat32 ? 32 : bytes < kFat12BelowBytes ? 12 : 16; }
 
-bool MakeFatFileSystem(const std::string& device, std::uint64_t offset, std::uint64_t length, int fatBits,
+bool MakeFatFileSystem(const FatTarget& target, std::uint64_t offset, std::uint64_t length, int fatBits,
                        const std::function<bool()>& keepGoing) {
   const std::string firstSector = std::to_string(offset / kSector);
+  std::vector<std::string> arguments = {"mkfs.fat", "-F", std::to_string(fatBits), "-h", firstSector};
+  if (!target.partitionNode) arguments.insert(arguments.end(), {"--offset", firstSector});
+  if (target.overrideChecks) arguments.push_back("-I");
+  arguments.insert(arguments.end(), {target.path, std::to_string(length / kKiB)});
   ToolWatch watch;
   if (keepGoing) watch = [&keepGoing](const ToolResult&) { return keepGoing(); };
-  return RunTool({"mkfs.fat", "-F", std::to_string(fatBits), "-h", firstSector, "--offset", firstSector, device,
-                  std::to_string(length / kKiB)},
-                 {}, watch)
-      .Succeeded();
+  return RunTool(arguments, {}, watch).Succeeded();
 }
 
 bool ZeroRange(int fd, std::uint64_t offset, std::uint64_t length, const std::function<bool(int)>& keepGoing) {

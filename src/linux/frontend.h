@@ -59,6 +59,10 @@ class Frontend {
   // own FAT32 format): one line that replaces the previous one.
   virtual void Progress(const std::string& line) = 0;
 
+  // A line for the user that needs no answer: something the system would
+  // not do for the program (the card not ejected).
+  virtual void Notice(const std::string& line) { Progress(line); }
+
   // True once the user has asked to stop (Ctrl-C).
   virtual bool Interrupted() = 0;
 };

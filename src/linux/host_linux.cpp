@@ -16,10 +16,12 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <utility>
 
 #include "app/dispatch.h"
+#include "common/card_state.h"
 #include "host/host.h"
 #include "linux/block_devices.h"
 #include "linux/card_files.h"
@@ -303,6 +305,22 @@ bool WriteSettings(const Settings& settings) {
 
 // ---- format.com --------------------------------------------------------------------
 
+// The volume's own partition node where the kernel shows that very
+// partition; else the disk, with mkfs.fat's check for partitions overridden
+// where it has some (mkfs.fat holds the whole disk exclusively meanwhile).
+// The program holds no handle of its own on the card while mkfs.fat runs.
+linuxhost::FatTarget FormatTarget(const Card& card, std::uint64_t offset, std::uint64_t length) {
+  linuxhost::FatTarget target(card.path);
+  if (!card.blockDevice) return target;
+  if (const auto node = linuxhost::PartitionNode(card.device, offset, length)) {
+    target.path = *node;
+    target.partitionNode = true;
+  } else {
+    target.overrideChecks = linuxhost::HasPartitionNodes(card.device);
+  }
+  return target;
+}
+
 std::uint32_t RunFormatCommand(const std::string& commandLine) {
   linuxhost::FormatRequest request;
   if (!linuxhost::ParseFormatCommand(commandLine, request)) return kFormatRefused;
@@ -337,50 +355,57 @@ std::uint32_t RunFormatCommand(const std::string& commandLine) {
   // mkfs.fat claims the device with O_EXCL itself: the program lets it go.
   S().Unclaim(claimed);
   if (!zeroed) return kFormatRefused;
-  // A stop ends mkfs.fat too: the step in hand ends, and says so.
-  const bool made = linuxhost::MakeFatFileSystem(card->path, offset, length, linuxhost::FatBits(request.fat32, length),
+  // A stop ends mkfs.fat too: the step in hand ends, and says so. Written
+  // through another node, the whole disk's cache is flushed after it.
+  const bool made = linuxhost::MakeFatFileSystem(FormatTarget(*card, offset, length), offset, length,
+                                                 linuxhost::FatBits(request.fat32, length),
                                                  [] { return !S().Interrupted(); }) &&
                     SyncCard(*card);
   if (made) tell(kPercentDone);
   return made ? 0 : kFormatRefused;
 }
 
-// The media of the real readers when the user is asked to remove the card:
-// an image or a loop device is only read again.
-std::map<std::uint32_t, std::string> gWatched;
+// The chosen card's reader when the user is asked to remove the card, and
+// its medium then: an image or a loop device is only read again, and other
+// readers are none of the command's business.
+struct WatchedReader {
+  std::uint32_t card = 0;
+  std::string medium;
+};
+std::optional<WatchedReader> gWatched;
 
 bool IsReader(const Card& card) {
   return card.blockDevice && linuxhost::SysfsAttribute(card.device, "loop/backing_file").empty();
 }
 
-void WatchReaders(HostState& state) {
-  gWatched.clear();
+void WatchReader(HostState& state) {
+  gWatched.reset();
   for (const auto& [number, card] : state.cards) {
-    if (card.present && IsReader(card)) gWatched[number] = card.mediumId;
+    if (card.present && IsReader(card) && common::PhysicalDrivePath(number) == common::gCardState.physicalDrivePath) {
+      gWatched = WatchedReader{number, card.mediumId};
+    }
   }
 }
 
-// Until every watched reader has had its card out and back (its medium is
-// another, and holds something), or the user stops waiting.
-void WaitForReaders(HostState& state) {
+// Until the reader holds another medium (the card has been out and is
+// back), the user stops, or patience runs out. While the card is out the
+// reader holds no medium (USB), or its disk is gone altogether (an SD host
+// removes it; a card put back may take 40 s and more to show again).
+void WaitForReader(HostState& state) {
   constexpr std::chrono::milliseconds kPoll(200);
   constexpr std::chrono::seconds kPatience(120);
   const auto until = std::chrono::steady_clock::now() + kPatience;
-  for (bool waiting = !gWatched.empty(); waiting && std::chrono::steady_clock::now() < until;) {
-    if (state.Interrupted()) break;
+  while (gWatched && std::chrono::steady_clock::now() < until && !state.Interrupted()) {
     if (state.frontend != nullptr) state.frontend->Progress("Waiting for the SD Card to be put back...");
     std::this_thread::sleep_for(kPoll);
-    waiting = false;
-    for (const auto& [number, before] : gWatched) {
-      const Card* card = state.CardByNumber(number);
-      std::string now;
-      std::uint64_t bytes = 0;
-      if (card != nullptr && linuxhost::CurrentMedium(*card, now, bytes)) {
-        waiting = waiting || now == before || bytes == 0;
-      }
+    const Card* card = state.CardByNumber(gWatched->card);
+    std::string now;
+    std::uint64_t bytes = 0;
+    if (card != nullptr && linuxhost::CurrentMedium(*card, now, bytes) && bytes != 0 && now != gWatched->medium) {
+      break;
     }
   }
-  gWatched.clear();
+  gWatched.reset();
 }
 
 }  // namespace
@@ -393,13 +418,13 @@ int MessageBox(const char* text, const char* caption, unsigned flags) {
   const std::string shown = text;
   const bool reinsert = shown == linuxhost::CatalogueText(MSG_REINSERT_CARD) || shown == linuxhost::CatalogueText(MSG_REMOVE_AND_REINSERT);
   if (shown == linuxhost::CatalogueText(MSG_REMOVE_CARD) || shown == linuxhost::CatalogueText(MSG_REMOVE_AND_REINSERT)) {
-    WatchReaders(state);
+    WatchReader(state);
   }
   const int answer = state.frontend->MessageBox(shown, caption, flags);
   // The user has put the card back: the system reads it again; a reader's
   // card is first waited for.
   if (reinsert) {
-    WaitForReaders(state);
+    WaitForReader(state);
     for (auto& [number, card] : state.cards) state.Insert(card);
   }
   return answer;
@@ -714,8 +739,10 @@ bool EjectMedia(Handle handle) {
   if (card->blockDevice) {
     if (!linuxhost::FlushBlockDevice(open->fd)) return false;
     // A loop device has no medium to eject: it is only flushed.
-    if (linuxhost::SysfsAttribute(card->device, "loop/backing_file").empty()) linuxhost::EjectMedium(open->fd);
-    return true;
+    if (IsReader(*card) && !linuxhost::EjectMedium(open->fd) && S().frontend != nullptr) {
+      // A SCSI reader's refusal comes back as its status, without errno.
+      S().frontend->Notice("The reader did not eject the SD Card: take it out by hand.");
+    }
   }
   return ::fsync(open->fd) == 0;
 }
@@ -728,6 +755,17 @@ bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
   std::uint64_t sequence = 0;
   if (card == nullptr || !card->blockDevice || !linuxhost::DiskSequence(open->fd, sequence)) return false;
   count = static_cast<std::uint32_t>(sequence);
+  return true;
+}
+
+// An SD host's card tells its own identity (its CID register, and the
+// serial number in it); a USB reader tells none of its card.
+bool QueryStorageSerialNumber(Handle drive, std::string& serial) {
+  const Card* card = CardOf(drive, {HandleKind::Disk});
+  if (card == nullptr || !card->blockDevice) return false;
+  const std::string cid = linuxhost::SysfsAttribute(card->device, "device/cid");
+  if (cid.empty()) return false;
+  serial = cid + "/" + linuxhost::SysfsAttribute(card->device, "device/serial");
   return true;
 }
 

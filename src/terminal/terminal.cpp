@@ -357,6 +357,7 @@ void Terminal::OpenFolder(const std::string& folder) {
 }
 
 void Terminal::Progress(const std::string& line) { Console::Get().Progress(ShownText(line)); }
+void Terminal::Notice(const std::string& line) { Console::Get().Print("vorninst: " + ShownText(line) + "\n", true); }
 
 bool Terminal::Interrupted() { return Console::Get().Interrupted(); }
 

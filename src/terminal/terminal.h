@@ -48,6 +48,7 @@ class Terminal : public Frontend {
   void About() override;
   void OpenFolder(const std::string& folder) override;
   void Progress(const std::string& line) override;
+  void Notice(const std::string& line) override;
   bool Interrupted() override;
 
  private:

@@ -355,6 +355,25 @@ bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
   return true;
 }
 
+bool QueryStorageSerialNumber(Handle drive, std::string& serial) {
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  alignas(STORAGE_DEVICE_DESCRIPTOR) std::array<BYTE, 1024> answer{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(ToWin(drive), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer.data(),
+                       static_cast<DWORD>(answer.size()), &returned, nullptr) ||
+      returned < sizeof(STORAGE_DEVICE_DESCRIPTOR)) {
+    return false;
+  }
+  // The offset of a NUL-terminated text in the answer; 0 when there is none.
+  const DWORD at = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(answer.data())->SerialNumberOffset;
+  if (at == 0 || at >= returned) return false;
+  const char* text = reinterpret_cast<const char*>(answer.data() + at);
+  serial.assign(text, strnlen(text, returned - at));
+  return !serial.empty();
+}
+
 bool UpdateDiskProperties(Handle drive) { return Control(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0); }
 bool AllowExtendedDasdIo(Handle volume) { return Control(volume, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0); }
 

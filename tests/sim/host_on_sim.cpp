@@ -67,6 +67,7 @@ bool QueryLength(Handle handle, std::uint64_t& length) { return M().QueryLength(
 bool LockVolume(Handle volume) { return M().LockVolume(volume); }
 bool DismountVolume(Handle volume) { return M().DismountVolume(volume); }
 bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) { return M().QueryMediaChangeCount(drive, count); }
+bool QueryStorageSerialNumber(Handle drive, std::string& serial) { return M().QueryStorageSerialNumber(drive, serial); }
 bool UpdateDiskProperties(Handle drive) { return M().UpdateDiskProperties(drive); }
 bool AllowExtendedDasdIo(Handle volume) { return M().AllowExtendedDasdIo(volume); }
 std::string GetComputerName() { return M().GetComputerName(); }

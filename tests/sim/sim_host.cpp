@@ -1106,6 +1106,14 @@ bool Machine::QueryMediaChangeCount(host::Handle drive, std::uint32_t& count) {
   return insertion != nullptr;
 }
 
+bool Machine::QueryStorageSerialNumber(host::Handle drive, std::string& serial) {
+  OpenHandle* open = Find(drive);
+  const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
+  if (insertion == nullptr || insertion->card->serial.empty()) return false;
+  serial = insertion->card->serial;
+  return true;
+}
+
 bool Machine::UpdateDiskProperties(host::Handle drive) {
   Record("update properties");
   OpenHandle* open = Find(drive);
@@ -1133,9 +1141,11 @@ bool Machine::FlushFileBuffers(host::Handle handle) {
   flushed_ = true;
   if (const Insertion* insertion = LiveInsertion(*open)) WriteBack(*insertion, 0, true);
   const Insertion* live = LiveInsertion(*open);
-  const bool flushed = open->device == Device::Volume && open->write && live != nullptr;
-  if (flushed) MarkInUse(open->letter, false);
-  return flushed && !live->card->faults.flushFails;
+  // A disk's too, as a handle that may write it (GENERIC_WRITE) flushes it.
+  const bool flushed = open->write && live != nullptr;
+  if (flushed && open->device == Device::Volume) MarkInUse(open->letter, false);
+  return flushed && (open->device == Device::Volume || open->device == Device::Physical) &&
+         !live->card->faults.flushFails;
 }
 
 unsigned Machine::GetDriveType(const char* root) {

@@ -77,6 +77,7 @@ struct Card {
   // GetDiskFreeSpaceExA's total; when 0 it comes from the volume's BPB.
   std::uint64_t volumeTotalBytes = 0;
   mutable std::uint64_t writes = 0;  // through Write
+  std::string serial;  // the card's own, as an SD host tells it; none in a USB reader
 
   // Byte access to the image, for tests.
   std::vector<std::uint8_t> Read(std::uint64_t offset, std::size_t size) const;
@@ -299,6 +300,7 @@ class Machine {
   bool LockVolume(host::Handle volume);
   bool DismountVolume(host::Handle volume);
   bool QueryMediaChangeCount(host::Handle drive, std::uint32_t& count);
+  bool QueryStorageSerialNumber(host::Handle drive, std::string& serial);
   bool UpdateDiskProperties(host::Handle drive);
   bool AllowExtendedDasdIo(host::Handle volume);
   std::string GetComputerName();

@@ -1,0 +1,444 @@
+#!/bin/bash
+# The card lab's checks, run as root inside the guest (tests/vm/lab.sh boots
+# it): the SD reader is /dev/mmcblk0, the USB reader /dev/sda, and /dev/vda
+# and /dev/vdb are system disks. Each check prints "@@PASS name" or
+# "@@FAIL name: why"; "@@HOST action" asks the host to act on the readers.
+set -u
+VORN=$VORN_program
+export HOME=/tmp/home MTOOLS_SKIP_CHECK=1 PATH=/usr/sbin:/usr/bin:/sbin:/bin
+mkdir -p "$HOME"
+stty -F /dev/ttyS0 -echo 2>/dev/null
+SD=/dev/mmcblk0
+USB=/dev/sda
+LOGS=/tmp/logs
+MNT=/tmp/card
+mkdir -p $MNT
+mkdir -p "$LOGS"
+
+say() { echo "@@SAY $*"; }
+
+# Asks the host to act; its answer is "status words".
+host() {
+  local reply
+  echo "@@HOST $*"
+  IFS= read -r reply </dev/ttyS0
+  HOST_SAID=${reply#* }
+  [ "${reply%% *}" = 0 ]
+}
+
+# A check: the function check_NAME, run when asked for; it fails by
+# returning non-zero after saying why: `step || why "..." || return`.
+WHY=""
+why() {
+  WHY=$*
+  return 1
+}
+run_check() {
+  local name=$1
+  case ",$VORN_only," in *",all,"* | *",$name,"*) ;; *) return 0 ;; esac
+  WHY=""
+  local started=$SECONDS
+  if "check_$name"; then
+    echo "@@PASS $name ($((SECONDS - started)) s)"
+  else
+    echo "@@FAIL $name: ${WHY:-failed} ($((SECONDS - started)) s)"
+    [ -s "$LOGS/$name" ] && tail -n 15 "$LOGS/$name" | sed 's/^/@@LOG /'
+  fi
+}
+
+# Until the device node is there (or not), at most SECONDS.
+await_node() {  # PATH present|gone SECONDS
+  local n
+  for ((n = 0; n < $3 * 5; n++)); do
+    if [ "$2" = present ]; then [ -b "$1" ] && return 0; else [ -b "$1" ] || return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Until TEXT shows in FILE, at most SECONDS.
+await_text() {  # FILE TEXT SECONDS
+  local n
+  for ((n = 0; n < $3 * 5; n++)); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# The add-on's file set, as it lies beside the program.
+ADDON=/tmp/addon
+mkdir -p $ADDON/LYRE $ADDON/DCIM/100TEST
+echo "boot file" >$ADDON/DISKBOOT.BIN
+echo "firmware" >$ADDON/PS.FIR
+echo "add-on" >$ADDON/LYRE/LYRE.BIN
+echo "dcim" >$ADDON/DCIM/100TEST/README.TXT
+echo "config left" >$ADDON/LYRE.CFG.L
+echo "config right" >$ADDON/LYRE.CFG.R
+
+# The program, its output in the check's log; the status is its exit status.
+vorn() {
+  timeout "${VORN_WAIT:-60}" "$VORN" --addon $ADDON "$@" </dev/null >>"$LOGS/$CHECK" 2>&1
+}
+# The program in the background, in a terminal of its own (script(1)) whose
+# keys come from answer(); finish() waits for its exit status.
+vorn_pty() {
+  rm -f "$LOGS/pty" && mkfifo "$LOGS/pty"
+  local command
+  command=$(printf '%q ' timeout 60 "$VORN" --addon $ADDON "$@")
+  script -qfec "$command" /dev/null <"$LOGS/pty" >>"$LOGS/$CHECK" 2>&1 &
+  PTY_PID=$!
+  PTY_OKS=$(cat "$LOGS/$CHECK" 2>/dev/null | grep -c '\[O\]K')
+  exec {PTY}>"$LOGS/pty"
+}
+answer() { printf '%s\n' "$1" >&"$PTY"; }
+# Until the program ends; each box it shows with only an OK is answered.
+finish() {
+  local answered=$PTY_OKS
+  while kill -0 "$PTY_PID" 2>/dev/null; do
+    if [ "$(grep -c '\[O\]K' "$LOGS/$CHECK")" -gt "$answered" ]; then
+      answer ""
+      answered=$((answered + 1))
+    fi
+    sleep 0.3
+  done
+  wait "$PTY_PID"
+  local status=$?
+  exec {PTY}>&-
+  return $status
+}
+# Until TEXT shows in the check's log for the COUNTth time (1 unless given).
+shows() {  # TEXT [SECONDS] [COUNT]
+  local n
+  for ((n = 0; n < ${2:-60} * 5; n++)); do
+    [ "$(grep -cF -- "$1" "$LOGS/$CHECK")" -ge "${3:-1}" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+said() { grep -qF -- "$1" "$LOGS/$CHECK"; }
+
+# A hash of the first 32 MiB of a disk as the card holds them (past the
+# page cache): tables, boot sectors and FATs live there.
+fingerprint() { dd if="$1" bs=1M count=32 iflag=direct status=none | sha1sum | cut -c1-40; }
+
+# The card out of the reader and back, as the user does at "Remove".
+out_and_back() {  # READER
+  host pull "$1" || why "the host could not pull the $1 card: $HOST_SAID" || return
+  sleep 1
+  host insert "$1" || why "the host could not put the $1 card back: $HOST_SAID"
+}
+
+# Reader by reader: its device, the host's name for it, its card's size.
+reader_name() { [ "$1" = $SD ] && echo sd || echo usb; }
+
+# ---- the checks ------------------------------------------------------------------
+
+check_readers() {
+  await_node $SD present 30 || why "no $SD" || return
+  await_node $USB present 30 || why "no $USB"
+}
+
+# Both readers are cards (the SD reader's says removable=0), with size,
+# vendor and model; the system disks are not.
+check_list() {
+  vorn list || why "list ended with $?" || return
+  grep -q "^[D-Z]: *$SD  8192 MB  QEMU" "$LOGS/$CHECK" || why "no SD card with its size in the list" || return
+  grep -q "^[D-Z]: *$USB  65536 MB  QEMU QEMU HARDDISK" "$LOGS/$CHECK" || why "no USB card with size and vendor in the list" || return
+  ! grep -q "/dev/vd" "$LOGS/$CHECK" || why "a system disk is listed"
+}
+
+# A system disk whose partition holds swap, or a mounted file system, is
+# traced to its disk and refused; a partition named is refused with its disk.
+check_system_disks() {
+  local disk says
+  for disk in "/dev/vda:swap" "/dev/vdb:/boot" "/dev/vdb1:partition of /dev/vdb"; do
+    says=${disk#*:}
+    disk=${disk%%:*}
+    vorn --card "$disk" inspect
+    [ $? = 2 ] || why "$disk was not refused as bad usage" || return
+    grep -qF -- "$says" "$LOGS/$CHECK" || why "$disk: refused without naming \"$says\"" || return
+  done
+}
+
+# New Install: the card leaves and comes back at the prompts, and the
+# finished card holds its table (with the partition nodes at once) and
+# clean FAT file systems, read in the guest and on the host's image.
+new_install() {  # DEVICE LAYOUT [FORMAT OPTION]
+  local device=$1 layout=$2 reader
+  reader=$(reader_name "$device")
+  VORN_WAIT=75 vorn --card "$device" new-install --camera left --layout "$layout" --quick --yes &
+  local program=$!
+  shows "Remove SD Card!" 60 || why "no remove prompt" || return
+  if [ "$reader" = usb ]; then
+    host tray usb
+    TRAY_OPEN=$?
+  fi
+  out_and_back "$reader" || return
+  wait $program
+  local status=$?
+  local p=""
+  [ "$reader" = sd ] && p=p
+  local partitions=1
+  [ "$layout" = two ] && partitions=2
+  local nodes=""
+  for ((n = 1; n <= partitions; n++)); do [ -b "$device$p$n" ] && nodes+=" $device$p$n"; done
+  [ $status = 0 ] && said "Install finished!" || why "ended with $status, not finished" || return
+  [ "$(echo $nodes | wc -w)" = $partitions ] || why "partition nodes missing at once: only$nodes" || return
+  local table
+  table=$(sfdisk -d "$device" | grep -c "^$device")
+  [ "$table" = $partitions ] || why "sfdisk sees $table partitions" || return
+  for node in $nodes; do fsck.fat -n "$node" >>"$LOGS/$CHECK" 2>&1 || why "fsck.fat finds $node unclean" || return; done
+  local last=${nodes##* }
+  mdir -i "$last" ::/LYRE/LYRE.CFG >>"$LOGS/$CHECK" 2>&1 || why "mdir finds no LYRE.CFG on $last" || return
+  # The host's image: the same table, and its file systems.
+  host sfdisk -d "$VORN_run/$reader.img" || why "sfdisk on the host: $HOST_SAID" || return
+  [ "$(echo "$HOST_SAID" | grep -o 'start=' | wc -l)" = $partitions ] || why "the host's image holds another table: $HOST_SAID" || return
+  local node start size
+  for node in $nodes; do
+    start=$(cat "/sys/class/block/${node#/dev/}/start")
+    size=$(cat "/sys/class/block/${node#/dev/}/size")
+    host fsck.fat "$VORN_run/$reader.img" "$start" "$size" || why "fsck.fat on the host's image: $HOST_SAID" || return
+  done
+  host mdir -i "$VORN_run/$reader.img@@$((start * 512))" ::/LYRE/LYRE.CFG || why "mdir on the host's image: $HOST_SAID"
+}
+
+check_new_install_usb_two() { new_install $USB two; }
+check_new_install_sd_one() { new_install $SD one; }
+
+# A card made by hand: one FAT32 partition from 1 MiB holding OLD.TXT.
+# Sets PART to its node.
+fat_card() {  # DEVICE
+  local p=""
+  [ "$1" = $SD ] && p=p
+  PART=$1${p}1
+  echo 'start=2048,type=c' | sfdisk -q "$1" >/dev/null 2>&1 || why "sfdisk could not make $1's table" || return
+  await_node "$PART" present 10 || why "no $PART after the table was written" || return
+  mkfs.fat -F 32 "$PART" >/dev/null || why "mkfs.fat failed on $PART" || return
+  echo old >/tmp/old.txt && mcopy -i "$PART" /tmp/old.txt ::/OLD.TXT || why "mcopy failed on $PART"
+}
+
+# The card's FAT partition mounted: with a file open on it the format is
+# refused as "in use" and nothing is written; with none it is unmounted
+# and the card formatted.
+check_mounted_vfat() {
+  local device busy before
+  for device in $SD $USB; do
+    for busy in true false; do
+      fat_card $device || return
+      mount -t vfat "$PART" $MNT >>"$LOGS/$CHECK" 2>&1 || why "$PART could not be mounted: $(dmesg | tail -n 2)" || return
+      $busy && exec {open}>$MNT/open.txt
+      sync
+      before=$(fingerprint $device)
+      vorn --card $device format --quick --fat32
+      local status=$? after
+      after=$(fingerprint $device)
+      $busy && exec {open}>&-
+      if $busy; then
+        umount $MNT
+        [ $status = 1 ] && said "The SD Card is in use" || why "$device busy: ended $status without \"in use\"" || return
+        [ "$after" = "$before" ] || why "$device busy: the card was written" || return
+      else
+        ! grep -q " $MNT " /proc/mounts || why "$device idle: left mounted" || umount $MNT || return
+        [ $status = 0 ] || why "$device idle: the format ended with $status" || return
+        ! mdir -i "$PART" ::/OLD.TXT >/dev/null 2>&1 || why "$device idle: not formatted" || return
+      fi
+    done
+  done
+}
+
+# A mount made while a question waits: the format, asked to go on, finds it.
+check_mount_at_question() {
+  local device before
+  for device in $SD $USB; do
+    fat_card $device || return
+    vorn_pty --card $device format --fat32
+    shows "Quick Format ?" 60 || why "$device: no quick format question" || return
+    mount -t vfat "$PART" $MNT >>"$LOGS/$CHECK" 2>&1 || why "$PART could not be mounted: $(dmesg | tail -n 2)" || return
+    exec {open}>$MNT/open.txt
+    sync
+    before=$(fingerprint $device)
+    answer y
+    finish
+    local status=$? after
+    after=$(fingerprint $device)
+    exec {open}>&-
+    umount $MNT
+    [ $status = 1 ] && said "The SD Card is in use" || why "$device: ended $status without \"in use\"" || return
+    [ "$after" = "$before" ] || why "$device: the card was written under the mount" || return
+  done
+}
+
+# A partition mounted where the program cannot see it (another mount
+# namespace): the exclusive open keeps the table write off the disk.
+check_exclusive_open() {
+  local device before
+  for device in $SD $USB; do
+    fat_card $device || return
+    rm -f /tmp/hidden
+    unshare -m --propagation private sh -c "mount -t vfat $PART $MNT && echo mounted >/tmp/hidden && exec sleep 60" &
+    local holder=$!
+    await_text /tmp/hidden mounted 10 || why "the hidden mount failed" || return
+    before=$(fingerprint $device)
+    vorn --card $device create-partition --layout one
+    local status=$?
+    kill $holder; wait $holder
+    [ $status = 1 ] || why "$device: the table write ended with $status" || return
+    [ "$(fingerprint $device)" = "$before" ] || why "$device: the table was written under a mount" || return
+  done
+}
+
+# Not root: the message, and no card opened for writing.
+check_not_root() {
+  local device
+  for device in $SD $USB; do
+    strace -f -e trace=open,openat -o /tmp/trace setpriv --reuid=65534 --regid=65534 --clear-groups \
+      "$VORN" --card $device list </dev/null >>"$LOGS/$CHECK" 2>&1
+    [ $? = 1 ] || why "$device: not refused" || return
+    said "$device: block devices need root; run it with sudo." || why "$device: no sudo hint" || return
+    ! grep -E "\"/dev/(sd|mmc)[^\"]*\", O_(WRONLY|RDWR)" /tmp/trace || why "$device: opened for writing" || return
+  done
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$VORN" list </dev/null >>"$LOGS/$CHECK" 2>&1
+  said "Removable disks need root to be seen: run it with sudo" || why "list: no sudo hint"
+}
+
+# The table write's eject opens the USB reader's tray at the remove prompt.
+check_eject() {
+  fat_card $USB || return
+  vorn --card $USB create-partition --layout one &
+  local program=$!
+  shows "Remove and re-insert SD Card!" 60 || why "no remove prompt" || return
+  host tray usb
+  local ejected=$?
+  out_and_back usb
+  wait $program
+  [ $ejected = 0 ] || why "the USB reader's medium was not ejected"
+}
+
+# The card pulled while the format zeroes it: the command ends, unfinished.
+check_pull_during_format() {
+  local device reader
+  for device in $SD $USB; do
+    reader=$(reader_name $device)
+    fat_card $device || return
+    vorn --card $device format --full --fat32 &
+    local program=$!
+    shows "Formatting SD Card : " 60 || why "$device: no format progress" || return
+    sleep 2
+    host pull $reader || why "pull: $HOST_SAID" || return
+    wait $program
+    local status=$?
+    host insert $reader
+    await_node $device present 60
+    [ $status = 1 ] || why "$device: the format pulled out ended with $status" || return
+  done
+}
+
+# At a question, the card pulled out, or changed for a byte-for-byte copy
+# made while it was out: "SD Card changed", and the copy is never written.
+check_card_changed_at_question() {
+  local device reader change
+  for device in $SD $USB; do
+    reader=$(reader_name $device)
+    for change in pulled copy; do
+      fat_card $device || return
+      sync
+      vorn_pty --card $device format --fat32
+      shows "Quick Format ?" 60 || why "$device: no quick format question" || return
+      host pull $reader || why "pull: $HOST_SAID" || return
+      local copy=""
+      if [ $change = copy ]; then
+        host copy $reader || why "copy: $HOST_SAID" || return
+        copy=$HOST_SAID
+        host insert $reader "$copy" || why "insert: $HOST_SAID" || return
+        await_node $device present 60 || why "$device: the copy did not show" || return
+        host stamp "$copy"
+      fi
+      local stamp=$HOST_SAID
+      answer y
+      finish
+      local status=$?
+      if [ $change = copy ]; then
+        host stamp "$copy"
+        [ "$HOST_SAID" = "$stamp" ] || why "$device: the copy was written" || return
+        host pull $reader
+      fi
+      host insert $reader
+      await_node $device present 60
+      [ $status = 1 ] && said "SD Card changed or missing!" || why "$device $change: ended $status without \"SD Card changed\"" || return
+    done
+  done
+}
+
+# The window's drive list follows the SD card pulled out and put back.
+check_window_follows() {
+  local line=": *$SD"
+  vorn_pty
+  shows "look again: " 60 || why "no window" || return
+  local shown
+  shown=$(grep -c "$line" "$LOGS/$CHECK")
+  [ "$shown" -gt 0 ] || why "the SD card is not in the window" || return
+  host pull sd
+  await_node $SD gone 30
+  answer ""
+  shows "look again: " 30 2 || why "no second prompt" || return
+  local out=$(grep -c "$line" "$LOGS/$CHECK")
+  host insert sd
+  await_node $SD present 60
+  answer ""
+  shows "look again: " 30 3 || why "no third prompt" || return
+  local back=$(grep -c "$line" "$LOGS/$CHECK")
+  answer 0
+  finish
+  [ "$out" = "$shown" ] || why "the pulled card stays in the list" || return
+  [ "$back" -gt "$out" ] || why "the card put back is not in the list"
+}
+
+# ---- the benchmark (--bench) -------------------------------------------------------
+
+# A blank card: no table, no file system (discarded where the reader can).
+blank() {  # DEVICE
+  blkdiscard "$1" 2>/dev/null || dd if=/dev/zero of="$1" bs=1M count=64 oflag=direct status=none
+  blockdev --rereadpt "$1" 2>/dev/null
+}
+
+# A two-partition New Install on the USB reader's 64 GB card by the program
+# (the card out and back at its prompt), and the same card by hand: the
+# wall time of each and their ratio.
+check_bench() {
+  local n
+  for ((n = 1; n <= 43; n++)); do head -c 120000 /dev/urandom >"$ADDON/LYRE/FILE$n.BIN"; done
+  blank $USB
+  local started=$(date +%s.%N)
+  new_install $USB two || return
+  local program=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  blank $USB
+  started=$(date +%s.%N)
+  printf 'start=1,size=4096,type=1\nstart=4097,size=%s,type=b\n' $(($(blockdev --getsz $USB) - 4098)) |
+    sfdisk -q $USB >/dev/null || why "sfdisk failed" || return
+  await_node ${USB}2 present 10 || why "no ${USB}2" || return
+  mkfs.fat -F 12 ${USB}1 >/dev/null && mkfs.fat -F 32 -s 64 ${USB}2 >/dev/null || why "mkfs.fat failed" || return
+  printf BOOTDISK | dd of=${USB}1 bs=1 seek=64 conv=notrunc status=none
+  mcopy -i ${USB}1 $ADDON/DISKBOOT.BIN ::/ && mcopy -s -i ${USB}2 $ADDON/LYRE $ADDON/DCIM ::/ || why "mcopy failed" || return
+  sync
+  local hand=$(awk "BEGIN { print $(date +%s.%N) - $started }")
+  say "bench: the program $program s, by hand $hand s, ratio $(awk "BEGIN { printf \"%.2f\", $program / $hand }")"
+}
+
+if [ "$VORN_mode" = bench ]; then
+  CHECK=readers run_check readers
+  CHECK=bench run_check bench
+  . "${VORN_checks%/*}/reader_checks.sh"
+  exit 0
+fi
+
+# The guest's system disks: swap on a partition of one, a file system the
+# system needs mounted from a partition of the other.
+mkswap -q /dev/vda1 >/dev/null && swapon /dev/vda1
+mkfs.ext4 -q /dev/vdb1 && mount /dev/vdb1 /boot
+
+for CHECK in readers list system_disks not_root mounted_vfat mount_at_question exclusive_open eject \
+             window_follows pull_during_format card_changed_at_question new_install_usb_two new_install_sd_one; do
+  run_check $CHECK
+done
+. "${VORN_checks%/*}/reader_checks.sh"
