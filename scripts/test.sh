@@ -56,7 +56,7 @@ lab_log="$VORN_BUILD/vm/lab.log"
 lab_pid=""
 if $native_built; then
   mkdir -p "$VORN_BUILD/vm"
-  "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_NATIVE_BUILD/vorninst" >"$lab_log" 2>&1 &
+  "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_NATIVE_BUILD/vorninst" --limit 420 >"$lab_log" 2>&1 &
   lab_pid=$!
   VORN_OWN_PIDS+=("$lab_pid")
 fi
