@@ -206,9 +206,11 @@ host_action() {
     copy)  # a byte-for-byte copy of a card's image, beside it: prints its path
       cp --sparse=always "$RUN/$reader.img" "$RUN/$reader-copy.img" && echo "$RUN/$reader-copy.img" ;;
     tray)  # is the reader's tray open (its medium ejected)?
-      : >"$RUN/query.log"
       qmp '{"execute":"query-block"}' >/dev/null
-      tail -n 1 "$RUN/qmp.log" | grep -q '"device": "usb", [^}]*"tray_open": true' ;;
+      # A device's record runs to the next one's name: the medium ejected
+      # stays inserted, its object nested before tray_open.
+      grep -F '"return": [' "$RUN/qmp.log" | tail -n 1 |
+        awk -v RS='"device": ' '/^"usb"/ && /"tray_open": true/ { found = 1 } END { exit !found }' ;;
     fsck.fat)  # IMAGE START SECTORS: a partition of an image the guest wrote
       local view
       view=$(losetup -f --show -r -o $(($3 * 512)) --sizelimit $(($4 * 512)) "$2") || return 1
