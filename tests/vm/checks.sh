@@ -208,6 +208,11 @@ new_install() {  # DEVICE LAYOUT [FORMAT OPTION]
   out_and_back "$reader" || return
   wait $program
   local status=$?
+  # A finished card is ejected: the user puts it back before looking at it.
+  if [ "$reader" = usb ] && host tray usb; then
+    out_and_back usb || return
+    await_node "${device}1" present 20
+  fi
   local p=""
   [ "$reader" = sd ] && p=p
   local partitions=1
