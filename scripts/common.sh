@@ -8,6 +8,10 @@ VORN_NATIVE_BUILD="$VORN_BUILD/native"
 VORN_WIN_BUILD="$VORN_BUILD/win"
 # vorninst on Linux as users run it: optimised, without sanitizers.
 VORN_LINUX_BUILD="$VORN_BUILD/linux"
+# The same, with Debian's hardening flags, for the package: a folder of its
+# own, so that making the package never rebuilds a program in use (the card
+# lab runs build/linux's meanwhile).
+VORN_PACKAGE_BUILD="$VORN_BUILD/package"
 
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)

@@ -12,7 +12,7 @@ Usage: scripts/package.sh [--deb-only | --zip-only] [--help]
 Makes into build/packages:
   vorninst_VERSION_ARCH.deb   vorninst, its manual page and bash completion,
                               optimised, without sanitizers, hardened as Debian
-                              builds its packages (build/linux)
+                              builds its packages (build/package)
   vorninst-VERSION-win64.zip  vorninst.exe and README.txt on where the
                               add-on's files go (build/win)
 Installs missing Debian packages with apt-get first (log: build/apt.log).
@@ -44,13 +44,13 @@ mkdir -p "$packages"
 # CPack installs what the build made, without building every test first.
 if $deb; then
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-  cmake -S "$VORN_ROOT" -B "$VORN_LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
+  cmake -S "$VORN_ROOT" -B "$VORN_PACKAGE_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$packages" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
   rm -f "$packages"/vorninst_*.deb
-  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
-  (cd "$VORN_LINUX_BUILD" && cpack -G DEB -B "$packages")
+  cmake --build "$VORN_PACKAGE_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
+  (cd "$VORN_PACKAGE_BUILD" && cpack -G DEB -B "$packages")
 fi
 if $zip; then
   cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \

@@ -145,7 +145,7 @@ fi
 package_log="$VORN_BUILD/package.log"
 if vorn_install man-db bash-completion lintian dpkg-dev &&
    "$VORN_ROOT/scripts/package.sh" --deb-only >"$package_log" 2>&1; then
-  (cd "$VORN_LINUX_BUILD" && ctest -L package --output-on-failure) 2>&1 | tee -a "$package_log"
+  (cd "$VORN_PACKAGE_BUILD" && ctest -L package --output-on-failure) 2>&1 | tee -a "$package_log"
   count "$package_log"
 else
   echo "The Debian package could not be made (log: $package_log)." >&2
