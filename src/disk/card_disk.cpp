@@ -197,12 +197,12 @@ bool CardMatches(bool countMayChange) {
     return false;
   }
   CardPicture now = TakePicture(gPicture.deviceNumber);
-  // Another card by its own serial: not even the mark is put back on it.
-  if (now.serial != gPicture.serial) return false;
-  const bool marked = MarkHeld();  // outside every sector of the picture
   const std::optional<std::uint32_t> count = now.mediaChanges;
   if (countMayChange) now.mediaChanges = gPicture.mediaChanges;
-  if (!marked || !(now == gPicture)) return false;
+  // Another card (by its serial, its count or its sectors): not even the
+  // mark is put back on it. The mark lies outside every sector of the
+  // picture, so it is read back only now.
+  if (!(now == gPicture) || !MarkHeld()) return false;
   gPicture.mediaChanges = count;
   return true;
 }
