@@ -229,15 +229,17 @@ ShellOutcome MoveOnCard(const CardVolume& volume, const std::string& from, const
 enum class Merged { Whole, Cancelled, Failed, Stopped };
 
 // A staged file (the program's own) into its place on the PC, written as
-// the user; a file cut short is removed.
-bool CopyToPc(const fs::path& from, const fs::path& to) {
+// the user; a file cut short (a failure, or a stop between two chunks) is
+// removed.
+bool CopyToPc(const ShellPlaces& places, const fs::path& from, const fs::path& to) {
   constexpr std::size_t kChunk = 1 << 16;
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   const int out = in < 0 ? -1 : OpenPcFileForWriting(to, O_WRONLY | O_CREAT | O_TRUNC, kPcFileMode);
   bool copied = out >= 0;
   std::vector<char> chunk(kChunk);
   for (ssize_t got = 1; copied && got > 0;) {
-    got = ::read(in, chunk.data(), chunk.size());
+    copied = KeepGoing(places);
+    got = copied ? ::read(in, chunk.data(), chunk.size()) : -1;
     copied = got >= 0 && ::write(out, chunk.data(), static_cast<std::size_t>(got)) == got;
   }
   if (in >= 0) ::close(in);
@@ -280,7 +282,7 @@ Merged Merge(const ShellPlaces& places, const fs::path& staging, const fs::path&
         continue;
       }
     }
-    if (!CopyToPc(item.path(), destination)) return failed(destination);
+    if (!CopyToPc(places, item.path(), destination)) return KeepGoing(places) ? failed(destination) : Merged::Stopped;
   }
   return Merged::Whole;
 }
