@@ -37,20 +37,6 @@ constexpr std::uint64_t kSmallestCardBytes = 250 * kSectorBytes;
 constexpr char kSettingsName[] = "vorninst";
 
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The number sudo left in this variable, if any.
 std::optional<unsigned> SudoId(const char* variable) {
   const char* text = std::getenv(variable);

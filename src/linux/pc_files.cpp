@@ -46,20 +46,6 @@ std::vector<gid_t> GroupsNow() {
   return groups;
 }
 
-// A descriptor closed on every path.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The folder of a path, opened, and the path's last name; -1 for a path
 // whose last name is none ("/", "..").
