@@ -36,7 +36,6 @@ constexpr char kRootLetter = 'Z';
 constexpr std::uint64_t kSmallestCardBytes = 250 * kSectorBytes;
 constexpr char kSettingsName[] = "vorninst";
 
-
 // The number sudo left in this variable, if any.
 std::optional<unsigned> SudoId(const char* variable) {
   const char* text = std::getenv(variable);
