@@ -175,7 +175,14 @@ check_list() {
   vorn list || why "list ended with $?" || return
   grep -q "^[D-Z]: *$SD  8192 MB  QEMU" "$LOGS/$CHECK" || why "no SD card with its size in the list" || return
   grep -q "^[D-Z]: *$USB  65536 MB  QEMU QEMU HARDDISK" "$LOGS/$CHECK" || why "no USB card with size and vendor in the list" || return
-  ! grep -q "/dev/vd" "$LOGS/$CHECK" || why "a system disk is listed"
+  ! grep -q "/dev/vd" "$LOGS/$CHECK" || why "a system disk is listed" || return
+  # A removable disk the system needs (swap on its partition) is no card.
+  fat_card $USB || return
+  mkswap -q "${USB}1" >/dev/null && swapon "${USB}1" || why "no swap on ${USB}1" || return
+  mark
+  vorn list
+  swapoff "${USB}1"
+  ! since_mark | grep -q "$USB" || why "a removable disk holding swap is listed"
 }
 
 # A system disk whose partition holds swap, or a mounted file system, is
