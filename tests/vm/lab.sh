@@ -132,9 +132,15 @@ mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
 mkdir -p /host/dev/pts && mount -t devpts devpts /host/dev/pts
+# The host's root seen once more, so that a checkout or program under
+# /tmp, /run or /root (a clone in /tmp) stays in reach under the tmpfs.
+mkdir -p /shadow && mount -o bind /host /shadow
 for folder in /tmp /run /root; do mount -t tmpfs tmpfs /host$folder; done
+for folder in "${VORN_checks%/tests/vm/*}" "${VORN_program%/*}"; do
+  case "$folder" in /tmp/* | /run/* | /root/*) mkdir -p "/host$folder" && mount -o bind "/shadow$folder" "/host$folder" ;; esac
+done
 # A copy: the script may change on the host while the guest runs it.
-cp "/host$VORN_checks" /host/tmp/checks.sh
+cp "/shadow$VORN_checks" /host/tmp/checks.sh
 chroot /host /bin/bash /tmp/checks.sh </dev/console >/dev/console 2>&1
 echo "@@END"
 poweroff -f
