@@ -156,7 +156,7 @@ CARD_USB=$RUN/usb.img
 # hold a swap area and a mounted file system.
 make_images() {
   rm -rf "$RUN" && mkdir -p "$RUN"
-  truncate -s 8G "$CARD_SD"
+  truncate -s 2G "$CARD_SD"  # under 4000 MB: a one-partition card
   truncate -s 64G "$CARD_USB"
   local disk
   for disk in sys1 sys2; do
