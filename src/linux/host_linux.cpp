@@ -213,6 +213,17 @@ Handle OpenPcFile(const std::string& path, std::uint32_t access, std::uint32_t d
   return S().Add(open);
 }
 
+// Keeps the first refusal of a command for the user; false.
+bool RefusedTransfer(const OpenHandle& open, std::uint64_t offset, std::uint32_t size, bool write, int error) {
+  const bool device = open.kind == HandleKind::Disk || open.kind == HandleKind::Volume;
+  const Card* card = device ? S().CardByNumber(open.card) : nullptr;
+  if (card == nullptr || !S().cardFault.empty()) return false;
+  S().cardFault = std::string("the card refused to ") + (write ? "write " : "read ") + std::to_string(size) +
+                  " bytes at byte " + std::to_string(open.base + offset) + " of " + card->path + " (" +
+                  std::strerror(error) + ")";
+  return false;
+}
+
 // A transfer within the handle's bytes; a volume's offsets count from its
 // start on the disk.
 bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t size, std::uint32_t& transferred,
@@ -229,7 +240,8 @@ bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t s
   const bool device = open->kind == HandleKind::Disk || open->kind == HandleKind::Volume;
   if (device && offset + size > open->length) return false;
   if (write) {
-    if (!open->write || open->writesFail) return false;
+    if (!open->write) return false;
+    if (open->writesFail) return RefusedTransfer(*open, offset, size, write, EROFS);
     // After Ctrl-C, the step in hand has ended: no more than a sector more.
     if (device && size > kSector && S().Interrupted()) return false;
     // A volume opened for writing claims its card at its first write: opened
@@ -242,7 +254,7 @@ bool Transfer(Handle handle, std::uint64_t offset, void* buffer, std::uint32_t s
   }
   const auto at = static_cast<off_t>(open->base + offset);
   const ssize_t done = write ? ::pwrite(open->fd, buffer, size, at) : ::pread(open->fd, buffer, size, at);
-  if (done < 0) return false;
+  if (done < 0) return RefusedTransfer(*open, offset, size, write, errno);
   transferred = static_cast<std::uint32_t>(done);
   return true;
 }

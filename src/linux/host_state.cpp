@@ -491,7 +491,12 @@ void Tick() {
   }
 }
 
-void Command(unsigned commandId) { app::OnCommand(commandId, 0); }
+void Command(unsigned commandId) {
+  HostState::Get().cardFault.clear();
+  app::OnCommand(commandId, 0);
+}
+
+std::string CardFault() { return HostState::Get().cardFault; }
 
 std::vector<unsigned> PostedCommands() {
   std::vector<unsigned> commands;

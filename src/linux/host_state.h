@@ -72,6 +72,9 @@ class HostState {
 
   Frontend* frontend = nullptr;
   WindowState window;
+  // The first transfer a card refused in the command in hand, as the system
+  // told it: what the user hears where the logic shows nothing.
+  std::string cardFault;
   std::vector<std::pair<unsigned, unsigned>> posted;
 
   // Cards by device number (1, 2, ...).

@@ -118,6 +118,9 @@ void CreateMainWindow();
 void Tick();
 // A button, the menu or the accelerator: WM_COMMAND with this id.
 void Command(unsigned commandId);
+// The first read or write a card refused during the last Command, with the
+// system's reason; empty when none was.
+std::string CardFault();
 // The user picks a combo box entry: CBN_SELCHANGE follows.
 void SelectDrive(int index);
 // The commands posted and not yet run (the next Tick runs them).

@@ -297,8 +297,10 @@ class Program {
       console.Print("vorninst: " + std::string(command.name) + " reached its end.\n");
       return kExitDone;
     }
+    // Where the program showed no error, the card's own refusal is the why.
+    const std::string fault = terminal_.LastOutcome().errorBox ? "" : linuxhost::CardFault();
     return Refused(std::string(command.name) + " ended early" +
-                   (terminal_.LastOutcome().stopped ? ", stopped" : "") + ".");
+                   (terminal_.LastOutcome().stopped ? ", stopped" : "") + (fault.empty() ? "" : ": " + fault) + ".");
   }
 
   int RunWindow() {

@@ -269,6 +269,9 @@ TEST(LinuxProgram, AReadOnlyCardStopsTheCommandsAsALockedOne) {
     if (row.box != nullptr) script.Box("Error", row.box, host::kIdOk);
     linuxhost::Command(row.command);
     EXPECT_EQ(card.Fingerprint(), before);
+    // Where no box says why, the card's refusal does (the terminal's last line).
+    const std::string fault = "the card refused to write 512 bytes at byte 32256 of " + card.Device() + " (";
+    EXPECT_EQ(linuxhost::CardFault().substr(0, fault.size()), fault);
   }
 }
 
