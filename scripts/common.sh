@@ -23,7 +23,7 @@ VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools f
                       e2fsprogs btrfs-progs strace)
 # The card lab (tests/vm): QEMU, the guest's busybox, the initramfs, the
 # kernel's module tools, and strace for what a refused user opened.
-VORN_LAB_PACKAGES=(qemu-system-x86 busybox-static cpio kmod strace util-linux)
+VORN_LAB_PACKAGES=(qemu-system-x86 busybox-static cpio kmod strace util-linux python3)
 
 # What the command started, stopped when it ends, however it ends: Wine
 # prefixes whose server (and with it their programs) is killed, other

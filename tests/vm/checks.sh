@@ -431,6 +431,26 @@ check_card_changed_at_question() {
   done
 }
 
+# A counterfeit card in the USB reader: 8 GiB that keep only their first
+# 64 MiB, writes past them lost without an error. The size test reads past
+# every cache and bounds its real size (by the first sample lost); nothing
+# is written.
+check_dropping_card() {
+  host pull usb && host insert usb dropping || why "the counterfeit card did not go in: $HOST_SAID" || return
+  for ((n = 0; n < 100; n++)); do [ "$(blockdev --getsz $USB 2>/dev/null)" = 16777216 ] && break; sleep 0.2; done
+  local before
+  before=$(fingerprint $USB)
+  VORN_WAIT=90 vorn --card $USB new-install --camera left --layout two --quick --yes
+  local status=$?
+  local after
+  after=$(fingerprint $USB)
+  host pull usb && host insert usb
+  local bound
+  bound=$(since_mark | sed -n 's/.*counterfeit or faulty: it holds no more than \([0-9]*\) MB.*/\1/p')
+  [ $status = 1 ] && [ "${bound:-0}" -ge 64 ] && [ "$bound" -lt 8192 ] || why "ended $status, bound '$bound' MB" || return
+  [ "$after" = "$before" ] || why "the counterfeit card was written"
+}
+
 # The window's drive list follows the SD card pulled out and put back.
 check_window_follows() {
   local line=": *$SD"
@@ -467,7 +487,7 @@ mkswap -q /dev/vda1 >/dev/null && swapon /dev/vda1
 mkfs.ext4 -q /dev/vdb1 && mount /dev/vdb1 /boot
 
 for CHECK in readers list system_disks not_root mounted_vfat mount_at_question exclusive_open eject \
-             window_follows card_changed_at_question new_install_usb_two pull_during_format; do
+             window_follows card_changed_at_question dropping_card new_install_usb_two pull_during_format; do
   run_check $CHECK
 done
 . "${VORN_checks%/*}/reader_checks.sh"

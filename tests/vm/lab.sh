@@ -51,6 +51,7 @@ RUN=${VORN_LAB_RUN:-$OUT/run}
 passed=0
 failed=0
 qemu_pid=""
+dropping_pid=""
 
 # The lab cannot run: said once, counted as one failure.
 cannot() {
@@ -61,6 +62,7 @@ cannot() {
 
 cleanup() {
   [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null
+  [ -n "$dropping_pid" ] && kill "$dropping_pid" 2>/dev/null
   return 0
 }
 trap cleanup EXIT
@@ -180,12 +182,16 @@ qmp() {
   return 1
 }
 
-# The media the host keeps as block nodes: a card's image, or a copy of it.
-add_medium() {  # IMAGE [read-only]: sets NODE
+# The media the host keeps as block nodes: a card's image, a copy of it, or
+# the counterfeit card (8 GiB that keeps its first 64 MiB).
+add_medium() {  # IMAGE|dropping: sets NODE
   NODE=medium$(date +%s%N)
+  local file="{\"driver\":\"file\",\"filename\":\"$1\"}"
+  if [ "$1" = dropping ]; then
+    file="{\"driver\":\"nbd\",\"server\":{\"type\":\"unix\",\"path\":\"$RUN/dropping.sock\"}}"
+  fi
   qmp "{\"execute\":\"blockdev-add\",\"arguments\":{\"driver\":\"raw\",\"node-name\":\"$NODE\",\
-\"discard\":\"unmap\",\"detect-zeroes\":\"unmap\",\"read-only\":${2:-false},\
-\"file\":{\"driver\":\"file\",\"filename\":\"$1\"}}}"
+\"discard\":\"unmap\",\"detect-zeroes\":\"unmap\",\"file\":$file}}"
 }
 
 # The readers' card devices: the USB reader's disk is made by usb-storage,
@@ -203,7 +209,7 @@ host_action() {
         qmp "{\"execute\":\"blockdev-open-tray\",\"arguments\":{\"device\":\"usb\",\"force\":true}}" || return 1
       fi
       qmp "{\"execute\":\"blockdev-remove-medium\",\"arguments\":{\"id\":\"${QDEV[$reader]}\"}}" ;;
-    insert)  # a card goes in: its own image, or the one named
+    insert)  # a card goes in: its own image, or the one named (or "dropping")
       add_medium "${3:-$RUN/$reader.img}" || return 1
       qmp "{\"execute\":\"blockdev-insert-medium\",\"arguments\":{\"id\":\"${QDEV[$reader]}\",\"node-name\":\"$NODE\"}}" || return 1
       if [ "$reader" = usb ]; then
@@ -241,6 +247,8 @@ boot() {
   # host raise interrupts that the kernel would otherwise switch off for good.
   local append="console=ttyS0 quiet loglevel=1 panic=-1 noirqdebug vorn.checks=$LAB/checks.sh vorn.program=$PROGRAM"
   append+=" vorn.run=$RUN vorn.only=$CHECKS vorn.mode=$MODE"
+  python3 "$LAB/dropping_card.py" "$RUN/dropping.sock" 8192 64 >"$RUN/dropping.log" 2>&1 &
+  dropping_pid=$!
   qemu-system-x86_64 -machine q35 -accel tcg -cpu max -m 768 -smp 1 -nodefaults -display none -no-reboot \
     -kernel "$KERNEL" -initrd "$INITRD" -append "$append" \
     -chardev "pipe,id=serial,path=$serial" -serial chardev:serial \
