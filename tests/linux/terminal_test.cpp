@@ -408,11 +408,12 @@ TEST(Terminal, TheWindowAnswersEveryKey) {
 }
 
 // Ctrl-C, SIGTERM and SIGHUP while New Install tests the card's size, and
-// SIGTERM while images are moved: the command ends with 130 soon after, the
-// size test's samples are put back and nothing else is written (the card
-// byte for byte as it was), a move takes off the card only what it copied
-// whole, and no tool or scratch folder of the program's is left. The card
-// is slowed down by strace so that the signal lands inside the work.
+// SIGTERM while images are moved (read off the card, or written to the PC):
+// the command ends with 130 soon after, the size test's samples are put
+// back and nothing else is written (the card byte for byte as it was), a
+// move takes off the card only what it copied whole and leaves no part of
+// the rest on the PC, and no tool or scratch folder of the program's is
+// left. The card (or the PC) is slowed down by strace so that the signal lands inside the work.
 TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
   const std::string strace = linuxhost::FindTool("strace");
   if (strace.empty()) GTEST_SKIP() << "no strace to slow the card down";
@@ -422,16 +423,20 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     std::vector<std::string> command;
     const char* working;                 // shown while the work goes on
     std::vector<std::string> slowDown;   // strace's options
+    std::string film;                    // where the film is on its way when the signal comes
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
   const std::vector<std::string> slowWrites = {"-e", "trace=pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
+  const std::string scratch = linux_cards::TestHome() + "/scratch";
   const Row rows[] = {
-      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites},
-      {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites},
-      {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites},
+      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, ""},
+      {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, ""},
+      {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, ""},
       {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
-       {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}},
+       {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}, scratch},
+      {"SIGTERM in a move's copy to the PC", SIGTERM, {"copy-images", "--to", pictures, "--move"},
+       "Moving: 0 of 2 files", {"-e", "trace=write", "-e", "inject=write:delay_enter=30000"}, pictures},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -443,7 +448,6 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     const std::size_t before = card.Fingerprint();
     fs::remove_all(pictures);
     fs::create_directories(pictures);
-    const std::string scratch = linux_cards::TestHome() + "/scratch";
     fs::create_directories(scratch);
     std::vector<std::string> arguments = {strace, "-qq", "-o", "/dev/null"};
     arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
@@ -453,8 +457,8 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     Pty terminal(arguments, {"TMPDIR=" + scratch, "ASAN_OPTIONS=detect_leaks=0"});
     terminal.Expect(row.working);
     // A move is stopped while the film is copied: the photo has gone whole.
-    const auto copying = [&scratch] { return !linuxhost::RunTool({"find", scratch, "-name", "MVI_0002.MOV"}).output.empty(); };
-    for (int wait = 0; row.command.front() != "new-install" && !copying() && wait < 300; ++wait) {
+    const auto copying = [&row] { return !linuxhost::RunTool({"find", row.film, "-name", "MVI_0002.MOV"}).output.empty(); };
+    for (int wait = 0; !row.film.empty() && !copying() && wait < 300; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     // The program, which strace runs.
@@ -472,7 +476,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
       EXPECT_EQ(Read(pictures + "/100CANON/IMG_0001.JPG"), std::string(100000, 'p'));
       EXPECT_FALSE(card.Exists(63, "DCIM/100CANON"));
       EXPECT_EQ(card.File(63, "DCIM/101CANON/MVI_0002.MOV").size(), 20 * linux_cards::kMb);
-      EXPECT_FALSE(fs::exists(pictures + "/101CANON"));
+      EXPECT_FALSE(fs::exists(pictures + "/101CANON/MVI_0002.MOV"));
     }
   }
 }
