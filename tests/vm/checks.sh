@@ -477,7 +477,7 @@ check_window_follows() {
 
 if [ "$VORN_mode" = bench ]; then
   CHECK=readers run_check readers
-  . "${VORN_checks%/*}/reader_checks.sh"
+  . "${VORN_checks%/tests/vm/*}/bench/card_lab.sh"
   exit 0
 fi
 
