@@ -346,7 +346,9 @@ void MarkCard() {
   }
 }
 
-void PutMarkBack() { MarkHeld(); }
+// A copy of the card made while it was out holds the mark too: it is put
+// back only onto the card whose picture the reader shows.
+void PutMarkBack() { CardMatches(true); }
 
 bool FlushCard() {
   bool flushed = true;

@@ -83,8 +83,9 @@ bool SameCardReinserted();
 // program's own in a sector that no partition holds, read back at the next
 // check. A card without such a sector gets none.
 void MarkCard();
-// After a stop: the mark taken back where the card still holds it, so that
-// nothing of the program's stays on the card.
+// After a stop: the mark taken back where the card (by its picture, its
+// serial included) still holds it, so that nothing of the program's stays
+// on it.
 void PutMarkBack();
 
 // Writes every card volume's cached data through; false when a volume
