@@ -49,30 +49,36 @@ check_sd_wait() { new_install $SD one; }
 # A byte-for-byte copy of the SD card, the program's mark included, put in
 # at the re-insert prompt: the card's own identity tells them apart, and the
 # copy gets nothing, not even at a stop. QEMU gives every SD card the same
-# CID, so the copy's is made another card's over sysfs before the answer.
-check_copy_at_reinsert() {
-  vorn_pty --card $SD new-install --camera left --layout one --quick --yes
-  shows "Remove SD Card!" 60 || why "no remove prompt" || return
-  host pull sd && await_node $SD gone 30 || why "the card did not leave: $HOST_SAID" || return
-  answer ""
-  shows "Re-insert SD Card!" 30 || why "no re-insert prompt" || return
-  host copy sd && local copy=$HOST_SAID && host insert sd "$copy" || why "no copy: $HOST_SAID" || return
+# CID, so the copy's is made another card's over sysfs, while the program
+# is held (SIGSTOP) so that it sees the copy only as such.
+copy_with_another_cid() {  # the copy in the SD reader; sets COPY, CID and STAMP
+  host copy sd && COPY=$HOST_SAID && host insert sd "$COPY" || why "no copy: $HOST_SAID" || return
   await_node $SD present 60 || why "the copy did not show" || return
-  local cid
-  cid=$(readlink -f /sys/class/block/mmcblk0/device)/cid
+  CID=$(readlink -f /sys/class/block/mmcblk0/device)/cid
   echo 1d4144534431364702abcdef0f012345 >/tmp/other.cid
-  mount --bind /tmp/other.cid "$cid" || why "cannot change the copy's CID" || return
-  host stamp "$copy"
-  local stamp=$HOST_SAID
-  answer ""
+  mount --bind /tmp/other.cid "$CID" || why "cannot change the copy's CID" || return
+  host stamp "$COPY"
+  STAMP=$HOST_SAID
+}
+
+check_copy_at_reinsert() {
+  # No table: New Install writes one and asks for the card out and back.
+  dd if=/dev/zero of=$SD bs=1M count=1 oflag=direct status=none && blockdev --rereadpt $SD
+  vorn_pty --card $SD new-install --camera left --layout one --quick --yes
+  shows "Re-insert SD Card!" 60 || why "no re-insert prompt" || return
+  host pull sd && await_node $SD gone 30 || why "the card did not leave: $HOST_SAID" || return
+  pkill -STOP -x vorninst
+  copy_with_another_cid
+  local swapped=$?
+  pkill -CONT -x vorninst
+  [ $swapped = 0 ] || return
   shows "Remove SD Card!" 30 2 || why "the copy was taken for the card" || return
   pkill -INT -x vorninst
-  PTY_OKS=2
   finish
   local status=$?
-  umount "$cid"
-  host stamp "$copy"
-  [ "$HOST_SAID" = "$stamp" ] || why "the copy was written" || return
+  umount "$CID"
+  host stamp "$COPY"
+  [ "$HOST_SAID" = "$STAMP" ] || why "the copy was written" || return
   host pull sd && await_node $SD gone 30 && host insert sd && await_node $SD present 60
   [ $status = 130 ] || why "ended $status after Ctrl-C"
 }
