@@ -205,7 +205,11 @@ new_install() {  # DEVICE LAYOUT [FORMAT OPTION]
   local device=$1 layout=$2 reader
   reader=$(reader_name "$device")
   mark
-  VORN_WAIT=75 vorn --card "$device" new-install --camera left --layout "$layout" --quick --yes &
+  # The USB card by its letter, the program seeing every reader: only the
+  # chosen one is waited for.
+  local card=(--card "$device")
+  [ "$reader" = usb ] && card=(--drive "$("$VORN" list 2>/dev/null | awk -v d="$device" 'index($2, d) == 1 { print $1; exit }')")
+  VORN_WAIT=75 vorn "${card[@]}" new-install --camera left --layout "$layout" --quick --yes &
   local program=$!
   shows "Remove SD Card!" 60 || why "no remove prompt" || return
   if [ "$reader" = usb ]; then
