@@ -23,7 +23,8 @@ Usage: tests/vm/lab.sh [--program PATH] [--checks A,B,...] [--limit SECONDS] [--
 Boots a QEMU guest (Debian's kernel, no KVM needed) with an SD reader
 (/dev/mmcblk0) and a USB reader (/dev/sda), and runs the Linux program's
 checks on them as root in the guest. Needs root on the host (apt-get
-download, 9p export of /), qemu-system-x86, busybox-static, cpio, kmod.
+download, 9p export of /), qemu-system-x86, busybox-static, cpio, kmod,
+python3 (the counterfeit card's NBD server).
 The kernel is fetched once into build/vm.
 
   --program PATH   the vorninst to run (default: build/linux/vorninst)
@@ -308,7 +309,7 @@ wait_qemu() {
 
 [ "$(id -u)" -eq 0 ] || cannot "it needs root (the guest reads the host's root as its own)"
 command -v qemu-system-x86_64 >/dev/null || cannot "no qemu-system-x86_64 (install qemu-system-x86)"
-for tool in cpio depmod modprobe dpkg-deb apt-get sfdisk; do
+for tool in cpio depmod modprobe dpkg-deb apt-get sfdisk python3; do
   command -v "$tool" >/dev/null || cannot "no $tool"
 done
 [ -x "$PROGRAM" ] || cannot "no program at $PROGRAM (build it first)"
