@@ -413,7 +413,8 @@ TEST(Terminal, TheWindowAnswersEveryKey) {
 // back and nothing else is written (the card byte for byte as it was), a
 // move takes off the card only what it copied whole and leaves no part of
 // the rest on the PC, and no tool or scratch folder of the program's is
-// left. The card (or the PC) is slowed down by strace so that the signal lands inside the work.
+// left. The card (or the PC) is slowed down by strace so that the signal
+// lands inside the work.
 TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
   const std::string strace = linuxhost::FindTool("strace");
   if (strace.empty()) GTEST_SKIP() << "no strace to slow the card down";
