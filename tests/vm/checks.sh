@@ -376,23 +376,21 @@ check_eject() {
 }
 
 # The card pulled while the format zeroes it: the command ends, unfinished.
+# On the SD reader only: QEMU 7.2's USB reader, its medium taken out in the
+# middle of a transfer, fails an assertion (usb_packet_copy) and dies.
 check_pull_during_format() {
-  local device reader
-  for device in $SD $USB; do
-    reader=$(reader_name $device)
-    fat_card $device || return
-    mark
-    vorn --card $device --drive E: format --full --fat32 &
-    local program=$!
-    shows "Formatting SD Card : " 60 || why "$device: no format progress" || return
-    sleep 2
-    host pull $reader || why "pull: $HOST_SAID" || return
-    wait $program
-    local status=$?
-    host insert $reader
-    await_node $device present 60
-    [ $status = 1 ] || why "$device: the format pulled out ended with $status" || return
-  done
+  fat_card $SD || return
+  mark
+  vorn --card $SD --drive E: format --full --fat32 &
+  local program=$!
+  shows "Formatting SD Card : " 60 || why "no format progress" || return
+  sleep 2
+  host pull sd || why "pull: $HOST_SAID" || return
+  wait $program
+  local status=$?
+  host insert sd
+  await_node $SD present 60
+  [ $status = 1 ] || why "the format pulled out ended with $status"
 }
 
 # At a question, the card pulled out, or changed for a byte-for-byte copy
