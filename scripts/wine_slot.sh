@@ -43,4 +43,13 @@ find "$WINEPREFIX/drive_e" -mindepth 1 -delete
 export VORN_CARD_IMAGE="Z:${card//\//\\}"
 
 # The lock stays with this script alone, so that it ends with the test.
-wine "$@" {lock}>&-
+# Wine that fails to start says nothing and ends at once (seen once in a
+# while on a loaded machine): such a run is no verdict, and is made again
+# once. Every test program says something when it runs.
+output=$(wine "$@" {lock}>&- 2>&1) && status=0 || status=$?
+if [ "$status" != 0 ] && [ -z "$output" ]; then
+  echo "wine_slot.sh: Wine ended with $status and said nothing; running it once more" >&2
+  output=$(wine "$@" {lock}>&- 2>&1) && status=0 || status=$?
+fi
+[ -z "$output" ] || printf '%s\n' "$output"
+exit "$status"
