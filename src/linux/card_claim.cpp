@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "linux/block_devices.h"
+#include "linux/descriptor.h"
 
 namespace linuxhost {
 namespace {
@@ -76,10 +77,9 @@ std::string NodeOf(dev_t device) {
 std::optional<Backing> BackingOf(dev_t loop) {
   Backing backing;
   const std::string node = NodeOf(loop);
-  const int fd = node.empty() ? -1 : ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const Fd fd(node.empty() ? -1 : ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   loop_info64 info{};
-  const bool asked = fd >= 0 && ::ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
-  if (fd >= 0) ::close(fd);
+  const bool asked = fd.Get() >= 0 && ::ioctl(fd.Get(), LOOP_GET_STATUS64, &info) == 0;
   if (asked) {
     backing.fileDevice = static_cast<dev_t>(info.lo_device);
     backing.inode = static_cast<ino_t>(info.lo_inode);

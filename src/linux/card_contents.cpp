@@ -10,6 +10,7 @@
 
 #include "linux/card_files.h"
 #include "linux/host_state.h"
+#include "linux/descriptor.h"
 
 namespace linuxhost {
 namespace {
@@ -48,14 +49,9 @@ bool Holds(const Sector& sector, std::size_t at, const char* text) {
 }
 
 bool ReadBootSector(const std::string& path, std::uint64_t offset, Sector& sector) {
-  struct File {
-    int fd;
-    ~File() {
-      if (fd >= 0) ::close(fd);
-    }
-  } const file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  return file.fd >= 0 && ::pread(file.fd, sector.data(), sector.size(), static_cast<off_t>(offset)) ==
-                             static_cast<ssize_t>(sector.size());
+  const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  return file.Get() >= 0 && ::pread(file.Get(), sector.data(), sector.size(), static_cast<off_t>(offset)) ==
+                                static_cast<ssize_t>(sector.size());
 }
 
 // The bytes of a FAT volume's data area, from its boot sector; 0 when the

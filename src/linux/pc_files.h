@@ -11,22 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "linux/descriptor.h"
+
 namespace linuxhost {
-
-// A descriptor closed on every path.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // From now on PC files are written as this user (under sudo); without it,
 // as the program runs.

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "linux/descriptor.h"
+
 extern char** environ;
 
 namespace linuxhost {
@@ -34,23 +36,6 @@ bool Executable(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
-
-// Closes the descriptor on every path.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { Close(); }
-  int Get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // The environment with the settings given, each replacing one of its name.
 std::vector<std::string> Environment(const std::vector<std::string>& settings) {
@@ -99,11 +84,11 @@ ToolResult RunTool(const std::vector<std::string>& arguments, const std::vector<
   std::array<int, 2> outputEnds{};
   std::array<int, 2> errorEnds{};
   if (::pipe2(outputEnds.data(), O_CLOEXEC) != 0) return result;
-  Descriptor outputRead(outputEnds[0]);
-  Descriptor outputWrite(outputEnds[1]);
+  Fd outputRead(outputEnds[0]);
+  Fd outputWrite(outputEnds[1]);
   if (::pipe2(errorEnds.data(), O_CLOEXEC) != 0) return result;
-  Descriptor errorRead(errorEnds[0]);
-  Descriptor errorWrite(errorEnds[1]);
+  Fd errorRead(errorEnds[0]);
+  Fd errorWrite(errorEnds[1]);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
