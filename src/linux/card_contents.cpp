@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "linux/card_files.h"
-#include "linux/host_state.h"
 #include "linux/descriptor.h"
+#include "linux/host_state.h"
 
 namespace linuxhost {
 namespace {
