@@ -162,6 +162,19 @@ out_and_back() {  # READER
 # Reader by reader: its device, the host's name for it, its card's size.
 reader_name() { [ "$1" = $SD ] && echo sd || echo usb; }
 
+# A byte-for-byte copy of the card just pulled, put into its reader: its
+# image in COPY, its time stamp in STAMP. (An SD host must have seen its
+# card leave first: the emulated one, given a new card in the same instant,
+# stalls a minute, as no hand is that fast.)
+put_in_copy() {  # DEVICE
+  local reader
+  reader=$(reader_name "$1")
+  host copy $reader && COPY=$HOST_SAID && host insert $reader "$COPY" || why "no copy: $HOST_SAID" || return
+  await_node "$1" present 60 || why "$1: the copy did not show" || return
+  host stamp "$COPY"
+  STAMP=$HOST_SAID
+}
+
 # ---- the checks ------------------------------------------------------------------
 
 check_readers() {
@@ -406,24 +419,16 @@ check_card_changed_at_question() {
       vorn_pty --card $device format --fat
       shows "Quick Format ?" 60 || why "$device: no quick format question" || return
       host pull $reader || why "pull: $HOST_SAID" || return
-      local copy=""
       if [ $change = copy ]; then
-        host copy $reader || why "copy: $HOST_SAID" || return
-        copy=$HOST_SAID
-        # As a hand takes a second, the SD host sees its card leave first (the
-        # emulated one, given a new card in the same instant, stalls a minute).
         [ $device = $USB ] || await_node $device gone 30 || why "$device: the card did not leave" || return
-        host insert $reader "$copy" || why "insert: $HOST_SAID" || return
-        await_node $device present 60 || why "$device: the copy did not show" || return
-        host stamp "$copy"
+        put_in_copy $device || return
       fi
-      local stamp=$HOST_SAID
       answer y
       finish
       local status=$?
       if [ $change = copy ]; then
-        host stamp "$copy"
-        [ "$HOST_SAID" = "$stamp" ] || why "$device: the copy was written" || return
+        host stamp "$COPY"
+        [ "$HOST_SAID" = "$STAMP" ] || why "$device: the copy was written" || return
         host pull $reader
       fi
       host insert $reader

@@ -51,14 +51,11 @@ check_sd_wait() { new_install $SD one; }
 # copy gets nothing, not even at a stop. QEMU gives every SD card the same
 # CID, so the copy's is made another card's over sysfs, while the program
 # is held (SIGSTOP) so that it sees the copy only as such.
-copy_with_another_cid() {  # the copy in the SD reader; sets COPY, CID and STAMP
-  host copy sd && COPY=$HOST_SAID && host insert sd "$COPY" || why "no copy: $HOST_SAID" || return
-  await_node $SD present 60 || why "the copy did not show" || return
+copy_with_another_cid() {  # the copy in the SD reader; sets COPY, STAMP and CID
+  put_in_copy $SD || return
   CID=$(readlink -f /sys/class/block/mmcblk0/device)/cid
   echo 1d4144534431364702abcdef0f012345 >/tmp/other.cid
-  mount --bind /tmp/other.cid "$CID" || why "cannot change the copy's CID" || return
-  host stamp "$COPY"
-  STAMP=$HOST_SAID
+  mount --bind /tmp/other.cid "$CID" || why "cannot change the copy's CID"
 }
 
 check_copy_at_reinsert() {
