@@ -424,20 +424,29 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     std::vector<std::string> command;
     const char* working;                 // shown while the work goes on
     std::vector<std::string> slowDown;   // strace's options
-    std::string film;                    // where the film is on its way when the signal comes
+    std::string folder;                  // where a file is on its way when the signal comes
+    const char* arriving;                // that file
+    bool photoMoved;                     // the photo's folder was copied whole before the stop
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
   const std::vector<std::string> slowWrites = {"-e", "trace=pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
   const std::string scratch = linux_cards::TestHome() + "/scratch";
   const Row rows[] = {
-      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, ""},
-      {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, ""},
-      {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, ""},
+      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
-       {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}, scratch},
+       {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}, scratch, "MVI_0002.MOV", true},
       {"SIGTERM in a move's copy to the PC", SIGTERM, {"copy-images", "--to", pictures, "--move"},
-       "Moving: 0 of 2 files", {"-e", "trace=write", "-e", "inject=write:delay_enter=30000"}, pictures},
+       "Moving: 0 of 2 files", {"-e", "trace=write", "-e", "inject=write:delay_enter=30000"}, pictures,
+       "MVI_0002.MOV", true},
+      // The photo's folder is on the PC whole when the signal comes: it
+      // stays on the card all the same.
+      {"SIGTERM as a moved folder's last file closes", SIGTERM, {"copy-images", "--to", pictures, "--move"},
+       "Moving: 0 of 2 files",
+       {"-P", pictures + "/100CANON/IMG_0001.JPG", "-e", "trace=close", "-e", "inject=close:delay_enter=2000000"},
+       pictures, "IMG_0001.JPG", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -457,9 +466,9 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     // The sanitizer's leak check cannot run under strace.
     Pty terminal(arguments, {"TMPDIR=" + scratch, "ASAN_OPTIONS=detect_leaks=0"});
     terminal.Expect(row.working);
-    // A move is stopped while the film is copied: the photo has gone whole.
-    const auto copying = [&row] { return !linuxhost::RunTool({"find", row.film, "-name", "MVI_0002.MOV"}).output.empty(); };
-    for (int wait = 0; !row.film.empty() && !copying() && wait < 300; ++wait) {
+    // A move is stopped while a file is on its way to the PC.
+    const auto copying = [&row] { return !linuxhost::RunTool({"find", row.folder, "-name", row.arriving}).output.empty(); };
+    for (int wait = 0; !row.folder.empty() && !copying() && wait < 300; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     // The program, which strace runs.
@@ -475,7 +484,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     } else {
       // The photo moved whole; the film stays, with nothing of it on the PC.
       EXPECT_EQ(Read(pictures + "/100CANON/IMG_0001.JPG"), std::string(100000, 'p'));
-      EXPECT_FALSE(card.Exists(63, "DCIM/100CANON"));
+      EXPECT_EQ(card.Exists(63, "DCIM/100CANON/IMG_0001.JPG"), !row.photoMoved);
       EXPECT_EQ(card.File(63, "DCIM/101CANON/MVI_0002.MOV").size(), 20 * linux_cards::kMb);
       EXPECT_FALSE(fs::exists(pictures + "/101CANON/MVI_0002.MOV"));
     }
