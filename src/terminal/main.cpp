@@ -62,10 +62,14 @@ std::string ProgramFolder() {
 
 // Before a button that erases or rewrites the card of this letter: which
 // card it is and what it holds (a format, only the letter's partition).
-void TellWhatIsAtStake(int button, char letter) {
-  if (std::find(std::begin(kErasingButtons), std::end(kErasingButtons), button) == std::end(kErasingButtons)) return;
+// True when it was said.
+bool TellWhatIsAtStake(int button, char letter) {
+  if (std::find(std::begin(kErasingButtons), std::end(kErasingButtons), button) == std::end(kErasingButtons)) {
+    return false;
+  }
   const std::string line = ContentsLine(letter, button == IDC_FORMAT);
   if (!line.empty()) Console::Get().Print(ControlText(kMainWindowTemplate, button) + " works on " + line + "\n");
+  return !line.empty();
 }
 
 // A drive and, indented, the window's status line and report of it.
@@ -281,8 +285,9 @@ class Program {
                      " (or run it in a terminal, which asks). Nothing was done.");
     }
     const std::string disk = DiskOf(letter);
-    TellWhatIsAtStake(command.button, letter);
+    const bool named = TellWhatIsAtStake(command.button, letter);
     terminal_.BeginCommand();
+    if (named) terminal_.CardNamed();
     Command(static_cast<unsigned>(command.button));
     const std::vector<unsigned> posted = PostedCommands();
     const bool inspectionPosted = std::find(posted.begin(), posted.end(), IDC_INSPECT) != posted.end();
@@ -334,7 +339,7 @@ class Program {
       } else if (chosen >= 1 && chosen <= buttons.size() && Offered(buttons[chosen - 1])) {
         const std::string root = common::gCardState.driveRoot;
         const std::string disk = root.empty() ? std::string() : DiskOf(root[0]);
-        if (!root.empty()) TellWhatIsAtStake(buttons[chosen - 1], root[0]);
+        if (!root.empty() && TellWhatIsAtStake(buttons[chosen - 1], root[0])) terminal_.CardNamed();
         Command(static_cast<unsigned>(buttons[chosen - 1]));
         if (!disk.empty()) Reinspect(disk, root[0]);
         // Ctrl-C brings the menu back; SIGTERM and SIGHUP (the terminal
