@@ -74,7 +74,10 @@ std::string VolumeText(const std::string& root) {
   if (!label.empty()) text += " \"" + label + "\"";
   std::uint64_t total = 0;
   std::uint64_t free = 0;
-  if (host::GetDiskFreeSpace(root.c_str(), total, free) && free <= total) {
+  // A volume larger than its card is some other disk's answer: no figure
+  // beats a wrong one.
+  const std::uint64_t cardBytes = common::gCardState.totalSectors * kSectorSize;
+  if (host::GetDiskFreeSpace(root.c_str(), total, free) && free <= total && total <= cardBytes) {
     text += Formatted(MSG_FMT_STAKE_USED, ReadableSize(total - free).c_str());
   }
   return text;
@@ -87,22 +90,29 @@ std::string PartitionLine(const std::string& name, const std::string& root, std:
 }
 
 // The partitions the command touches: all of them, or the selected
-// letter's alone; a card without a table is one volume.
+// letter's alone. A card without a table is one volume; where the table
+// cannot be read, or no entry of it is what the letter shows, the letter's
+// volume is named all the same.
 std::string PartitionLines(Stake stake) {
   const std::string& selected = common::gCardState.driveRoot;
   Table table{};
-  if (!ReadCardTable(table)) return {};
+  const bool read = ReadCardTable(table);
   std::string lines;
   bool anyInUse = false;
-  for (std::size_t index = 0; index < table.size(); ++index) {
+  bool selectedNamed = false;
+  for (std::size_t index = 0; read && index < table.size(); ++index) {
     const TableEntry& entry = table[index];
     if (!entry.InUse()) continue;
     anyInUse = true;
     const std::string root = RootOfPartition(entry);
     if (stake == Stake::Volume && root != selected) continue;
+    selectedNamed = selectedNamed || root == selected;
     lines += PartitionLine(Formatted(MSG_FMT_STAKE_PARTITION, static_cast<int>(index + 1)), root, entry.type);
   }
-  if (!anyInUse) lines += PartitionLine(common::LoadMessageText(MSG_STAKE_WHOLE_CARD), selected, 0);
+  if (!selectedNamed) {
+    const unsigned name = read && !anyInUse ? MSG_STAKE_WHOLE_CARD : MSG_STAKE_VOLUME;
+    lines += PartitionLine(common::LoadMessageText(name), selected, 0);
+  }
   return lines;
 }
 
