@@ -130,5 +130,6 @@
 #define MSG_STAKE_SWAP 2090
 #define MSG_FMT_SIZE_GB 2091
 #define MSG_STAKE_VOLUME 2092
+#define MSG_FMT_SIZE_KB 2093
 
 #endif

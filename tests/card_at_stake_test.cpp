@@ -20,7 +20,7 @@ using testing_cards::kMb;
 constexpr char kCaption[] = "Confirm SD Card";
 constexpr std::uint32_t kLargeFirst = 4097;
 // A photo on the large partition: with its two folders, 489 + 2 clusters of
-// 2 KiB, 0.959 MB.
+// 2 KiB, 982 KB.
 constexpr std::size_t kPhotoBytes = 1000000;
 
 struct Case {
@@ -59,11 +59,11 @@ TEST(CardAtStake, TheBoxNamesTheCardAndItsPartitionsAndNoThereWritesNothing) {
   // Both partitions have a letter under Windows 10; under Windows 7 only the first.
   constexpr char kBoth[] =
       "SD Card E:  64 MB  Generic STORAGE DEVICE\n"
-      "  Partition 1 (E:): FAT \"BOOT\", 0.00 MB used\n"
-      "  Partition 2 (F:): FAT \"PHOTOS\", 0.95 MB used\n";
+      "  Partition 1 (E:): FAT \"BOOT\", 0 KB used\n"
+      "  Partition 2 (F:): FAT \"PHOTOS\", 982 KB used\n";
   constexpr char kFirstOnly[] =
       "SD Card E:  64 MB  Generic STORAGE DEVICE\n"
-      "  Partition 1 (E:): FAT \"BOOT\", 0.00 MB used\n"
+      "  Partition 1 (E:): FAT \"BOOT\", 0 KB used\n"
       "  Partition 2: no drive letter (type 06h)\n";
   constexpr char kEraseCard[] = "Everything on this SD Card will be erased.\nContinue?";
   const Case cases[] = {
@@ -72,7 +72,7 @@ TEST(CardAtStake, TheBoxNamesTheCardAndItsPartitionsAndNoThereWritesNothing) {
       {"Create partition", IDC_CREATE_PARTITION, sim::Windows::Win7, kFirstOnly, kEraseCard,
        question("Create One Partition(YES) or Two Partitions(NO) ?", host::kIdCancel)},
       {"Format", IDC_FORMAT, sim::Windows::Win10,
-       "SD Card E:  64 MB  Generic STORAGE DEVICE\n  Partition 1 (E:): FAT \"BOOT\", 0.00 MB used\n",
+       "SD Card E:  64 MB  Generic STORAGE DEVICE\n  Partition 1 (E:): FAT \"BOOT\", 0 KB used\n",
        "Everything on E: will be erased.\nContinue?",
        question("Quick Format ?", host::kIdCancel)},
       {"Swap Partitions", IDC_SWAP_PARTITIONS, sim::Windows::Win10, kBoth,

@@ -15,7 +15,8 @@
 namespace disk {
 namespace {
 
-constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
+constexpr std::uint64_t kBytesPerKb = 1024;
+constexpr std::uint64_t kBytesPerMb = 1024 * kBytesPerKb;
 constexpr std::uint64_t kBytesPerGb = 1024 * kBytesPerMb;
 // Below this many MB a size gets two decimals.
 constexpr std::uint64_t kDecimalsBelowMb = 10;
@@ -31,7 +32,7 @@ std::string Formatted(unsigned formatId, Arguments... arguments) {
   return line.data();
 }
 
-// "7.40 GB", "250 MB", "1.25 MB", in the units Windows shows sizes in.
+// "7.40 GB", "250 MB", "1.25 MB", "2 KB", in the units Windows shows sizes in.
 std::string ReadableSize(std::uint64_t bytes) {
   if (bytes >= kBytesPerGb) {
     const std::uint64_t hundredths = bytes * kHundredths / kBytesPerGb;
@@ -39,6 +40,8 @@ std::string ReadableSize(std::uint64_t bytes) {
                      static_cast<int>(hundredths % kHundredths));
   }
   if (bytes / kBytesPerMb >= kDecimalsBelowMb) return Formatted(MSG_FMT_SIZE_MB, static_cast<int>(bytes / kBytesPerMb));
+  // A few files must not read as none.
+  if (bytes < kBytesPerMb) return Formatted(MSG_FMT_SIZE_KB, static_cast<int>((bytes + kBytesPerKb - 1) / kBytesPerKb));
   const std::uint64_t hundredths = bytes * kHundredths / kBytesPerMb;
   return Formatted(MSG_FMT_SIZE_DECIMAL, static_cast<int>(hundredths / kHundredths),
                    static_cast<int>(hundredths % kHundredths));
