@@ -134,8 +134,7 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
   LoopCard card(64 * linux_cards::kMb);
   MakeOnePartitionCard(card, 131072, {{"OLD.TXT", "old"}});
   linux_cards::InsertCard(card.Device());
-  // The card named as this system tells it: a loop device's model is its
-  // image; the volume as its boot sector and mdir tell it.
+  // The card as this system tells it: a loop device's model is its image.
   script.Box("Confirm SD Card",
              "SD Card D:  64 MB" + (card.Loop() ? "  " + card.Image() : "") +
                  "\n  Partition 1 (D:): FAT, 2 KB used\nEverything on D: will be erased.\nContinue?",
