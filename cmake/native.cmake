@@ -15,7 +15,7 @@ find_package(GTest REQUIRED)
 # logic and it call each other.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(MOUNT REQUIRED IMPORTED_TARGET mount)
-add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/dialog.cpp src/linux/templates.cpp
+add_library(vorn_linux_tools STATIC src/linux/process.cpp src/linux/protocol.cpp src/linux/dialog.cpp src/linux/templates.cpp
   src/linux/disk_layout.cpp src/linux/card_files.cpp src/linux/fat_format.cpp src/linux/pc_files.cpp)
 target_include_directories(vorn_linux_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(vorn_linux_tools PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
