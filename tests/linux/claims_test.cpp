@@ -202,7 +202,7 @@ TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
   const std::string trace = linux_cards::TestHome() + "/opens", decoys = linux_cards::TestHome() + "/decoys";
   fs::create_directories(decoys);
   for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mdeltree", "mdir", "mmove", "mtype"}) {
-    std::ofstream(decoys + "/" + tool) << "#!/bin/sh\nexit 0\n";
+    std::ofstream(decoys + "/" + tool) << "#!/bin/sh\ntouch \"$0.ran\"\n";
     fs::permissions(decoys + "/" + tool, fs::perms::owner_all);
   }
   const std::vector<std::vector<std::string>> commands = {
@@ -226,6 +226,7 @@ TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
     }
     EXPECT_TRUE(claimed);
   }
+  for (const auto& entry : fs::directory_iterator(decoys)) EXPECT_NE(entry.path().extension().string(), ".ran") << entry.path();
 }
 
 }  // namespace
