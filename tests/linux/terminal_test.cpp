@@ -161,6 +161,11 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
               before);
     linux_cards::Run({"umount", home + "/DUMP.BIN"});
   }
+  // Root's own run (no sudo) follows no link either: the file it leads to stays.
+  fs::remove(home + "/DUMP.BIN");
+  fs::create_symlink(home + "/a-file", home + "/DUMP.BIN");
+  ExpectRun({{"dump"}, 1, "", "dump ended early"}, before);
+  EXPECT_EQ(Read(home + "/a-file"), "not a folder");
   fs::rename(home + "/DUMP.OLD", home + "/DUMP.BIN");
   EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
   EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
