@@ -217,6 +217,15 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
   const char* name = "vorninst-test";
   if (!linux_cards::Succeeds({"id", name})) linux_cards::Run({"useradd", "--system", "--no-create-home", name});
   linux_cards::Run({"usermod", "--home", home, name});
+  // A folder the user may write only through a group of theirs that is not
+  // their own group.
+  const char* group = "vorninst-share";
+  const std::string shared = linux_cards::TestHome() + "/shared";
+  if (!linux_cards::Succeeds({"getent", "group", group})) linux_cards::Run({"groupadd", "--system", group});
+  linux_cards::Run({"usermod", "-a", "-G", group, name});
+  fs::create_directories(shared);
+  linux_cards::Run({"chown", std::string("root:") + group, shared});
+  fs::permissions(shared, fs::perms::owner_all | fs::perms::group_all);
   linux_cards::Run({"chmod", "o+x", fs::path(linux_cards::TestHome()).parent_path(), linux_cards::TestHome()});
   const std::string uid = linux_cards::Run({"id", "-u", name}), gid = linux_cards::Run({"id", "-g", name});
   const std::vector<std::string> sudo = {"HOME=/root", "XDG_CONFIG_HOME=", std::string("SUDO_USER=") + name,
@@ -233,7 +242,8 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
   };
   for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
                          Row{"P/100TEST/IMG.JPG", {"copy-images", "--to", home + "/P", "--move", "--yes"}, 1},
-                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", shared, "--yes"}, 0},
+                         Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
     fs::remove_all(home);
     std::ofstream(victim) << "secret";
     fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
@@ -256,6 +266,7 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     }
   }
   EXPECT_EQ(Read(home + "/New/100TEST/IMG.JPG"), "picture");
+  EXPECT_EQ(Read(shared + "/100TEST/IMG.JPG"), "picture");
 }
 
 // Bytes at these offsets of an image, little-endian numbers as (offset, value, width).
