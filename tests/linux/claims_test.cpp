@@ -74,9 +74,9 @@ struct HiddenMount {
 // message, and not a byte of the card (nor of what holds it) changes.
 TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
   enum class Held { ImageMountedThroughALoop, SecondLoopMounted, StackedOverAMountedDisk, MountInAnotherNamespace,
-                    BtrfsRaid1Member };
+                    LoopOverAPartitionMounted, BtrfsRaid1Member };
   for (const Held held : {Held::ImageMountedThroughALoop, Held::SecondLoopMounted, Held::StackedOverAMountedDisk,
-                          Held::MountInAnotherNamespace, Held::BtrfsRaid1Member}) {
+                          Held::MountInAnotherNamespace, Held::LoopOverAPartitionMounted, Held::BtrfsRaid1Member}) {
     SCOPED_TRACE(static_cast<int>(held));
     Script script;
     const std::string folder = linux_cards::StartProgram(script) + "/mnt";
@@ -112,6 +112,13 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
         second = std::make_unique<LoopCard>(kBtrfsBytes);
         MakeBtrfsRaid1(second->Device(), card.Device());
         linux_cards::Run({"mount", second->Device(), folder});
+        break;
+      case Held::LoopOverAPartitionMounted:  // the partition's node made by hand: these loops make none
+        card.Partition({{0x83, 2048, kCardBytes / 512 - 2048}});
+        linux_cards::Run({"partx", "-a", card.Device()});
+        other = std::make_unique<Loop>(card.Device() + "p1");
+        MakeExt4(other->device);
+        linux_cards::Run({"mount", other->device, folder});
         break;
     }
     std::ofstream(folder + "/photo.jpg") << "the user's data";
