@@ -11,8 +11,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
+#include "disk/card_size.h"
 #include "linux/process.h"
 #include "linux_card.h"
 
@@ -425,8 +427,9 @@ TEST(Terminal, TheWindowAnswersEveryKey) {
 
 // Ctrl-C, SIGTERM and SIGHUP while New Install tests the card's size, and
 // SIGTERM while images are moved (read off the card, or written to the PC):
-// the command ends with 130 soon after, the size test's samples are put
-// back and nothing else is written (the card byte for byte as it was), a
+// the command ends with 130 soon after, the size test reads no sample more
+// and puts back those it wrote, nothing else is written (the card byte for
+// byte as it was), a
 // move takes off the card only what it copied whole and leaves no part of
 // the rest on the PC, and no tool or scratch folder of the program's is
 // left. The card (or the PC) is slowed down by strace so that the signal
@@ -446,10 +449,11 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
-  const std::vector<std::string> slowWrites = {"-e", "trace=pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
+  const std::vector<std::string> slowReads = {"-e", "trace=pread64,pwrite64", "-e", "inject=pread64:delay_enter=40000"};
+  const std::vector<std::string> slowWrites = {"-e", "trace=pread64,pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
   const std::string scratch = linux_cards::TestHome() + "/scratch";
   const Row rows[] = {
-      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowReads, "", "", false},
       {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
@@ -475,7 +479,8 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     fs::remove_all(pictures);
     fs::create_directories(pictures);
     fs::create_directories(scratch);
-    std::vector<std::string> arguments = {strace, "-qq", "-o", "/dev/null"};
+    const std::string trace = linux_cards::TestHome() + "/stop.trace";
+    std::vector<std::string> arguments = {strace, "-qq", "-o", trace, "-e", "signal=INT,TERM,HUP"};
     arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
     arguments.insert(arguments.end(), {kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
     arguments.insert(arguments.end(), row.command.begin(), row.command.end());
@@ -497,6 +502,27 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     EXPECT_FALSE(linux_cards::Succeeds({"pgrep", "-f", "mcopy -i " + card.Device()}));
     if (row.command.front() == "new-install") {
       EXPECT_EQ(card.Fingerprint(), before);
+      // The stop is seen at the next sample: after it no sample is read, and
+      // the card takes only what puts back the samples written before it,
+      // and sector 0.
+      std::set<std::string> samples;  // as strace ends a read of one: ", <offset>) = "
+      for (const std::uint64_t sector : disk::CardSizeSamples(kCardSectors)) {
+        samples.insert(", " + std::to_string(sector * 512) + ") = ");
+      }
+      std::ifstream lines(trace);
+      std::array<int, 2> writes{};  // before the signal, after it
+      int samplesRead = 0;          // after it
+      bool stopped = false;
+      for (std::string line; std::getline(lines, line);) {
+        stopped = stopped || line.rfind("--- SIG", 0) == 0;
+        if (line.rfind("pwrite64(", 0) == 0) ++writes[stopped];
+        const std::size_t end = line.rfind(") = ");
+        if (!stopped || line.rfind("pread64(", 0) != 0 || end == std::string::npos) continue;
+        const std::size_t start = line.rfind(", ", end);
+        samplesRead += static_cast<int>(samples.count(line.substr(start, end + 4 - start)));
+      }
+      EXPECT_EQ(samplesRead, 0);
+      EXPECT_LE(writes[1], writes[0] + 1) << "written before the stop: " << writes[0];
     } else {
       // The photo moved whole; the film stays, with nothing of it on the PC.
       EXPECT_EQ(Read(pictures + "/100CANON/IMG_0001.JPG"), std::string(100000, 'p'));
