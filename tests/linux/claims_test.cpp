@@ -200,6 +200,23 @@ TEST(Claims, AFlushThatFailsFailsTheCopy) {
   linux_cards::Run({"umount", full});
 }
 
+// The flush before the boot file is read back fails (strace fails the
+// card's second fsync; the first is the copy's own): what is read back may
+// be the system's cache, so Version Up ends there.
+TEST(Claims, AFailedFlushLeavesTheBootFileUnproven) {
+  LoopCard card(kCardBytes);
+  card.Partition({{0x06, 63, kCardBytes / 512 - 63}});
+  card.Format(63, kCardBytes / 512 - 63, 16);
+  card.Put(63, "DISKBOOT.BIN", "old boot file");
+  const linuxhost::ToolResult result = linuxhost::RunTool(
+      {"strace", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e", "inject=fsync:error=EIO:when=2", kProgram,
+       "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder(), "version-up", "--camera", "right"},
+      {"HOME=" + linux_cards::TestHome(), "ASAN_OPTIONS=detect_leaks=0"});
+  EXPECT_EQ(result.exitCode, 1) << result.output << result.errors;
+  EXPECT_NE((result.output + result.errors).find("Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"),
+            std::string::npos) << result.output << result.errors;
+}
+
 // The card's opens seen by strace: claimed with O_EXCL, written past the
 // cache (O_DIRECT), each write on the card when it returns (O_DSYNC). Tools
 // of the system's names first in PATH are never run: the card comes out whole.
