@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "disk/card_size.h"
@@ -531,6 +532,40 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
       EXPECT_FALSE(fs::exists(pictures + "/101CANON/MVI_0002.MOV"));
     }
   }
+}
+
+// Ctrl-C typed while mcopy writes the add-on onto the card reaches the
+// program alone, which ends the copy itself (SIGTERM): the terminal never
+// signals the tool. strace makes mcopy read the add-on slowly, so that the
+// key lands inside its work.
+TEST(Terminal, CtrlCReachesTheProgramAloneWhileAToolWritesTheCard) {
+  const std::string strace = linuxhost::FindTool("strace");
+  if (strace.empty()) GTEST_SKIP() << "no strace to slow the copy down";
+  LoopCard card(kCardSectors * 512);
+  card.Partition({{0x06, 63, kCardSectors - 63}});
+  card.Format(63, kCardSectors - 63, 16);
+  const std::string addOn = linux_cards::MakeAddOnFolder(), big = addOn + "/LYRE/BIG.BIN";
+  const std::string trace = linux_cards::TestHome() + "/ctrl-c.trace";
+  std::ofstream(big) << std::string(4 * linux_cards::kMb, 'b');
+  std::ofstream(trace, std::ios::trunc).close();
+  Pty terminal({strace, "-f", "-qq", "-o", trace, "-e", "signal=INT,TERM", "-P", big, "-e", "trace=read", "-e",
+                "inject=read:delay_enter=100000", kProgram, "--card", card.Device(), "--addon", addOn, "copy-addon"},
+               {"ASAN_OPTIONS=detect_leaks=0"});
+  for (int wait = 0; Read(trace).find("read(") == std::string::npos && wait < 300; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const std::string program = linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())});
+  terminal.Type("\x03");
+  terminal.Expect("was stopped; nothing was written after the stop.");
+  EXPECT_EQ(terminal.Wait(), 130);
+  int toolsEnded = 0;
+  std::istringstream lines(Read(trace));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string pid = line.substr(0, line.find(' ')) + "\n";
+    EXPECT_TRUE(line.find("--- SIGINT") == std::string::npos || pid == program) << line;
+    toolsEnded += static_cast<int>(line.find("--- SIGTERM") != std::string::npos && pid != program);
+  }
+  EXPECT_GE(toolsEnded, 1);  // the key came while mcopy ran
 }
 
 }  // namespace
