@@ -115,7 +115,10 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
         break;
       case Held::LoopOverAPartitionMounted:  // the partition's node made by hand: these loops make none
         card.Partition({{0x83, 2048, kCardBytes / 512 - 2048}});
-        linux_cards::Run({"partx", "-a", card.Device()});
+        if (!linux_cards::Succeeds({"partx", "-a", card.Device()})) {
+          std::cout << "The kernel made no partition node: a loop device over one is not tried\n";
+          continue;
+        }
         other = std::make_unique<Loop>(card.Device() + "p1");
         MakeExt4(other->device);
         linux_cards::Run({"mount", other->device, folder});
