@@ -132,8 +132,19 @@ struct Channel {
   }
 };
 
+// A line for the log: its bytes that are no text as %XX, cut short.
 std::string Shown(const std::string& line) {
-  return protocol::Escape(line.substr(0, kShownOfRefusedLine)) + (line.size() > kShownOfRefusedLine ? "..." : "");
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (const char c : line.substr(0, kShownOfRefusedLine)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isprint(byte) != 0) {
+      shown += c;
+    } else {
+      shown += std::string("%") + kHex[byte >> 4] + kHex[byte & 0xF];
+    }
+  }
+  return shown + (line.size() > kShownOfRefusedLine ? "..." : "");
 }
 
 // One line of the window, with the channel locked; false when nothing more
@@ -154,7 +165,7 @@ bool TakeLine(Channel& channel, std::unique_lock<std::mutex>& lock, protocol::Li
     return false;
   }
   if (!protocol::Decode(line, message) || (verb = Parse(message)) == nullptr) {
-    channel.Refuse("no message it takes: " + Shown(line));
+    channel.Refuse("no message it takes: \"" + Shown(line) + "\"");
     return false;
   }
   if (verb->takenAt == Awaiting::Nothing) {  // cancel: late ones, between commands, are no stop
@@ -165,7 +176,7 @@ bool TakeLine(Channel& channel, std::unique_lock<std::mutex>& lock, protocol::Li
   if (channel.withdrawn.count({verb->takenAt, QuestionOf(message)}) != 0) return true;
   if (verb->takenAt != channel.awaiting ||
       (verb->takenAt != Awaiting::Request && QuestionOf(message) != channel.awaited)) {
-    channel.Refuse("nothing asked for: " + Shown(line));
+    channel.Refuse("nothing asked for \"" + Shown(line) + "\"");
     return false;
   }
   channel.handed = std::move(message);
@@ -288,7 +299,7 @@ class Engine : public Frontend {
     for (;;) {
       const std::optional<Message> request = Await();
       if (!request || request->verb == "quit") break;
-      if (!TakeRequest(*request)) Refuse("no such " + request->verb + " now: " + Shown(protocol::Encode(*request)));
+      if (!TakeRequest(*request)) Refuse("the last state offered no \"" + Shown(protocol::Encode(*request)) + "\"");
       if (Refused() || Window().quitPosted) break;
     }
     if (Refused()) {
@@ -335,7 +346,7 @@ class Engine : public Frontend {
       SendDialog(dialog, number);
       const std::optional<Message> action = Await();
       if (!action || !Play(dialog, *action)) {
-        if (action) Refuse("dialog " + std::to_string(number) + " has no control for " + Shown(protocol::Encode(*action)));
+        if (action) Refuse("dialog " + std::to_string(number) + " has no control for \"" + Shown(protocol::Encode(*action)) + "\"");
         dialog.Escape();
       }
     }
