@@ -325,7 +325,7 @@ class Engine : public Frontend {
          Awaiting::Box, id);
     const std::optional<Message> answer = Await();
     if (!answer) return NoAnswer(buttons);
-    const int chosen = Chosen(answer->Text("button"), buttons);
+    const int chosen = answer->verb == "answer" ? Chosen(answer->Text("button"), buttons) : 0;
     if (chosen == 0) Refuse("box " + std::to_string(id) + " has no button " + answer->Text("button"));
     return chosen != 0 ? chosen : NoAnswer(buttons);
   }
@@ -358,7 +358,10 @@ class Engine : public Frontend {
     const long long id = ++browses_;
     Send(Message("browse").Add("id", id).Add("title", title).Add("selected", selected), Awaiting::Browse, id);
     const std::optional<Message> chosen = Await();
-    return chosen ? chosen->Text("path") : std::string();
+    if (!chosen) return {};
+    if (chosen->verb == "folder") return chosen->Text("path");
+    Refuse("browser " + std::to_string(id) + " takes no \"" + Shown(protocol::Encode(*chosen)) + "\"");
+    return {};
   }
 
   // The window shows the About box itself, from the same template: the
@@ -426,8 +429,10 @@ class Engine : public Frontend {
       const int id = static_cast<int>(request.Number("id").value_or(-1));
       if (!enabled_ || std::find(shown_.begin(), shown_.end(), id) == shown_.end()) return false;
       RunCommand(id);
-    } else {
+    } else if (request.verb == "tick") {
       Tick();
+    } else {
+      return false;
     }
     SendState();
     return true;
@@ -526,7 +531,7 @@ class Engine : public Frontend {
       if (!edit) dialog.Click(id);
       return !edit;
     }
-    if (!edit) return false;
+    if (action.verb != "type" || !edit) return false;
     const std::string typed = action.Text("text");
     std::string windows;
     std::string refusal;
