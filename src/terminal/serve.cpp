@@ -325,8 +325,9 @@ class Engine : public Frontend {
          Awaiting::Box, id);
     const std::optional<Message> answer = Await();
     if (!answer) return NoAnswer(buttons);
-    const int chosen = answer->verb == "answer" ? Chosen(answer->Text("button"), buttons) : 0;
-    if (chosen == 0) Refuse("box " + std::to_string(id) + " has no button " + answer->Text("button"));
+    const bool forIt = answer->verb == "answer" && QuestionOf(*answer) == id;
+    const int chosen = forIt ? Chosen(answer->Text("button"), buttons) : 0;
+    if (chosen == 0) Refuse("box " + std::to_string(id) + " takes no \"" + Shown(protocol::Encode(*answer)) + "\"");
     return chosen != 0 ? chosen : NoAnswer(buttons);
   }
 
@@ -345,7 +346,7 @@ class Engine : public Frontend {
       }
       SendDialog(dialog, number);
       const std::optional<Message> action = Await();
-      if (!action || !Play(dialog, *action)) {
+      if (!action || QuestionOf(*action) != number || !Play(dialog, *action)) {
         if (action) Refuse("dialog " + std::to_string(number) + " has no control for \"" + Shown(protocol::Encode(*action)) + "\"");
         dialog.Escape();
       }
@@ -359,7 +360,7 @@ class Engine : public Frontend {
     Send(Message("browse").Add("id", id).Add("title", title).Add("selected", selected), Awaiting::Browse, id);
     const std::optional<Message> chosen = Await();
     if (!chosen) return {};
-    if (chosen->verb == "folder") return chosen->Text("path");
+    if (chosen->verb == "folder" && QuestionOf(*chosen) == id) return chosen->Text("path");
     Refuse("browser " + std::to_string(id) + " takes no \"" + Shown(protocol::Encode(*chosen)) + "\"");
     return {};
   }
