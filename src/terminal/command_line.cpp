@@ -12,6 +12,13 @@
 namespace linuxhost {
 namespace {
 
+// What --version says after the version, as free programs say it.
+constexpr char kLicence[] =
+    "Copyright 2026 the VORN Installer team.\n"
+    "Licence GPL-3.0-or-later: the GNU General Public License, version 3 or later.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 constexpr unsigned kCardOptions = kOptionCard | kOptionDrive | kOptionAddOn | kOptionYes;
 
 struct OptionName {
@@ -297,7 +304,7 @@ std::string VersionText() {
   for (const TemplateControl& control : about) {
     if (control.IsStatic() && control.text.rfind("Version", 0) == 0) text += " " + std::string(control.text);
   }
-  return text + "\n";
+  return text + "\n" + kLicence;
 }
 
 std::string ProgramHelp() {

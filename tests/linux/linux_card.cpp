@@ -78,6 +78,8 @@ LoopCard::~LoopCard() {
 }
 
 void LoopCard::Detach() {
+  // Partition nodes a test made by hand outlive the loop device otherwise.
+  if (Loop()) linuxhost::RunTool({"partx", "-d", device_});
   if (Loop()) Run({"losetup", "-d", device_});
   device_ = image_;
 }
