@@ -392,9 +392,10 @@ class Engine : public Frontend {
 
   void Notice(const std::string& line) override { Send(Message("notice").Add("text", ShownText(line))); }
 
+  // A cancel stops the command in hand only; the others stop the session.
   bool Interrupted() override {
     const std::lock_guard<std::mutex> lock(channel_->mutex);
-    return channel_->refused || channel_->ended || channel_->cancelled || Console::Get().Interrupted();
+    return channel_->refused || channel_->ended || (inCommand_ && channel_->cancelled) || Console::Get().Interrupted();
   }
 
  private:
@@ -450,12 +451,13 @@ class Engine : public Frontend {
     const std::string stake = letter != '\0' ? StakeLine(id, letter) : std::string();
     if (!stake.empty()) Send(Message("stake").Add("command", id).Add("text", stake));
     Command(static_cast<unsigned>(id));
+    const bool stopped = Interrupted();
     inCommand_ = false;
     if (!disk.empty()) Reinspect(disk, letter);
     // Where the program showed no error, the card's own refusal is the why.
     Send(Message("end")
              .Add("command", id)
-             .Add("stopped", Interrupted() ? 1 : 0)
+             .Add("stopped", stopped ? 1 : 0)
              .Add("error", errorBox_ ? 1 : 0)
              .Add("fault", errorBox_ ? std::string() : CardFault()));
   }
