@@ -212,9 +212,10 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   EXPECT_EQ(card.Fingerprint(), before);
 }
 
-// Under sudo, what the program writes on the PC is the user's, and never
-// goes through a link the user planted: a root-only file stays as it was.
-TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
+// Under sudo or pkexec (which clears the environment), what the program
+// writes on the PC is the user's, and never goes through a link the user
+// planted: a root-only file stays as it was.
+TEST(Terminal, UnderSudoOrPkexecThePcFilesAreTheUsersAndNoLinkIsFollowed) {
   if (::geteuid() != 0) GTEST_SKIP() << "no root to run as sudo would";
   const std::string home = linux_cards::TestHome() + "/sudo";
   const char* name = "vorninst-test";
@@ -233,6 +234,8 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
   const std::string uid = linux_cards::Run({"id", "-u", name}), gid = linux_cards::Run({"id", "-g", name});
   const std::vector<std::string> sudo = {"HOME=/root", "XDG_CONFIG_HOME=", std::string("SUDO_USER=") + name,
                                          "SUDO_UID=" + uid.substr(0, uid.size() - 1), "SUDO_GID=" + gid.substr(0, gid.size() - 1)};
+  const std::vector<std::string> pkexec = {"HOME=/root", "XDG_CONFIG_HOME=", "SUDO_USER=", "SUDO_UID=", "SUDO_GID=",
+                                           "PKEXEC_UID=" + uid.substr(0, uid.size() - 1)};
   LoopCard card(kCardSectors * 512);
   card.Partition({{0x06, 63, kCardSectors - 63}});
   card.Format(63, kCardSectors - 63, 16);
@@ -243,10 +246,11 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     std::vector<std::string> command;
     int status;
   };
-  for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
+  for (const auto& elevated : {sudo, pkexec}) for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
                          Row{"P/100TEST/IMG.JPG", {"copy-images", "--to", home + "/P", "--move", "--yes"}, 1},
                          Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", shared, "--yes"}, 0},
                          Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+    SCOPED_TRACE(elevated.back());
     fs::remove_all(home);
     std::ofstream(victim) << "secret";
     fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
@@ -258,7 +262,7 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     linux_cards::Run({"chown", "-R", std::string(name) + ":", home});
     std::vector<std::string> arguments = {kProgram, "--card", card.Device()};
     arguments.insert(arguments.end(), row.command.begin(), row.command.end());
-    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, sudo);
+    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, elevated);
     EXPECT_EQ(result.exitCode, row.status) << result.output << result.errors;
     EXPECT_EQ(Read(victim), "secret");
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
