@@ -51,8 +51,9 @@ target_link_libraries(vorn_linux_host PUBLIC PkgConfig::MOUNT)
 # -DVORN_SANITIZE=OFF, as scripts/run.sh builds it); the tests run it as the
 # sanitizer build makes it.
 add_executable(vorninst src/terminal/main.cpp src/terminal/addon_folder.cpp src/terminal/command_line.cpp src/terminal/console.cpp
-  src/terminal/screen.cpp src/terminal/terminal.cpp $<TARGET_OBJECTS:vorn_linux_host>)
-target_link_libraries(vorninst PRIVATE vorn_logic vorn_linux_tools PkgConfig::MOUNT)
+  src/terminal/screen.cpp src/terminal/serve.cpp src/terminal/terminal.cpp $<TARGET_OBJECTS:vorn_linux_host>)
+find_package(Threads REQUIRED)  # serve reads the window on a thread of its own
+target_link_libraries(vorninst PRIVATE vorn_logic vorn_linux_tools PkgConfig::MOUNT Threads::Threads)
 target_compile_options(vorninst PRIVATE ${VORN_WARNINGS} ${VORN_SANITIZERS})
 
 # The program on loop devices (or image files where losetup is refused).
