@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "res/ids.h"
 #include "res/controls.def"
@@ -85,6 +86,16 @@ const char* AnswerName(QMessageBox::StandardButton button) {
     case QMessageBox::Cancel: return "cancel";
     default: return "ok";
   }
+}
+
+// The engine takes full paths only: a folder typed as "~/Pictures" or
+// "Pictures" is one in the user's home folder, as a file chooser reads it.
+QString FullPath(const QString& typed) {
+  const QString& text = typed;
+  if (text.isEmpty() || QDir::isAbsolutePath(text)) return text;
+  const QString home = QDir::homePath();
+  if (text == "~") return home;
+  return QDir::cleanPath(home + "/" + (text.startsWith("~/") ? text.mid(2) : text));
 }
 
 // A card's root as the program names it: "E:\".
@@ -398,7 +409,9 @@ bool MainWindow::OnDialog(const Line& line) {
     dialog_->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog_, &EngineDialog::Clicked, this, [this](int id) {
       const auto [edit, text] = dialog_->Edited();
-      if (edit != 0) DialogRequest(Line("type").Add("dialog", dialog_->Number()).Add("id", edit).Add("text", text.toStdString()));
+      if (edit != 0) {
+        DialogRequest(Line("type").Add("dialog", dialog_->Number()).Add("id", edit).Add("text", FullPath(text).toStdString()));
+      }
       DialogRequest(Line("click").Add("dialog", dialog_->Number()).Add("id", id));
     });
     connect(dialog_, &EngineDialog::Escaped, this,
@@ -444,10 +457,13 @@ bool MainWindow::OnBrowse(const Line& line) {
   chooser->setAttribute(Qt::WA_DeleteOnClose);
   chooser->setFileMode(QFileDialog::Directory);
   chooser->setOption(QFileDialog::ShowDirsOnly);
-  connect(chooser, &QFileDialog::finished, this, [this, chooser, id](int result) {
-    const QStringList chosen = chooser->selectedFiles();
-    const QString path = result == QDialog::Accepted && !chosen.isEmpty() ? chosen.front() : QString();
-    engine_.Send(Line("folder").Add("id", id).Add("path", QDir::cleanPath(path).toStdString()));
+  // The folder chosen comes before the chooser ends; an end without one is
+  // its Cancel.
+  auto chosen = std::make_shared<QString>();
+  connect(chooser, &QFileDialog::fileSelected, this, [chosen](const QString& folder) { *chosen = folder; });
+  connect(chooser, &QFileDialog::finished, this, [this, chosen, id](int result) {
+    const QString path = result == QDialog::Accepted && !chosen->isEmpty() ? QDir::cleanPath(*chosen) : QString();
+    engine_.Send(Line("folder").Add("id", id).Add("path", path.toStdString()));
   });
   chooser->open();
   return true;

@@ -145,6 +145,7 @@ void WindowTest::boxesAreAnsweredWithTheButtonPressed() {
 
 void WindowTest::dialogsRunByTheEngine() {
   QTemporaryDir chosen;
+  const QString typed = QDir::homePath() + "/Pictures/typed%20here";  // typed as a folder in the home folder
   const QString install = kHead +
       "< command id=210\n> begin command=210\n"
       "> control dialog=1 id=217 checked=1 text=\n> control dialog=1 id=218 checked=0 text=\n"
@@ -155,10 +156,10 @@ void WindowTest::dialogsRunByTheEngine() {
   const QString destination = kHead +
       "< command id=213\n> begin command=213\n"
       "> control dialog=1 id=215 checked=0 text=\n> control dialog=1 id=221 checked=0 text=\n"
-      "> dialog dialog=1 name=TODIR focus=1\n< type dialog=1 id=215 text=/tmp/typed%20here\n"
-      "> control dialog=1 id=215 checked=0 text=/tmp/typed%20here\n> control dialog=1 id=221 checked=0 text=\n"
+      "> dialog dialog=1 name=TODIR focus=1\n< type dialog=1 id=215 text=" + typed + "\n"
+      "> control dialog=1 id=215 checked=0 text=" + typed + "\n> control dialog=1 id=221 checked=0 text=\n"
       "> dialog dialog=1 name=TODIR focus=215\n< click dialog=1 id=214\n"
-      "> browse id=1 title=Select%20Distination%20Folder selected=/tmp/typed%20here\n< folder id=1 path=" +
+      "> browse id=1 title=Select%20Distination%20Folder selected=" + typed + "\n< folder id=1 path=" +
       chosen.path() + "\n> control dialog=1 id=215 checked=0 text=" + chosen.path() +
       "\n> control dialog=1 id=221 checked=0 text=\n> dialog dialog=1 name=TODIR focus=214\n"
       "< escape dialog=1\n> dialog-end dialog=1 result=0\n" + End(213);
@@ -179,12 +180,12 @@ void WindowTest::dialogsRunByTheEngine() {
        }},
       {"TODIR: typed, Browse.., the chooser, Esc", destination, IDC_COPY_IMAGES,
        [&chosen](window::EngineDialog& dialog) {
-         QTest::keyClicks(dialog.Control(IDC_DESTINATION), "/tmp/typed here");
+         QTest::keyClicks(dialog.Control(IDC_DESTINATION), "Pictures/typed here");
          Click(dialog.Control(IDC_BROWSE));
          QTRY_VERIFY_WITH_TIMEOUT(Modal<QFileDialog>() != nullptr, kWaitMs);
          QCOMPARE(Modal<QFileDialog>()->windowTitle(), QString("Select Distination Folder"));
-         Modal<QFileDialog>()->selectFile(chosen.path());
-         static_cast<QDialog*>(Modal<QFileDialog>())->accept();
+         emit Modal<QFileDialog>()->fileSelected(chosen.path());  // as the chooser tells the folder chosen
+         static_cast<QDialog*>(Modal<QFileDialog>())->done(QDialog::Accepted);
          QTRY_COMPARE_WITH_TIMEOUT(qobject_cast<QLineEdit*>(dialog.Control(IDC_DESTINATION))->text(), chosen.path(),
                                    kWaitMs);
          QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -298,8 +299,8 @@ void WindowTest::stateKeysAndNames() {
 
 namespace {
 
-// A tool's output; empty and a failure noted when it fails.
-QString Tool(const QStringList& command) {
+// Runs a tool: whether it succeeded, and its output.
+bool Tool(const QStringList& command, QString* output = nullptr) {
   QProcess tool;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("MTOOLS_SKIP_CHECK", "1");
@@ -307,7 +308,8 @@ QString Tool(const QStringList& command) {
   tool.start(command.front(), command.mid(1));
   const bool done = tool.waitForFinished(kWaitMs * 6) && tool.exitCode() == 0;
   if (!done) qWarning() << command << tool.readAllStandardError();
-  return done ? QString::fromUtf8(tool.readAllStandardOutput()) : QString();
+  if (output != nullptr) *output = QString::fromUtf8(tool.readAllStandardOutput());
+  return done;
 }
 
 // A loop device over a byte range of the image, detached at the end.
@@ -316,7 +318,8 @@ struct Loop {
   Loop(const QString& image, qint64 offset = 0, qint64 size = 0, bool readOnly = false) {
     QStringList command = {"losetup", "-f", "--show"};
     if (readOnly) command << "-r" << "-o" << QString::number(offset) << "--sizelimit" << QString::number(size);
-    device = Tool(command << image).trimmed();
+    Tool(command << image, &device);
+    device = device.trimmed();
   }
   ~Loop() {
     if (!device.isEmpty()) Tool({"losetup", "-d", device});
@@ -333,7 +336,7 @@ void WindowTest::newInstallOnALoopDevice() {
   constexpr qint64 kSector = 512;
   QTemporaryDir dir;
   const QString image = dir.filePath("card.img");
-  QVERIFY(!Tool({"truncate", "-s", QString::number(kSectors * kSector), image}).isNull());
+  QVERIFY(Tool({"truncate", "-s", QString::number(kSectors * kSector), image}));
   const Loop card(image);
   QVERIFY(card.device.startsWith("/dev/loop"));
   for (const char* name : {"DISKBOOT.BIN", "PS.FIR", "LYRE/LYRE.BIN", "DCIM/100TEST/README.TXT", "LYRE.CFG.L", "LYRE.CFG.R"}) {
@@ -379,7 +382,8 @@ void WindowTest::newInstallOnALoopDevice() {
   QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), kWaitMs);
   QVERIFY(!window.Failed());
   // The card, as tools no one here wrote read it.
-  const QString table = Tool({"sfdisk", "-d", card.device});
+  QString table;
+  QVERIFY(Tool({"sfdisk", "-d", card.device}, &table));
   QVERIFY2(QRegularExpression("start= *1, size= *4096, type=1\n").match(table).hasMatch(), qPrintable(table));
   QVERIFY2(QRegularExpression("start= *4097, size= *16773118, type=b\n").match(table).hasMatch(), qPrintable(table));
   const struct {
@@ -388,8 +392,9 @@ void WindowTest::newInstallOnALoopDevice() {
   } partitions[] = {{1, 4096, "DISKBOOT BIN"}, {4097, 16773118, "LYRE"}};
   for (const auto& partition : partitions) {
     const Loop volume(image, partition.first * kSector, partition.sectors * kSector, true);
-    QVERIFY(!Tool({"fsck.fat", "-n", volume.device}).isNull());
-    const QString files = Tool({"mdir", "-i", QString("%1@@%2").arg(image).arg(partition.first * kSector), "::/"});
+    QVERIFY(Tool({"fsck.fat", "-n", volume.device}));
+    QString files;
+    QVERIFY(Tool({"mdir", "-i", QString("%1@@%2").arg(image).arg(partition.first * kSector), "::/"}, &files));
     QVERIFY2(files.contains(partition.holds), qPrintable(files));
   }
 }
