@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+
 #include "window/drive_combo.h"
 #include "res/ids.h"
 
@@ -27,6 +29,9 @@ constexpr int kAverageSampleLength = 52;
 constexpr int kUnitsAcross = 4;
 constexpr int kUnitsDown = 8;
 constexpr int kTemplatePointSize = 10;
+constexpr char kGroupBoxStyle[] =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+    "QGroupBox::title { subcontrol-origin: margin; left: 0.5em; padding: 0 0.2em; }";
 // The icon of a template's SS_ICON control, built into the program.
 constexpr char kIconResource[] = ":/vorninst.ico";
 
@@ -53,14 +58,23 @@ QLabel* MakeStatic(const TemplateControl& control, QWidget& parent) {
   const Qt::Alignment across = control.Has("SS_CENTER") ? Qt::AlignHCenter : Qt::AlignLeft;
   label->setAlignment(across | Qt::AlignTop);
   label->setWordWrap(control.Has("SS_CENTER") || control.id == IDC_REPORT);
-  if (control.Has("SS_SUNKEN")) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  if (control.Has("SS_SUNKEN")) {
+    // Windows' text starts right inside the frame.
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setIndent(0);
+  }
   return label;
 }
 
 QWidget* MakeControl(const TemplateControl& control, QWidget& parent, QButtonGroup*& radios) {
   const QString text = Text(control);
   if (!control.IsRadio()) radios = nullptr;
-  if (control.IsGroupBox()) return new QGroupBox(text, &parent);
+  if (control.IsGroupBox()) {
+    // As Windows draws one: the title on the frame's top line, not above it.
+    auto* group = new QGroupBox(text, &parent);
+    group->setStyleSheet(QString::fromLatin1(kGroupBoxStyle));
+    return group;
+  }
   if (control.IsStatic()) return MakeStatic(control, parent);
   if (control.IsEdit()) return new QLineEdit(&parent);
   if (control.windowClass == "COMBOBOX") return new DriveCombo(&parent);
@@ -115,6 +129,10 @@ QMap<int, QWidget*> PlaceControls(const std::vector<TemplateControl>& controls, 
     QRect place = units.Rect(control.x, control.y, control.cx, control.cy);
     // A combo box's height in the template is that of its dropped list.
     if (control.windowClass == "COMBOBOX") place.setHeight(widget->sizeHint().height());
+    // A sunken line of text keeps its whole line inside the frame.
+    if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && label->frameWidth() > 0) {
+      place.setHeight(std::max(place.height(), units.Height() + 2 * label->frameWidth()));
+    }
     widget->setGeometry(place);
     if (control.IsEdit()) widget->setAccessibleName(EditName(control, controls));
     if (control.IsGroupBox()) widget->lower();  // under what it holds, which would be hidden otherwise

@@ -92,6 +92,7 @@ class WindowTest : public QObject {
   void anEngineThatEndsEarlyGivesABox_data();
   void anEngineThatEndsEarlyGivesABox();
   void stateKeysAndNames();
+  void theEngineCommand();
   void newInstallOnALoopDevice();
 };
 
@@ -295,6 +296,44 @@ void WindowTest::stateKeysAndNames() {
   QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), kWaitMs);
   QCOMPARE(session.Report(), QString("ok"));
   QVERIFY(!window.Failed());
+}
+
+// How the engine is started: its options passed on with full paths (pkexec
+// starts it in root's home folder), the vorninst beside the window or the
+// installed one, pkexec unless the window is root.
+void WindowTest::theEngineCommand() {
+  QTemporaryDir build;  // a build folder: vorninst beside the window
+  QFile beside(build.filePath("vorninst"));
+  QVERIFY(beside.open(QIODevice::WriteOnly));
+  beside.setPermissions(beside.permissions() | QFile::ExeOwner);
+  struct Row {
+    QStringList arguments;
+    bool root;
+    QString folder;
+    QString command;  // program and arguments, joined by spaces
+  };
+  const QString here = QDir::currentPath();
+  const Row rows[] = {
+      {{"--card", "card.img", "--drive", "e:"}, false, "/usr/bin",
+       "/usr/bin/pkexec /usr/bin/vorninst --card " + here + "/card.img --drive e: serve"},
+      {{"--addon=addon"}, true, build.path(), build.filePath("vorninst") + " --addon " + here + "/addon serve"},
+      {{}, false, build.path(), "/usr/bin/pkexec " + build.filePath("vorninst") + " serve"},
+  };
+  for (const Row& row : rows) {
+    QString error;
+    const std::optional<window::Options> options = window::ParseOptions(row.arguments, error);
+    QVERIFY2(options.has_value(), qPrintable(error));
+    window::Place place;
+    place.root = row.root;
+    place.selfFolder = row.folder;
+    const window::Launch launch = window::EngineLaunch(*options, place);
+    QCOMPARE(QStringList(launch.program) + launch.arguments, row.command.split(' '));
+    QCOMPARE(launch.throughPkexec, !row.root);
+  }
+  QString error;
+  for (const QStringList& bad : {QStringList{"--drive", "EE"}, QStringList{"--card"}, QStringList{"--yes"}}) {
+    QVERIFY(!window::ParseOptions(bad, error).has_value());
+  }
 }
 
 namespace {
