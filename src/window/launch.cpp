@@ -40,10 +40,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString& error
     const QString& word = arguments[index];
     const QString name = word.section('=', 0, 0);
     QString value;
-    if (word == "--help" || word == "-h") {
-      options.help = true;
-    } else if (word == "--version") {
-      options.version = true;
+    if (word == "--help" || word == "-h" || word == "--version") {
+      continue;  // main() answers these before the window starts
     } else if (name == "--card" || name == "--addon" || name == "--drive") {
       if (!TakeValue(arguments, index, name, value)) {
         error = name + " needs a value";

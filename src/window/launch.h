@@ -12,8 +12,6 @@ namespace window {
 
 struct Options {
   QStringList engineOptions;  // --card, --drive and --addon, passed on
-  bool help = false;
-  bool version = false;
 };
 
 // Nullopt and the error for a command line it does not take. Paths are

@@ -21,6 +21,14 @@ void Print(const QString& text, FILE* stream) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version need no display.
+  for (int index = 1; index < argc; ++index) {
+    const QString word = QString::fromLocal8Bit(argv[index]);
+    if (word == "--help" || word == "-h" || word == "--version") {
+      Print(word == "--version" ? window::VersionText() : window::HelpText(), stdout);
+      return kExitDone;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vorninst-window"));
   QApplication::setApplicationDisplayName(QStringLiteral("VORN Installer"));
@@ -31,10 +39,6 @@ int main(int argc, char** argv) {
   if (!options) {
     Print("vorninst-window: " + error + "\nTry vorninst-window --help.\n", stderr);
     return kExitUsage;
-  }
-  if (options->help || options->version) {
-    Print(options->help ? window::HelpText() : window::VersionText(), stdout);
-    return kExitDone;
   }
   window::MainWindow main(window::EngineLaunch(*options, window::ThisPlace()));
   main.show();
