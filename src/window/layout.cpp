@@ -51,7 +51,7 @@ QLabel* MakeStatic(const TemplateControl& control, QWidget& parent) {
   if (control.IsIcon()) {
     const QSize size = QSize(control.cx, control.cy);
     label->setPixmap(QIcon(kIconResource).pixmap(QSize(32, 32).expandedTo(size)));
-    label->setAccessibleName(QApplication::applicationDisplayName());
+    label->setAccessibleName(QStringLiteral("Icon"));
     return label;
   }
   label->setText(Text(control));

@@ -31,7 +31,6 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vorninst-window"));
-  QApplication::setApplicationDisplayName(QStringLiteral("VORN Installer"));
   QApplication::setDesktopFileName(QStringLiteral("vorninst-window"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorninst.ico")));
   QString error;

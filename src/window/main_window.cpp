@@ -512,9 +512,8 @@ void MainWindow::OnEnded(const EngineEnd& end) {
   const bool working = phase_ == Phase::Running;
   phase_ = Phase::Ended;
   tick_.stop();
-  for (QWidget* open : std::initializer_list<QWidget*>{box_, dialog_}) {
-    if (open != nullptr) open->close();
-  }
+  if (dialog_ != nullptr) dialog_->Finish(0);  // Esc would only ask the engine, which is gone
+  if (box_ != nullptr) box_->close();
   if (end.kind == EngineEnd::Kind::Bye || closeWanted_) {
     mayClose_ = true;
     close();
