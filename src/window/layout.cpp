@@ -90,15 +90,19 @@ QWidget* MakeControl(const TemplateControl& control, QWidget& parent, QButtonGro
   return button;
 }
 
-// An edit box is named by the label on its line ("Folder :").
-QString EditName(const TemplateControl& edit, const std::vector<TemplateControl>& controls) {
+// The label on the line of an edit box or a combo box ("Folder :"): its
+// index among the controls, or -1.
+int LabelOf(const TemplateControl& field, const std::vector<TemplateControl>& controls) {
   for (const auto& line : linuxhost::ReadingLines(controls)) {
-    const bool here = std::any_of(line.begin(), line.end(), [&edit](const TemplateControl& c) { return c.id == edit.id; });
-    for (const TemplateControl& control : line) {
-      if (here && control.IsStatic() && !control.IsIcon()) return Text(control).remove(':').trimmed();
+    const auto same = [](const TemplateControl& a, const TemplateControl& b) { return a.x == b.x && a.y == b.y; };
+    if (std::none_of(line.begin(), line.end(), [&](const TemplateControl& c) { return same(c, field); })) continue;
+    for (const TemplateControl& label : line) {
+      if (!label.IsStatic() || label.IsIcon() || label.id != IDC_UNADDRESSED) continue;
+      const auto at = std::find_if(controls.begin(), controls.end(), [&](const TemplateControl& c) { return same(c, label); });
+      return static_cast<int>(at - controls.begin());
     }
   }
-  return {};
+  return -1;
 }
 
 }  // namespace
@@ -124,6 +128,7 @@ QMap<int, QWidget*> PlaceControls(const std::vector<TemplateControl>& controls, 
                                   const DialogUnits& units) {
   QMap<int, QWidget*> byId;
   QButtonGroup* radios = nullptr;
+  std::vector<QWidget*> made;
   for (const TemplateControl& control : controls) {
     QWidget* widget = MakeControl(control, parent, radios);
     QRect place = units.Rect(control.x, control.y, control.cx, control.cy);
@@ -134,9 +139,18 @@ QMap<int, QWidget*> PlaceControls(const std::vector<TemplateControl>& controls, 
       place.setHeight(std::max(place.height(), units.Height() + 2 * label->frameWidth()));
     }
     widget->setGeometry(place);
-    if (control.IsEdit()) widget->setAccessibleName(EditName(control, controls));
     if (control.IsGroupBox()) widget->lower();  // under what it holds, which would be hidden otherwise
     if (control.id != IDC_UNADDRESSED) byId.insert(control.id, widget);
+    made.push_back(widget);
+  }
+  // A screen reader names an edit box or a combo box by the label on its line.
+  for (std::size_t index = 0; index < controls.size(); ++index) {
+    if (!controls[index].IsEdit() && controls[index].windowClass != "COMBOBOX") continue;
+    const int label = LabelOf(controls[index], controls);
+    if (label < 0) continue;
+    auto* text = qobject_cast<QLabel*>(made[static_cast<std::size_t>(label)]);
+    text->setBuddy(made[index]);
+    if (controls[index].IsEdit()) made[index]->setAccessibleName(text->text().remove(':').trimmed());
   }
   return byId;
 }
