@@ -227,6 +227,7 @@ void MainWindow::Press(int id) {
 }
 
 void MainWindow::Pick(int index) {
+  if (index == selection_) return;  // the list opened and closed on the same drive: no inspection
   Line request("select");
   request.Add("index", index);
   if (phase_ == Phase::Asking) queued_ = request;
@@ -342,6 +343,7 @@ bool MainWindow::OnState(const Line& line) {
     for (const Line& entry : entries) combo_->AddDrive(Field(entry, "text"), DriveLine(entry));
     combo_->setCurrentIndex(selection);
   }
+  selection_ = selection;
   const QString drive = selection >= 0 ? combo_->itemText(selection) : QString();
   combo_->setToolTip(drive);
   combo_->setAccessibleDescription(drive);

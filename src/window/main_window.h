@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow {
   QString shownStake_;
   QString refusal_;
   int command_ = 0;            // the command in hand
+  int selection_ = -1;         // the combo box's entry in the engine's last state
   bool cancelled_ = false;
   bool closeWanted_ = false;
   bool mayClose_ = false;

@@ -261,7 +261,9 @@ void WindowTest::anEngineThatEndsEarlyGivesABox() {
 }
 
 void WindowTest::stateKeysAndNames() {
-  Session session(kHead + "< select index=0\n" + kHead.section('\n', 2, 2) + "\n> window selection=0 status=Bootable report= shown=201,206 enabled=1\n");
+  const QString second = "> entry index=1 text=F:%5C device=/root/card.img disk=/root/card.img bytes=1000 vendor= model=\n";
+  Session session(kHead.section('\n', 0, 2) + "\n" + second + kHead.section('\n', 3, 3) + "\n< select index=1\n" +
+                  kHead.section('\n', 2, 2) + "\n" + second + "> window selection=1 status=Bootable report= shown=201,206 enabled=1\n");
   QTRY_VERIFY_WITH_TIMEOUT(session.window->Button(IDC_FORMAT)->isEnabled(), kWaitMs);
   MainWindow& window = *session.window;
   QCOMPARE(window.windowTitle(), QString("VORN Installer (SCRIPT)"));
@@ -284,7 +286,8 @@ void WindowTest::stateKeysAndNames() {
   QTest::keyClick(Modal<QDialog>(), Qt::Key_Escape);
   QTRY_VERIFY_WITH_TIMEOUT(Modal<QDialog>() == nullptr, kWaitMs);
   // A pick in the combo box: the engine's new state shows its buttons only.
-  emit window.Combo()->activated(0);
+  emit window.Combo()->activated(0);  // the same drive: no inspection
+  emit window.Combo()->activated(1);
   QTRY_COMPARE_WITH_TIMEOUT(window.Status()->text(), QString("Bootable"), kWaitMs);
   QVERIFY(window.Button(IDC_MAKE_BOOTABLE)->isVisible());
   QVERIFY(!window.Button(IDC_FORMAT)->isVisible());
