@@ -32,6 +32,7 @@ constexpr std::array<int, 2> kMainSize = {VORN_SIZE_MAIN_WINDOW};
 // The panel under the template's controls, in dialog units.
 constexpr int kPanelMargin = 5;
 constexpr int kPercentMax = 100;
+constexpr int kQuitWaitMs = 10000;
 
 #define VORN_STRING(id, text) {id, text},
 struct CatalogueString {
@@ -118,6 +119,7 @@ MainWindow::MainWindow(const Launch& launch, QWidget* parent) : QMainWindow(pare
   connect(&tick_, &QTimer::timeout, this, &MainWindow::Tick);
   connect(&engine_, &Engine::Received, this, &MainWindow::OnLine);
   connect(&engine_, &Engine::Ended, this, &MainWindow::OnEnded);
+  if (launch.throughPkexec) ShowMessage(tr("VORN Installer asks for an administrator's password to work on SD cards."));
   engine_.Start(launch);
 }
 
@@ -256,6 +258,11 @@ void MainWindow::Quit() {
   tick_.stop();
   engine_.Send(Line("quit"));
   engine_.EndInput();
+  // An engine that does not end is left to end by itself.
+  QTimer::singleShot(kQuitWaitMs, this, [this] {
+    mayClose_ = true;
+    close();
+  });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
