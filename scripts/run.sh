@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # First makes a card: builds vorninst for Linux and runs a whole
 # two-partition New Install, scripted, on a demo card, then shows what
-# sfdisk, fsck.fat and mdir say of it. Then builds vorninst.exe and starts it
+# sfdisk, fsck.fat and mdir say of it, and a screenshot of the Linux window
+# on that card. Then builds vorninst.exe and starts it
 # under Wine, on a demo card with a demo add-on file set and a demo
 # format.com. Without a display it runs in Xvfb, saves screenshots of the
 # window and prints where.
@@ -13,12 +14,15 @@ usage() {
 Usage: scripts/run.sh [--linux-only | --windows-only] [--no-demo] [--dpi N] [--help]
 
 First it makes a card with the program on Linux: it builds vorninst
-(build/linux) and runs a whole two-partition New Install, scripted, on a demo
+(build/release) and runs a whole two-partition New Install, scripted, on a demo
 card, an 8 GB sparse image (build/run/linux/card.img) attached to a loop
 device when it runs as root (else the image itself), with a demo add-on file
 set beside it (build/run/linux/addon). It prints every box as the program
 shows it, then what sfdisk -d, fsck.fat -n and mdir (both partitions) say of
-the finished card, and where the image lies.
+the finished card, and where the image lies. Then it opens the Linux window,
+vorninst-window, on that card in an Xvfb of its own and saves a screenshot of
+it, with the card inspected, to build/screenshot-linux.png (a blank one is a
+failure).
 
 Then it builds vorninst.exe and starts it under Wine, in a Wine prefix of its
 own (build/run/prefix). By default it runs on a demo card: E: is a removable
@@ -154,8 +158,59 @@ make_linux_card() {
   echo "The finished card: $image (sparse: $(du -h "$image" | cut -f1) on disk)."
 }
 
+# The Linux window (vorninst-window) on the finished demo card, in an Xvfb of
+# its own: a screenshot once the card is inspected. As root it starts its
+# engine directly; as another user, on the image, pkexec's place is taken by
+# env, since no password is asked for an image the user owns here.
+linux_window_shot() {
+  local dir="$VORN_BUILD/run/linux" shot="$VORN_BUILD/screenshot-linux.png"
+  local image="$dir/card.img" card taken window pid found=false
+  vorn_install "${VORN_WINDOW_PACKAGES[@]}" xvfb xdotool imagemagick x11-apps
+  vorn_build_linux --target vorninst-window >/dev/null
+  card=$image
+  if [ "$(id -u)" -eq 0 ] && vorn_attach_loop "$image" 2>/dev/null; then card=$VORN_LOOP; fi
+  vorn_xvfb 800x600 || return 1
+  local display=$VORN_XVFB_DISPLAY
+  unset VORN_XVFB_DISPLAY  # the Windows part decides on its own display
+  taken=$(mktemp --suffix=.png)
+  VORN_TEMP_PATHS+=("$taken")
+  local pkexec=()
+  [ "$(id -u)" -eq 0 ] || pkexec=(env VORN_PKEXEC=/usr/bin/env)
+  DISPLAY=$display "${pkexec[@]}" "$VORN_RELEASE_BUILD/vorninst-window" --card "$card" \
+    --addon "$dir/addon" >"$dir/window.log" 2>&1 &
+  pid=$!
+  VORN_OWN_PIDS+=("$pid")
+  for _ in $(seq 200); do
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name 'VORN Installer' 2>/dev/null | head -1 || true)
+    if [ -n "$window" ]; then found=true; break; fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! $found; then
+    echo "The Linux window did not appear ($dir/window.log):" >&2
+    tail -5 "$dir/window.log" >&2
+    return 1
+  fi
+  # The first scan and the inspection come 500 ms after the window opens.
+  sleep 3
+  DISPLAY=$display import -window "$window" "$taken"
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  vorn_detach_loops
+  if [ "$(convert "$taken" -format '%k' info:)" -le 1 ]; then
+    echo "The Linux window's screenshot is blank (all one colour): it did not draw; $shot is left as it was." >&2
+    return 1
+  fi
+  mv "$taken" "$shot"
+  chmod 644 "$shot"
+  echo "The Linux window on the demo card ($card): $shot"
+  echo "To open it yourself: $VORN_RELEASE_BUILD/vorninst-window --card $image --addon $dir/addon"
+}
+
 if $linux; then
   make_linux_card
+  echo
+  linux_window_shot
 fi
 $windows || exit 0
 echo

@@ -57,7 +57,9 @@ QLabel* MakeStatic(const TemplateControl& control, QWidget& parent) {
   label->setText(Text(control));
   const Qt::Alignment across = control.Has("SS_CENTER") ? Qt::AlignHCenter : Qt::AlignLeft;
   label->setAlignment(across | Qt::AlignTop);
-  label->setWordWrap(control.Has("SS_CENTER") || control.id == IDC_REPORT);
+  // The report's lines are whole lines of their own; a wrapped label would
+  // also set its text a margin down from the frame, where Windows starts it.
+  label->setWordWrap(control.Has("SS_CENTER"));
   if (control.Has("SS_SUNKEN")) {
     // Windows' text starts right inside the frame.
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -134,9 +136,14 @@ QMap<int, QWidget*> PlaceControls(const std::vector<TemplateControl>& controls, 
     QRect place = units.Rect(control.x, control.y, control.cx, control.cy);
     // A combo box's height in the template is that of its dropped list.
     if (control.windowClass == "COMBOBOX") place.setHeight(widget->sizeHint().height());
-    // A sunken line of text keeps its whole line inside the frame.
+    // A sunken text keeps the whole lines its template makes room for (an
+    // eighth of a line is a dialog unit) inside its frame, as on Windows.
     if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && label->frameWidth() > 0) {
-      place.setHeight(std::max(place.height(), units.Height() + 2 * label->frameWidth()));
+      const int lines = std::max(1, control.cy / kUnitsDown);
+      // A pixel a line more than the font says: the label sets its lines on
+      // whole pixels, rounded up.
+      const int lineSpacing = std::max(units.Height(), QFontMetrics(label->font()).lineSpacing() + 1);
+      place.setHeight(std::max(place.height(), lines * lineSpacing + 2 * label->frameWidth()));
     }
     widget->setGeometry(place);
     if (control.IsGroupBox()) widget->lower();  // under what it holds, which would be hidden otherwise
