@@ -7,17 +7,11 @@
 
 #include "disk/boot_marks.h"
 #include "linux/templates.h"
+#include "res/controls.def"
 #include "res/ids.h"
 
 namespace linuxhost {
 namespace {
-
-// What --version says after the version, as free programs say it.
-constexpr char kLicence[] =
-    "Copyright 2026 the VORN Installer team.\n"
-    "Licence GPL-3.0-or-later: the GNU General Public License, version 3 or later.\n"
-    "This is free software: you are free to change and redistribute it.\n"
-    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 constexpr unsigned kCardOptions = kOptionCard | kOptionDrive | kOptionAddOn | kOptionYes;
 
@@ -304,7 +298,7 @@ std::string VersionText() {
   for (const TemplateControl& control : about) {
     if (control.IsStatic() && control.text.rfind("Version", 0) == 0) text += " " + std::string(control.text);
   }
-  return text + "\n" + kLicence;
+  return text + "\n" + VORN_LICENCE_NOTICE;
 }
 
 std::string ProgramHelp() {

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include "linux/templates.h"
+#include "res/controls.def"
 
 namespace window {
 namespace {
@@ -111,7 +112,7 @@ QString VersionText() {
       text += " " + QString::fromUtf8(control.text.data(), static_cast<qsizetype>(control.text.size()));
     }
   }
-  return text + "\n";
+  return text + "\n" + QStringLiteral(VORN_LICENCE_NOTICE);
 }
 
 }  // namespace window
