@@ -622,6 +622,38 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
   }
 }
 
+// One FAT partition holds at most 65,524 clusters of 64 KiB: a card whose
+// one partition would be larger (a 4 GiB card) is refused before anything
+// is written; the largest that is not is installed whole.
+TEST(GuidedSequences, OnePartitionStopsWhereFatEnds) {
+  constexpr std::uint64_t kLargestOnePartitionCard = 249 + 65524 * 128;
+  for (const std::uint64_t sectors : {kLargestOnePartitionCard, kLargestOnePartitionCard + 1, std::uint64_t{8388608}}) {
+    SCOPED_TRACE(sectors);
+    const bool fits = sectors == kLargestOnePartitionCard;
+    Pc pc;
+    pc.InsertTwoPartitionCard(sectors, false, true, {{"PHOTO.JPG", "the user's"}});
+    const std::size_t before = testing_cards::Fingerprint(*pc.card);
+    pc.Dialog("INSTSET", Choose({IDC_ONE_PARTITION}));
+    if (fits) {
+      pc.Answer(kRecreateOne, host::kIdYes);
+      pc.RemoveAndReinsert();
+      pc.Answer(kQuick, host::kIdYes);
+      pc.Notice("Finish", kInstalled);
+    } else {
+      pc.Notice("Error", "Card size is not supported for this partition layout!");
+    }
+    host::SendCommand(IDC_NEW_INSTALL);
+    if (!fits) {
+      EXPECT_EQ(testing_cards::Fingerprint(*pc.card), before);
+      continue;
+    }
+    EXPECT_EQ(testing_cards::SfdiskEntries(*pc.card), std::vector<std::string>{Entry(kSingleStart, sectors - kSingleStart, "6")});
+    EXPECT_EQ(FatType(*pc.card, kSingleStart), "FAT16");
+    EXPECT_EQ(FileAt(*pc.card, kSingleStart, "LYRE/LYRE.BIN"), "add-on");
+    testing_cards::CheckFileSystem(*pc.card, kSingleStart, sectors - kSingleStart);
+  }
+}
+
 // A card is called finished only once it was read back: one that holds
 // less than it reports is refused before its table is written and left as
 // it was; one that loses a file or a sector fails the check that names it.
