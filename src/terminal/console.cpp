@@ -111,6 +111,12 @@ void Console::Print(const std::string& text, bool error) {
 }
 
 void Console::Progress(const std::string& line) {
+  // After "Stopping:" a line of the work (the size test putting its samples
+  // back) would read as if the work went on, or finished.
+  if (gInterrupted != 0) {
+    held_.clear();
+    return;
+  }
   if (OutputIsTerminal()) {
     const std::size_t room = static_cast<std::size_t>(std::max(Width() - 1, 1));
     Write(stdout, kClearLine + line.substr(0, room));
@@ -133,7 +139,7 @@ void Console::Progress(const std::string& line) {
 
 void Console::EndProgress() {
   if (progressShown_) Write(stdout, "\n");
-  if (!held_.empty()) Write(stdout, held_ + "\n");
+  if (!held_.empty() && gInterrupted == 0) Write(stdout, held_ + "\n");
   progressShown_ = false;
   held_.clear();
   lastShape_.clear();

@@ -77,6 +77,7 @@ class Pty {
     ASSERT_NE(at, std::string::npos) << "not shown: " << text << "\n--- the terminal:\n" << shown_.substr(seen_);
     seen_ = at + text.size();
   }
+  const std::string& Shown() const { return shown_; }
   void Type(const std::string& keys) { ASSERT_EQ(::write(fd_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
   // Its exit status; -1 when it did not end by itself within 30 s.
   int Wait() {
@@ -103,11 +104,13 @@ struct Invocation {
   std::string err;  // on standard error
   bool asNobody = false;
   std::string absent = {};  // shown nowhere
+  std::vector<std::string> through = {};  // a tool that runs it (strace)
 };
 
 void ExpectRun(const Invocation& run, const std::vector<std::string>& before) {
   std::vector<std::string> arguments = {kProgram};
   if (run.asNobody) arguments.insert(arguments.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  arguments.insert(arguments.begin(), run.through.begin(), run.through.end());
   arguments.insert(arguments.end(), before.begin(), before.end());
   arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
   const linuxhost::ToolResult result = linuxhost::RunTool(arguments, Environment());
@@ -197,11 +200,58 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
       {{"--card", card.Device(), "list"}, 1, "", "block devices need root; run it with sudo.", true},
   };
   if (!card.Loop() || ::geteuid() != 0) runs.pop_back();  // no block device, or no root to give up
+  // A card behind a folder closed to the user; one whose open the system
+  // refuses (a container's device rules, as strace makes it): sudo is no
+  // help to root.
+  const std::string closed = linux_cards::TestHome() + "/closed";
+  fs::create_directories(closed);
+  std::ofstream(closed + "/card.img").close();
+  fs::resize_file(closed + "/card.img", kCardSectors * 512);
+  fs::permissions(closed, fs::perms::owner_all);
+  const std::string strace = linuxhost::FindTool("strace");
+  const std::vector<std::string> refused = {strace, "-qq", "-o", "/dev/null", "-P", card.Device(), "-e", "trace=openat",
+                                            "-e", "inject=openat:error=EPERM", "env", "ASAN_OPTIONS=detect_leaks=0"};
+  const std::string systemRefused = card.Device() + ": the system refused it (Operation not permitted)";
+  if (::geteuid() == 0) {
+    runs.push_back({{"--card", closed + "/card.img", "inspect"}, 1, "", closed + "/card.img: you may not read or write it.", true});
+  }
+  if (::geteuid() == 0 && !strace.empty()) {
+    runs.push_back({{"--card", card.Device(), "inspect"}, 1, "", systemRefused + ".", false, "sudo", refused});
+    runs.push_back({{"--card", card.Device(), "inspect"}, 1, "", systemRefused + "; run it with sudo.", true, "", refused});
+  }
   const std::string partition = SomePartition();
   if (!partition.empty()) runs.push_back({{"--card", partition, "inspect"}, 2, "", "is a partition of"});
   if (partition.empty()) std::cout << "No partition node on this machine: naming one is not tried\n";
   for (const Invocation& run : runs) ExpectRun(run, {});
   EXPECT_EQ(card.Fingerprint(), before);
+}
+
+// list names each drive as the device the commands act on: the partition's
+// own node where the system made one (a logical volume's from 5, not its
+// extended partition's), else its place on the disk.
+TEST(Terminal, ListNamesTheVolumeTheCommandsActOn) {
+  struct Row {
+    const char* name;
+    std::vector<std::vector<std::uint64_t>> table;
+    std::uint64_t first;  // the FAT volume's
+    bool nodes;           // the system made partition nodes
+    std::string shown;    // after the device
+  };
+  const Row rows[] = {
+      {"a primary partition", {{0x06, 2048, 120000}}, 2048, true, "p1"},
+      {"a logical partition", {{0x05, 2048, 120000}, {0x06, 4096, 100000}}, 4096, true, "p5"},
+      {"a logical partition without nodes", {{0x05, 2048, 120000}, {0x06, 4096, 100000}}, 4096, false, " @ 2097152"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoopCard card(kCardSectors * 512);
+    if (!card.Loop() && row.nodes) continue;
+    card.Partition(row.table);
+    card.Format(row.first, row.table.back()[2], 16);
+    if (row.nodes && !linux_cards::Succeeds({"partx", "-a", card.Device()})) GTEST_SKIP() << "no partition nodes";
+    ExpectRun({{"list"}, 0, "D:  " + card.Device() + row.shown + "  ", ""}, {"--card", card.Device()});
+    if (row.nodes) linux_cards::Run({"partx", "-d", card.Device()});
+  }
 }
 
 // Under sudo, what the program writes on the PC is the user's, and never
@@ -475,6 +525,8 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     ::kill(std::stoi(linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())})), row.signal);
     const auto signalled = std::chrono::steady_clock::now();
     terminal.Expect("was stopped; nothing was written after the stop.");
+    const std::string afterStop = terminal.Shown().substr(terminal.Shown().find("Stopping:"));
+    for (const char* progress : {"Testing SD Card", "Moving"}) EXPECT_EQ(afterStop.find(progress), std::string::npos) << afterStop;
     EXPECT_EQ(terminal.Wait(), 130);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
     EXPECT_TRUE(fs::is_empty(scratch));
