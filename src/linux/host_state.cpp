@@ -87,10 +87,8 @@ bool Denied(int error) { return error == EACCES || error == EPERM; }
 // (in a container, by a security module) gains nothing from it.
 std::string Unreachable(const std::string& path, int error, bool block) {
   const bool root = ::geteuid() == 0;
-  if (error == EACCES) {
-    return path + ": you may not read or write it" +
-           (block && !root ? ": block devices need root; run it with sudo." : ".");
-  }
+  if (error == EACCES && block && !root) return path + ": block devices need root; run it with sudo.";
+  if (error == EACCES) return path + ": you may not read or write it.";
   if (error == EPERM) {
     return path + ": the system refused it (" + std::strerror(error) + ")" + (root ? "." : "; run it with sudo.");
   }
@@ -457,7 +455,8 @@ bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal) {
   std::error_code error;
   const std::string folder = fs::absolute(linuxFolder, error).lexically_normal().string();
   if (!fs::is_directory(folder, error)) {
-    refusal = "\"" + linuxFolder + "\" is no folder.";
+    refusal = "\"" + linuxFolder + "\"" +
+              (error == std::errc::permission_denied ? ": you may not read or write it." : " is no folder.");
     return false;
   }
   if (!ToWindowsPath(folder, windows, refusal)) return false;

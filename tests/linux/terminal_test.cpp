@@ -214,6 +214,7 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
   const std::string systemRefused = card.Device() + ": the system refused it (Operation not permitted)";
   if (::geteuid() == 0) {
     runs.push_back({{"--card", closed + "/card.img", "inspect"}, 1, "", closed + "/card.img: you may not read or write it.", true});
+    runs.push_back({{"--addon", closed, "list"}, 2, "", "\"" + closed + "\": you may not read or write it.", true});
   }
   if (::geteuid() == 0 && !strace.empty()) {
     runs.push_back({{"--card", card.Device(), "inspect"}, 1, "", systemRefused + ".", false, "sudo", refused});
