@@ -468,10 +468,8 @@ TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
     linux_cards::InsertCard(card.Device());
     const bool tried = row.kind == Kind::Large || row.kind == Kind::Pulled;
     if (row.kind == Kind::Pulled && !card.Loop()) continue;  // no reader to pull it from
-    // Out of the reader as the add-on's folder starts: a reader without its card holds no medium.
-    if (row.kind == Kind::Pulled) std::ofstream(path) << "x";
-    script.progress = [&card, pull = row.kind == Kind::Pulled](const std::string& line) {
-      if (!pull || line.rfind("Copying", 0) != 0 || line.find("LYRE") == std::string::npos) return;
+    script.progress = [&card, &row](const std::string& line) {  // out as LYRE starts: the reader holds no medium
+      if (row.kind != Kind::Pulled || line.rfind("Copying", 0) != 0 || line.find("LYRE") == std::string::npos) return;
       fs::resize_file(card.Image(), 0);
       linux_cards::Run({"losetup", "-c", card.Device()});
     };
