@@ -457,6 +457,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     std::string folder;                  // where a file is on its way when the signal comes
     const char* arriving;                // that file
     bool photoMoved;                     // the photo's folder was copied whole before the stop
+    bool logged = false;                 // its output and errors into one pipe, as into a log
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
@@ -466,6 +467,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
       {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"Ctrl-C in the size test, logged", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false, true},
       {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
        {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}, scratch, "MVI_0002.MOV", true},
       {"SIGTERM in a move's copy to the PC", SIGTERM, {"copy-images", "--to", pictures, "--move"},
@@ -491,6 +493,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     fs::create_directories(scratch);
     std::vector<std::string> arguments = {strace, "-qq", "-o", "/dev/null"};
     arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
+    if (row.logged) arguments.insert(arguments.end(), {"/bin/bash", "-c", "exec \"$@\" > >(cat) 2>&1", "bash"});
     arguments.insert(arguments.end(), {kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
     arguments.insert(arguments.end(), row.command.begin(), row.command.end());
     // The sanitizer's leak check cannot run under strace.
