@@ -23,7 +23,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   # One folder: the program and how to put the add-on's files beside it.
   install(TARGETS vorninst RUNTIME DESTINATION .)
   configure_file(${VORN_PACKAGING}/windows-readme.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
   include(CPack)
@@ -46,6 +47,33 @@ install(FILES ${VORN_MAN}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VORN_PACKAGING}/vorninst.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vorninst)
 
+# The window: its program, what the desktop shows of it (a menu entry, the
+# software centre's description, icons), the polkit action through which it
+# starts the engine, and its manual page.
+set(VORN_DEPENDS "dosfstools, mtools")
+if(TARGET vorninst-window)
+  install(TARGETS vorninst-window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(VORN_DESKTOP ${VORN_PACKAGING}/desktop)
+  set(VORN_APP_ID net.vorninst.Installer)
+  configure_file(${VORN_DESKTOP}/${VORN_APP_ID}.metainfo.xml ${CMAKE_CURRENT_BINARY_DIR}/${VORN_APP_ID}.metainfo.xml @ONLY)
+  install(FILES ${VORN_DESKTOP}/${VORN_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${VORN_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${VORN_DESKTOP}/${VORN_APP_ID}.policy DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+  foreach(size 16 32 48 64 128 256)
+    install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/icons/${size}x${size}/vorninst.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+  set(VORN_WINDOW_MAN ${CMAKE_CURRENT_BINARY_DIR}/vorninst-window.1)
+  configure_file(${VORN_PACKAGING}/vorninst-window.1 ${VORN_WINDOW_MAN} @ONLY)
+  add_custom_command(OUTPUT ${VORN_WINDOW_MAN}.gz
+    COMMAND gzip -9nc ${VORN_WINDOW_MAN} > ${VORN_WINDOW_MAN}.gz
+    DEPENDS ${VORN_WINDOW_MAN})
+  add_custom_target(vorn_window_man ALL DEPENDS ${VORN_WINDOW_MAN}.gz)
+  install(FILES ${VORN_WINDOW_MAN}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Without pkexec the window, run as a user, cannot start its engine.
+  string(APPEND VORN_DEPENDS ", pkexec")
+endif()
+
 # What a Debian package must hold besides (its copyright and changelog):
 # installed only into the package, never by a plain cmake --install.
 configure_file(${VORN_PACKAGING}/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
@@ -64,14 +92,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # libc, libstdc++ and libmount as dpkg-shlibdeps finds them; the tools it runs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "dosfstools, mtools")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VORN_DEPENDS}")
 # The summary comes first by itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "VORN Installer prepares an SD card so that the camera firmware add-on VORN
 starts by itself: it reports a card's capacity, partition table, file system
 and boot mark, writes boot marks and partition tables, formats the card,
 copies the add-on's files, runs the guided New Install and Version Up, and
-copies the camera's pictures to the PC. It shows its window in the terminal,
-or runs one command with its questions answered by options.")
+copies the camera's pictures to the PC. It has a window on the desktop
+(vorninst-window, which runs as the user and asks once for the password of
+the part that writes the cards), a window in the terminal, and one command
+per button with its questions answered by options.")
 include(CPack)
 
 # The package as users get it, tried by the test command once
@@ -79,7 +109,7 @@ include(CPack)
 set(VORN_PACKAGES_DIR "" CACHE PATH "The folder of the packages to test (scripts/package.sh sets it)")
 if(VORN_PACKAGES_DIR)
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE VORN_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
-  foreach(check Files Program ManPage Completion Lintian)
+  foreach(check Files Program ManPage Completion Desktop Lintian)
     add_test(NAME package.${check} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/installed_package.sh
       ${check} ${VORN_PACKAGES_DIR}/vorninst_${VORN_VERSION}_${VORN_DEB_ARCH}.deb)
     set_tests_properties(package.${check} PROPERTIES LABELS package TIMEOUT 120)

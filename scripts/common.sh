@@ -6,12 +6,14 @@ VORN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VORN_BUILD="$VORN_ROOT/build"
 VORN_NATIVE_BUILD="$VORN_BUILD/native"
 VORN_WIN_BUILD="$VORN_BUILD/win"
-# vorninst on Linux as users run it: optimised, without sanitizers.
-VORN_LINUX_BUILD="$VORN_BUILD/linux"
-# The same, with Debian's hardening flags, for the package: a folder of its
-# own, so that making the package never rebuilds a program in use (the card
-# lab runs build/linux's meanwhile).
-VORN_PACKAGE_BUILD="$VORN_BUILD/package"
+# vorninst on Linux as users get it: optimised, without sanitizers, hardened
+# as Debian builds its packages. One build serves the run command, the card
+# lab and the package, so the test command builds it once; making the
+# package later relinks nothing the card lab is running.
+VORN_RELEASE_BUILD="$VORN_BUILD/release"
+VORN_LINUX_BUILD=$VORN_RELEASE_BUILD
+VORN_PACKAGE_BUILD=$VORN_RELEASE_BUILD
+VORN_PACKAGES_DIR="$VORN_BUILD/packages"
 
 VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
                    googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
@@ -20,7 +22,12 @@ VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutil
 # for a member of a btrfs RAID, strace for how the card is opened and to slow
 # a card down so that a stop lands inside the work.
 VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
-                      e2fsprogs btrfs-progs strace)
+                      e2fsprogs btrfs-progs strace dpkg-dev ccache)
+# The window on Linux (Qt 6, its tests on the offscreen platform, pkexec to
+# start its engine) and what its package is checked with.
+VORN_WINDOW_PACKAGES=(qt6-base-dev pkexec polkitd desktop-file-utils appstream file)
+# The Debian package's own checks.
+VORN_PACKAGE_PACKAGES=(man-db bash-completion lintian dpkg-dev)
 # The card lab (tests/vm): QEMU, the guest's busybox, the initramfs, the
 # kernel's module tools, and strace for what a refused user opened.
 VORN_LAB_PACKAGES=(qemu-system-x86 busybox-static cpio kmod strace util-linux python3)
@@ -101,9 +108,25 @@ vorn_install() {
   fi
 }
 
+# ccache, where the machine has it: a build tree made anew (a fresh clone,
+# CI) compiles only what changed since the machine last compiled it.
+vorn_launcher() {
+  if command -v ccache >/dev/null; then echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"; fi
+}
+
+# The optimised build, configured as the package needs it.
+vorn_configure_release() {
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cmake -S "$VORN_ROOT" -B "$VORN_RELEASE_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$VORN_PACKAGES_DIR" $(vorn_launcher) \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+}
+
+# Builds the optimised vorninst (and the targets given).
 vorn_build_linux() {
-  cmake -S "$VORN_ROOT" -B "$VORN_LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF >/dev/null
-  cmake --build "$VORN_LINUX_BUILD" -j"$(nproc)" --target vorninst "$@"
+  vorn_configure_release
+  cmake --build "$VORN_RELEASE_BUILD" -j"$(nproc)" --target vorninst "$@"
 }
 
 # Attaches IMAGE (with losetup's options after it) to a free loop device and
@@ -125,7 +148,7 @@ vorn_detach_loops() {
 }
 
 vorn_build_windows() {
-  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release $(vorn_launcher) \
     -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
   cmake --build "$VORN_WIN_BUILD" -j"$(nproc)" "$@"
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's icon, an SD card, as a 16-colour .ico with a 32x32 and
-a 16x16 image, and writes it to res/vorninst.ico (or to the path given)."""
+a 16x16 image, and writes it to res/vorninst.ico (or to the path given).
+With --png SIZE PATH it draws the same card SIZE pixels square as a PNG, for
+the Linux desktop's icon theme."""
 import os
 import struct
 import sys
+import zlib
 
 # The standard 16-colour palette (blue, green, red, reserved).
 PALETTE = [
@@ -67,6 +70,22 @@ def image(size):
     return header + palette + xor + mask
 
 
+def png(size):
+    """The drawing as an 8-bit RGBA PNG, transparent where the .ico is."""
+    rows = b""
+    for row in draw(size):
+        rows += b"\x00" + b"".join(
+            bytes((0, 0, 0, 0)) if v is None else bytes(PALETTE[v]) + b"\xff" for v in row)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) +
+            chunk(b"IEND", b""))
+
+
 def main(path):
     images = [image(32), image(16)]
     out = struct.pack("<HHH", 0, 1, len(images))
@@ -79,6 +98,10 @@ def main(path):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--png":
+        with open(sys.argv[3], "wb") as f:
+            f.write(png(int(sys.argv[2])))
+        sys.exit(0)
     # The project's icon whatever the current folder; a given path is taken
     # as the user typed it.
     default = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res", "vorninst.ico")

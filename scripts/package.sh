@@ -10,9 +10,11 @@ usage() {
 Usage: scripts/package.sh [--deb-only | --zip-only] [--help]
 
 Makes into build/packages:
-  vorninst_VERSION_ARCH.deb   vorninst, its manual page and bash completion,
+  vorninst_VERSION_ARCH.deb   vorninst and its window, their manual pages,
+                              the desktop entry, icons and polkit action,
+                              the bash completion,
                               optimised, without sanitizers, hardened as Debian
-                              builds its packages (build/package)
+                              builds its packages (build/release)
   vorninst-VERSION-win64.zip  vorninst.exe and README.txt on where the
                               add-on's files go (build/win)
 Installs missing Debian packages with apt-get first (log: build/apt.log).
@@ -37,23 +39,20 @@ if ! $deb && ! $zip; then echo "package.sh: --deb-only and --zip-only exclude ea
 vorn_one_at_a_time package.sh
 packages="$VORN_BUILD/packages"
 # dpkg-shlibdeps, for the libraries the .deb depends on.
-$deb && vorn_install "${VORN_NATIVE_PACKAGES[@]}" dpkg-dev
+$deb && vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WINDOW_PACKAGES[@]}"
 $zip && vorn_install "${VORN_WIN_PACKAGES[@]}"
 mkdir -p "$packages"
 
 # CPack installs what the build made, without building every test first.
 if $deb; then
-  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-  cmake -S "$VORN_ROOT" -B "$VORN_PACKAGE_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
-    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$packages" \
-    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+  vorn_configure_release
   rm -f "$packages"/vorninst_*.deb
-  cmake --build "$VORN_PACKAGE_BUILD" -j"$(nproc)" --target vorninst vorn_man vorn_changelog
+  cmake --build "$VORN_PACKAGE_BUILD" -j"$(nproc)" --target vorninst vorninst-window vorn_man vorn_window_man \
+    vorn_changelog
   (cd "$VORN_PACKAGE_BUILD" && cpack -G DEB -B "$packages")
 fi
 if $zip; then
-  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release $(vorn_launcher) \
     -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
   rm -f "$packages"/vorninst-*-win64.zip
   vorn_build_windows --target vorninst

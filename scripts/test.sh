@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the logic natively against the
-# simulated PC, the Linux program on loop devices and on card readers in a
-# virtual machine (the card lab, beside the others), then the Win32 program's
-# tests under Wine. Installs what it
-# needs on a Debian machine. Ends with "N passed, N failed".
+# simulated PC, the Linux program on loop devices, its window on Qt's
+# offscreen platform, the program on card readers in a virtual machine (the
+# card lab) and the Debian package (both beside the others), and the Win32
+# program's tests under Wine. Installs what it needs on a Debian machine, in
+# one apt-get. Ends with "N passed, N failed".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -11,14 +12,17 @@ usage() {
   cat <<EOF
 Usage: scripts/test.sh [--help]
 
-Builds the native tests and the Windows program with its tests, then runs
-every test: the native ones (with AddressSanitizer and UBSan), among them the
-Linux program's on loop devices (as root; image files where losetup is
-refused), the card lab's (tests/vm/lab.sh: the Linux program on an SD and a
-USB reader of a QEMU guest, as root, with the optimised build/linux/vorninst,
-running beside the other tests; its log is build/vm/lab.log), and the Wine ones, side by side in Wine prefixes of their own under build/wine-tests, each
-with a private Xvfb and a removable drive E: backed by an image file. Installs
-missing Debian packages with apt-get first (log: build/apt.log).
+Builds the optimised Linux program first and starts the card lab on it
+(tests/vm/lab.sh: the program on an SD and a USB reader of a QEMU guest, as
+root; log build/vm/lab.log), and the Debian package's tests beside it (made
+from the same build; log build/package.log). Meanwhile it builds the native
+tests and the Windows program with its tests, and runs the native ones (with
+AddressSanitizer and UBSan; among them the Linux program's on loop devices, as
+root, image files where losetup is refused, and the window's on Qt's
+offscreen platform) and the Wine ones, side by side in Wine prefixes of their
+own under build/wine-tests, each with a private Xvfb and a removable drive E:
+backed by an image file. Installs missing Debian packages with one apt-get
+first (log: build/apt.log).
 Ends with the line "N passed, N failed"; the exit status is 0 only when every
 test passed. A build that fails counts as one failure. One run at a time in a
 checkout.
@@ -37,32 +41,50 @@ done
 # Two test runs at once would stop each other's Wine test prefixes.
 vorn_one_at_a_time test.sh
 set -e
-vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}" "${VORN_LAB_PACKAGES[@]}"
+# Everything every part needs, in one apt-get.
+vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}" "${VORN_LAB_PACKAGES[@]}" \
+  "${VORN_WINDOW_PACKAGES[@]}" "${VORN_PACKAGE_PACKAGES[@]}"
 set +e
 
 passed=0
 failed=0
+# The card lab is the slowest part, and runs on the optimised vorninst (the
+# sanitized one is too slow for the emulated machine's time limits): that is
+# built first, and the lab runs beside everything else from then on. Its
+# result is counted at the end.
+lab_log="$VORN_BUILD/vm/lab.log"
+lab_pid=""
+if ! vorn_build_linux >/dev/null; then
+  echo "The Linux program's optimised build failed." >&2
+  failed=$((failed + 1))
+else
+  mkdir -p "$VORN_BUILD/vm"
+  "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_RELEASE_BUILD/vorninst" --limit 420 >"$lab_log" 2>&1 &
+  lab_pid=$!
+  VORN_OWN_PIDS+=("$lab_pid")
+fi
+
+# The Debian package beside the others too: made from the same optimised
+# build (the rest of it: the window, the manual pages), installed into a
+# scratch root and tried there.
+package_log="$VORN_BUILD/package.log"
+{
+  if "$VORN_ROOT/scripts/package.sh" --deb-only; then
+    cd "$VORN_PACKAGE_BUILD" && ctest -L package --output-on-failure
+  else
+    echo "The Debian package could not be made."
+  fi
+} >"$package_log" 2>&1 &
+package_pid=$!
+VORN_OWN_PIDS+=("$package_pid")
+
 # A build that fails counts as one failure; its tests do not run.
 native_built=true
-if ! { cmake -S "$VORN_ROOT" -B "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+if ! { cmake -S "$VORN_ROOT" -B "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug $(vorn_launcher) >/dev/null &&
        cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
   echo "The native build failed." >&2
   native_built=false
   failed=$((failed + 1))
-fi
-# The card lab runs beside the other tests from here on, on vorninst as users
-# run it (the sanitized build is too slow for the emulated machine's time
-# limits); its result is counted at the end.
-lab_log="$VORN_BUILD/vm/lab.log"
-lab_pid=""
-if ! vorn_build_linux >/dev/null; then
-  echo "The Linux program's build for the card lab failed." >&2
-  failed=$((failed + 1))
-elif $native_built; then
-  mkdir -p "$VORN_BUILD/vm"
-  "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_LINUX_BUILD/vorninst" --limit 420 >"$lab_log" 2>&1 &
-  lab_pid=$!
-  VORN_OWN_PIDS+=("$lab_pid")
 fi
 win_built=true
 if ! vorn_build_windows; then
@@ -139,18 +161,10 @@ if $win_built; then
   fi
 fi
 
-# The Debian package, made as scripts/package.sh makes it (the Release
-# build), installed into a scratch root and tried there: its files, program,
-# manual page and completion, and lintian's verdict.
-package_log="$VORN_BUILD/package.log"
-if vorn_install man-db bash-completion lintian dpkg-dev &&
-   "$VORN_ROOT/scripts/package.sh" --deb-only >"$package_log" 2>&1; then
-  (cd "$VORN_PACKAGE_BUILD" && ctest -L package --output-on-failure) 2>&1 | tee -a "$package_log"
-  count "$package_log"
-else
-  echo "The Debian package could not be made (log: $package_log)." >&2
-  failed=$((failed + 1))
-fi
+wait "$package_pid"
+echo "--- The Debian package ($package_log)"
+grep -E '^(The Debian package|[0-9]+% tests passed|FAIL)' "$package_log"
+count "$package_log"
 
 if [ -n "$lab_pid" ]; then
   wait "$lab_pid"

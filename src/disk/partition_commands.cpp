@@ -2,6 +2,7 @@
 
 #include "common/catalogue.h"
 #include "common/card_state.h"
+#include "disk/card_at_stake.h"
 #include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
@@ -32,7 +33,7 @@ void EjectAndRefresh() {
 }  // namespace
 
 void SwapPartitionsCommand() {
-  if (!common::CardIdentified() || RefuseCardForWriting()) return;
+  if (!common::CardIdentified() || RefuseCardForWriting() || !ConfirmCardAtStake(Stake::Table)) return;
   // Only an explicit Yes goes on: a box that could not be shown is no consent.
   if (common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_SURE, common::ButtonSet::Question) !=
       host::kIdYes) {
@@ -45,7 +46,7 @@ void SwapPartitionsCommand() {
 
 void CreatePartitionCommand() {
   if (!common::CardIdentified() || RefuseCardForWriting() ||
-      RefuseOver2Tb(common::gCardState.totalSectors)) {
+      RefuseOver2Tb(common::gCardState.totalSectors) || !ConfirmCardAtStake(Stake::Card)) {
     return;
   }
   const int answer = common::CatalogueMessageBox(MSG_CAPTION_CONFIRM, MSG_ONE_OR_TWO_PARTITIONS,

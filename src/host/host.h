@@ -270,6 +270,10 @@ bool QueryMediaChangeCount(Handle drive, std::uint32_t& count);
 // host tells the card's own; a USB reader its own, or none. False when the
 // device tells none.
 bool QueryStorageSerialNumber(Handle drive, std::string& serial);
+// IOCTL_STORAGE_QUERY_PROPERTY as above: the vendor and product ids the
+// device tells (a USB reader its own, an SD host the card's), padded as it
+// gives them; an id it does not tell is empty. False when the query fails.
+bool QueryStorageDeviceIds(Handle drive, std::string& vendor, std::string& product);
 // IOCTL_DISK_UPDATE_PROPERTIES on a disk: the system reads its table again.
 bool UpdateDiskProperties(Handle drive);
 // FSCTL_ALLOW_EXTENDED_DASD_IO on a volume handle: it may reach the
@@ -292,6 +296,13 @@ bool FlushFileBuffers(Handle handle);
 unsigned GetDriveType(const char* root);
 // GetDiskFreeSpaceExA: the total number of bytes of the volume.
 bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
+// GetDiskFreeSpaceExA: the bytes of the volume's clusters, and of those
+// free.
+bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes);
+// GetVolumeInformationA of a root such as "E:\": the volume's label and its
+// file system's name ("FAT", "FAT32", "NTFS", "exFAT"). False for a volume
+// without a file system the system reads.
+bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem);
 // GetFileAttributesA.
 std::uint32_t GetFileAttributes(const char* path);
 // GetSystemWindowsDirectoryA, right under Remote Desktop too; empty on failure.

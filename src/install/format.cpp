@@ -4,6 +4,7 @@
 
 #include "common/card_state.h"
 #include "common/catalogue.h"
+#include "disk/card_at_stake.h"
 #include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/device.h"
@@ -110,7 +111,7 @@ void FormatCard() {
   // The selected letter's own partition decides, and nothing is asked that
   // it cannot get.
   FileSystem fileSystem = FileSystem::Fat;
-  if (disk::RefuseOver2Tb(common::gCardState.volumeSectors) ||
+  if (disk::RefuseOver2Tb(common::gCardState.volumeSectors) || !disk::ConfirmCardAtStake(disk::Stake::Volume) ||
       !ChooseFileSystem(common::gCardState.volumeSizeMb, fileSystem)) {
     return;
   }

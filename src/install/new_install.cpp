@@ -6,6 +6,7 @@
 #include "common/card_state.h"
 #include "common/catalogue.h"
 #include "disk/boot_marks.h"
+#include "disk/card_at_stake.h"
 #include "disk/card_disk.h"
 #include "disk/card_guards.h"
 #include "disk/card_size.h"
@@ -134,7 +135,10 @@ void TwoPartitionSequence() {
 }  // namespace
 
 void NewInstall() {
-  if (!ReadyForSequence() || disk::RefuseOver2Tb(gCardState.totalSectors)) return;
+  if (!ReadyForSequence() || disk::RefuseOver2Tb(gCardState.totalSectors) ||
+      !disk::ConfirmCardAtStake(disk::Stake::Card)) {
+    return;
+  }
   gInstallOptions.cardSizeChoice =
       gCardState.totalSizeMb >= kTwoPartitionsFromMb ? kTwoPartitions : kOnePartition;
   if (RunInstallSetting(kInstallSettingTemplate) == 0 || !ReadyAfterSetting()) return;

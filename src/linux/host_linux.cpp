@@ -30,6 +30,7 @@
 #include "linux/pc_files.h"
 #include "linux/process.h"
 #include "linux/templates.h"
+#include "linux/volume_facts.h"
 #include "res/ids.h"
 
 namespace host {
@@ -781,6 +782,15 @@ bool QueryStorageSerialNumber(Handle drive, std::string& serial) {
   return true;
 }
 
+// What sysfs tells of the disk; an image tells nothing.
+bool QueryStorageDeviceIds(Handle drive, std::string& vendor, std::string& product) {
+  const Card* card = CardOf(drive, {HandleKind::Disk});
+  if (card == nullptr) return false;
+  vendor = card->vendor;
+  product = card->model;
+  return true;
+}
+
 // The kernel reads the new table where it will; the program's own picture
 // of it changes at the re-insert, as on Windows.
 bool UpdateDiskProperties(Handle drive) {
@@ -879,6 +889,26 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
   const std::uint32_t small = static_cast<std::uint32_t>(boot[kSmallCount] | boot[kSmallCount + 1] << 8);
   totalBytes = std::uint64_t{small != 0 ? small : linuxhost::GetLe32(boot.data() + kLargeCount)} * kSector;
   return true;
+}
+
+// A card's volume as its boot sector and mtools tell it; the PC's drives
+// are not asked.
+bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+  const std::optional<linuxhost::CardVolume> volume = root[0] == '\0' ? std::nullopt : S().CardVolumeAt(root[0]);
+  if (!volume) return false;
+  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*volume);
+  totalBytes = facts.dataBytes;
+  freeBytes = facts.freeBytes;
+  return facts.useKnown;
+}
+
+bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
+  const std::optional<linuxhost::CardVolume> volume = root[0] == '\0' ? std::nullopt : S().CardVolumeAt(root[0]);
+  if (!volume) return false;
+  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*volume);
+  label = facts.label;
+  fileSystem = facts.SystemName();
+  return !fileSystem.empty();
 }
 
 std::uint32_t GetFileAttributes(const char* path) {

@@ -36,7 +36,7 @@ constexpr char kRootLetter = 'Z';
 constexpr std::uint64_t kSmallestCardBytes = 250 * kSectorBytes;
 constexpr char kSettingsName[] = "vorninst";
 
-// The number sudo left in this variable, if any.
+// The number sudo or pkexec left in this variable, if any.
 std::optional<unsigned> SudoId(const char* variable) {
   const char* text = std::getenv(variable);
   if (text == nullptr || *text == '\0') return std::nullopt;
@@ -47,21 +47,29 @@ std::optional<unsigned> SudoId(const char* variable) {
   return static_cast<unsigned>(value);
 }
 
-// Under sudo, the user who ran it (SUDO_UID and SUDO_GID); PC files are
-// theirs from the start.
+// Under sudo, the user who ran it (SUDO_UID and SUDO_GID); under pkexec,
+// which clears the environment, the one PKEXEC_UID names, with the group,
+// home and groups the passwd and group databases give. PC files are theirs
+// from the start.
 User FindUser() {
   User user;
   const std::optional<unsigned> sudoUid = SudoId("SUDO_UID");
   const std::optional<unsigned> sudoGid = SudoId("SUDO_GID");
+  const std::optional<unsigned> pkexecUid = SudoId("PKEXEC_UID");
   const passwd* entry = nullptr;
+  std::optional<unsigned> gid;
   if (::geteuid() == 0 && sudoUid && sudoGid && *sudoUid != 0) {
     entry = ::getpwuid(*sudoUid);
-    user.viaSudo = entry != nullptr;
+    gid = sudoGid;
+  } else if (::geteuid() == 0 && pkexecUid && *pkexecUid != 0) {
+    entry = ::getpwuid(*pkexecUid);
+    if (entry != nullptr) gid = entry->pw_gid;
   }
+  user.viaSudo = entry != nullptr;
   if (entry == nullptr) entry = ::getpwuid(::getuid());
   const char* home = std::getenv("HOME");
   user.uid = entry != nullptr ? entry->pw_uid : ::getuid();
-  user.gid = user.viaSudo ? *sudoGid : entry != nullptr ? entry->pw_gid : ::getgid();
+  user.gid = user.viaSudo ? *gid : entry != nullptr ? entry->pw_gid : ::getgid();
   user.home = user.viaSudo || home == nullptr ? (entry != nullptr ? entry->pw_dir : "/") : home;
   // sudo keeps root's environment: the user's own settings folder is the
   // usual one in their home.

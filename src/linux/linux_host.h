@@ -86,14 +86,15 @@ bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal);
 
 // ---- The user ---------------------------------------------------------------
 
-// The user the program works for: under sudo the one who ran sudo, whose
-// home, settings and files on the PC these are.
+// The user the program works for: under sudo the one who ran sudo, under
+// pkexec the one who asked (PKEXEC_UID), whose home, settings and files on
+// the PC these are.
 struct User {
   unsigned uid = 0;
   unsigned gid = 0;
   std::string home;
   std::string settingsFolder;  // $XDG_CONFIG_HOME/vorninst
-  bool viaSudo = false;
+  bool viaSudo = false;  // or via pkexec
 };
 const User& TheUser();
 

@@ -1,10 +1,7 @@
 #include "linux/templates.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
-
-#include "host/host.h"
 
 #include "res/ids.h"
 #include "res/controls.def"
@@ -83,12 +80,6 @@ std::string DialogTitle(std::string_view dialog) {
   if (dialog == "TODIR") return VORN_TITLE_DESTINATION;
   if (dialog == "INSTSET" || dialog == "INSTSET2") return VORN_TITLE_INSTALL_SETTING;
   return {};
-}
-
-std::string CatalogueText(unsigned id) {
-  std::array<char, 256> text{};
-  host::LoadString(id, text.data(), static_cast<int>(text.size()));
-  return text.data();
 }
 
 }  // namespace linuxhost

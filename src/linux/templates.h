@@ -50,7 +50,8 @@ std::string ControlText(std::string_view dialog, int id);
 // A template's title.
 std::string DialogTitle(std::string_view dialog);
 
-// A text of the program's string table, as LoadString gives it.
+// A text of the program's string table, as LoadString gives it (in
+// catalogue_text.cpp: it needs the host).
 std::string CatalogueText(unsigned id);
 
 }  // namespace linuxhost

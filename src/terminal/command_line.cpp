@@ -12,6 +12,13 @@
 namespace linuxhost {
 namespace {
 
+// What --version says after the version, as free programs say it.
+constexpr char kLicence[] =
+    "Copyright 2026 the VORN Installer team.\n"
+    "Licence GPL-3.0-or-later: the GNU General Public License, version 3 or later.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 constexpr unsigned kCardOptions = kOptionCard | kOptionDrive | kOptionAddOn | kOptionYes;
 
 struct OptionName {
@@ -163,7 +170,9 @@ class Parser {
   bool Check(std::string& error) const {
     if (invocation_.help || invocation_.version) return true;
     const CommandSpec* command = invocation_.command;
-    const unsigned takes = command != nullptr ? kCardOptions | command->takes : kOptionCard | kOptionDrive | kOptionAddOn;
+    const unsigned windowOptions = kOptionCard | kOptionDrive | kOptionAddOn;
+    const bool window = command == nullptr || command->end == EndSign::Served;
+    const unsigned takes = window ? windowOptions : kCardOptions | command->takes;
     for (const OptionName& name : kOptionNames) {
       if ((invocation_.given & name.option) == 0 || (takes & name.option) != 0) continue;
       error = command != nullptr ? std::string(command->name) + " does not take " + name.name
@@ -265,6 +274,12 @@ const std::vector<CommandSpec>& Commands() {
        "Copies the camera's image folders from the card's DCIM folder into DIR (made when missing); with "
        "--move they leave the card.",
        "0 when the copy ended and the folder was opened, with no error box."},
+      {"serve", 0, 0, 0, false, EndSign::Served, {},
+       "The window's engine, not to be typed: vorninst-window starts it (through pkexec) and speaks to it in "
+       "lines on its standard input and output. It works only on the cards it lists itself and those named with "
+       "--card.",
+       "0 after the window's quit or the end of its input; 1 when a card named with --card is refused; 2 for bad "
+       "usage or a line it could not take, after which it writes nothing more."},
   };
   return commands;
 }
@@ -289,7 +304,7 @@ std::string VersionText() {
   for (const TemplateControl& control : about) {
     if (control.IsStatic() && control.text.rfind("Version", 0) == 0) text += " " + std::string(control.text);
   }
-  return text + "\n";
+  return text + "\n" + kLicence;
 }
 
 std::string ProgramHelp() {
@@ -346,6 +361,8 @@ std::string CommandHelp(const CommandSpec& command) {
   const std::string needs = MissingAnswers(command, 0);
   if (!needs.empty()) about += " Without a terminal to ask, it needs " + needs + ".";
   text += Wrap(about, 0, 0) + "\n";
+  // serve says all its statuses itself.
+  if (command.end == EndSign::Served) return text + Wrap("Exit status: " + std::string(command.done), 0, 0);
   // list only lists: its own text tells when it ends with 1.
   const std::string early = command.end == EndSign::Listed ? "" : " 1 when it ended early or was refused;";
   text += Wrap("Exit status: " + std::string(command.done) + early + " 2 for bad usage; 130 when stopped (Ctrl-C).", 0, 0);

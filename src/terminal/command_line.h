@@ -34,6 +34,7 @@ enum class EndSign {
   Inspection,     // the card was inspected again, with no error box
   EndMessage,     // one of the command's end messages, with no error box
   FolderOpened,   // the last step opened a folder, with no error box
+  Served,         // serve: the window's engine, which ends as its protocol says
 };
 
 struct CommandSpec {

@@ -21,6 +21,7 @@
 #include "terminal/console.h"
 #include "linux/linux_host.h"
 #include "terminal/screen.h"
+#include "terminal/serve.h"
 #include "linux/templates.h"
 #include "terminal/terminal.h"
 #include "res/ids.h"
@@ -37,8 +38,6 @@ constexpr int kExitStopped = 130;
 // The buttons that the window hides while the add-on's boot file is
 // missing beside the program.
 constexpr int kAddOnButtons[] = {IDC_COPY_VORN, IDC_NEW_INSTALL, IDC_VERSION_UP};
-// The buttons that erase or rewrite a card: what it holds is said first.
-constexpr int kErasingButtons[] = {IDC_NEW_INSTALL, IDC_CREATE_PARTITION, IDC_FORMAT, IDC_SWAP_PARTITIONS};
 // The Esc key, as a line of a terminal that reads lines.
 constexpr char kEscape[] = "\x1b";
 
@@ -62,10 +61,11 @@ std::string ProgramFolder() {
 
 // Before a button that erases or rewrites the card of this letter: which
 // card it is and what it holds (a format, only the letter's partition).
-void TellWhatIsAtStake(int button, char letter) {
-  if (std::find(std::begin(kErasingButtons), std::end(kErasingButtons), button) == std::end(kErasingButtons)) return;
-  const std::string line = ContentsLine(letter, button == IDC_FORMAT);
-  if (!line.empty()) Console::Get().Print(ControlText(kMainWindowTemplate, button) + " works on " + line + "\n");
+// True when it was said.
+bool TellWhatIsAtStake(int button, char letter) {
+  const std::string line = StakeLine(button, letter);
+  if (!line.empty()) Console::Get().Print(line + "\n");
+  return !line.empty();
 }
 
 // A drive and, indented, the window's status line and report of it.
@@ -118,16 +118,6 @@ class Program {
     return -1;
   }
 
-  static int ComboIndex(char letter) {
-    const std::vector<std::string>& entries = Window().comboEntries;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (!entries[i].empty() && std::toupper(static_cast<unsigned char>(entries[i][0])) == letter) {
-        return static_cast<int>(i);
-      }
-    }
-    return -1;
-  }
-
   // The drive a command works on: the one named, else the first named
   // card's first. 0 when none is named.
   int TargetDrive(const CommandSpec& command, char& letter) const {
@@ -164,29 +154,6 @@ class Program {
     SelectDrive(index);
     const std::string& root = common::gCardState.driveRoot;
     return !Window().quitPosted && common::CardIdentified() && !root.empty() && root[0] == letter;
-  }
-
-  static std::string DiskOf(char letter) {
-    for (const Drive& drive : Drives()) {
-      if (drive.letter == letter) return drive.disk;
-    }
-    return {};
-  }
-
-  // After a command, the card as the window shows it when the user picks it
-  // again, inspected afresh (an image or a loop device is never taken out,
-  // so no scan would): the drive the user had selected while the card still
-  // shows it, else the card's first. Its letter; 0 when it shows none.
-  char Reinspect(const std::string& disk, char selected) {
-    Tick();
-    if (Window().quitPosted) return 0;
-    char letter = 0;
-    for (const Drive& drive : Drives()) {
-      if (drive.disk != disk || ComboIndex(drive.letter) < 0) continue;
-      if (letter == 0 || drive.letter == selected) letter = drive.letter;
-    }
-    if (letter != 0) SelectDrive(ComboIndex(letter));
-    return letter;
   }
 
   std::string DriveText(char letter) const {
@@ -281,8 +248,9 @@ class Program {
                      " (or run it in a terminal, which asks). Nothing was done.");
     }
     const std::string disk = DiskOf(letter);
-    TellWhatIsAtStake(command.button, letter);
+    const bool named = TellWhatIsAtStake(command.button, letter);
     terminal_.BeginCommand();
+    if (named) terminal_.CardNamed();
     Command(static_cast<unsigned>(command.button));
     const std::vector<unsigned> posted = PostedCommands();
     const bool inspectionPosted = std::find(posted.begin(), posted.end(), IDC_INSPECT) != posted.end();
@@ -334,7 +302,7 @@ class Program {
       } else if (chosen >= 1 && chosen <= buttons.size() && Offered(buttons[chosen - 1])) {
         const std::string root = common::gCardState.driveRoot;
         const std::string disk = root.empty() ? std::string() : DiskOf(root[0]);
-        if (!root.empty()) TellWhatIsAtStake(buttons[chosen - 1], root[0]);
+        if (!root.empty() && TellWhatIsAtStake(buttons[chosen - 1], root[0])) terminal_.CardNamed();
         Command(static_cast<unsigned>(buttons[chosen - 1]));
         if (!disk.empty()) Reinspect(disk, root[0]);
         // Ctrl-C brings the menu back; SIGTERM and SIGHUP (the terminal
@@ -385,5 +353,8 @@ int main(int argc, char** argv) {
     invocation.answers.to = windows;
   }
   Console::Get().TakeSignals();
+  if (invocation.command != nullptr && invocation.command->end == linuxhost::EndSign::Served) {
+    return linuxhost::Serve(invocation, linuxhost::ProgramFolder());
+  }
   return linuxhost::Program(std::move(invocation)).Run();
 }

@@ -20,6 +20,8 @@ namespace {
 constexpr int kNarrow = 60;
 constexpr char kGap[] = "   ";
 constexpr char kIndent[] = "  ";
+// The buttons that erase or rewrite a card: what it holds is said first.
+constexpr int kErasingButtons[] = {IDC_NEW_INSTALL, IDC_CREATE_PARTITION, IDC_FORMAT, IDC_SWAP_PARTITIONS};
 
 std::string DriveList(const std::string& indent) {
   const WindowState& window = Window();
@@ -85,6 +87,41 @@ std::string ContentsLine(char letter, bool onlyShown) {
     parts += (parts.empty() ? "" : "; ") + PartitionText(partition);
   }
   return line + (parts.empty() ? "no partition" : parts);
+}
+
+std::string StakeLine(int button, char letter) {
+  if (std::find(std::begin(kErasingButtons), std::end(kErasingButtons), button) == std::end(kErasingButtons)) return {};
+  const std::string line = ContentsLine(letter, button == IDC_FORMAT);
+  return line.empty() ? line : ControlText(kMainWindowTemplate, button) + " works on " + line;
+}
+
+int ComboIndex(char letter) {
+  const std::vector<std::string>& entries = Window().comboEntries;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!entries[i].empty() && std::toupper(static_cast<unsigned char>(entries[i][0])) == letter) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+std::string DiskOf(char letter) {
+  for (const Drive& drive : Drives()) {
+    if (drive.letter == letter) return drive.disk;
+  }
+  return {};
+}
+
+char Reinspect(const std::string& disk, char selected) {
+  Tick();
+  if (Window().quitPosted) return 0;
+  char letter = 0;
+  for (const Drive& drive : Drives()) {
+    if (drive.disk != disk || ComboIndex(drive.letter) < 0) continue;
+    if (letter == 0 || drive.letter == selected) letter = drive.letter;
+  }
+  if (letter != 0) SelectDrive(ComboIndex(letter));
+  return letter;
 }
 
 std::string IndentedLines(const std::string& text, const std::string& indent) {

@@ -19,6 +19,23 @@ std::string DriveLine(const Drive& drive);
 // no card shows the letter.
 std::string ContentsLine(char letter, bool onlyShown);
 
+// Before a button that erases or rewrites the card that shows this letter
+// (New Install, Create partition, Format, Swap Partitions): "New Install
+// works on " and what ContentsLine says (a format, of the letter's own
+// partition only). Empty for other buttons, or when no card shows it.
+std::string StakeLine(int button, char letter);
+
+// The combo box entry of a drive letter; -1 when none shows it.
+int ComboIndex(char letter);
+// The whole disk or image of the card that shows this letter; empty when
+// none does.
+std::string DiskOf(char letter);
+// After a command, the card as the window shows it when the user picks it
+// again, inspected afresh (an image or a loop device is never taken out,
+// so no scan would): the drive the user had selected while the card still
+// shows it, else the card's first. Its letter; 0 when it shows none.
+char Reinspect(const std::string& disk, char selected);
+
 // Each line of a text, indented.
 std::string IndentedLines(const std::string& text, const std::string& indent);
 

@@ -111,6 +111,7 @@ Terminal::Terminal(Answers answers, bool scripted) : answers_(std::move(answers)
 
 void Terminal::BeginCommand() {
   outcome_ = Outcome{};
+  cardNamed_ = false;
   Console::Get().Reset();
 }
 
@@ -145,6 +146,9 @@ std::optional<int> Terminal::Preset(const std::string& text, unsigned buttons, s
 
 int Terminal::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   Console& console = Console::Get();
+  // Said already, in the terms of this system (its device, GiB): going on
+  // is what the user chose, and the command's own question follows.
+  if (cardNamed_ && caption == CatalogueText(MSG_CAPTION_CARD_AT_STAKE) && !console.Interrupted()) return host::kIdYes;
   outcome_.boxes.push_back(text);
   const bool error = caption == CatalogueText(MSG_CAPTION_ERROR);
   outcome_.errorBox = outcome_.errorBox || error;

@@ -40,6 +40,10 @@ class Terminal : public Frontend {
 
   // A command starts: nothing shown yet, no Ctrl-C.
   void BeginCommand();
+  // The card the command is about to erase or rewrite has been named, with
+  // what it holds, in the program's own line: the logic's box that names it
+  // again is taken as read.
+  void CardNamed() { cardNamed_ = true; }
   const Outcome& LastOutcome() const { return outcome_; }
 
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
@@ -65,6 +69,7 @@ class Terminal : public Frontend {
 
   Answers answers_;
   bool scripted_;
+  bool cardNamed_ = false;
   Outcome outcome_;
 };
 

@@ -355,23 +355,55 @@ bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) {
   return true;
 }
 
-bool QueryStorageSerialNumber(Handle drive, std::string& serial) {
+namespace {
+
+constexpr DWORD kDescriptorBytes = 1024;
+using DeviceDescriptor = std::array<BYTE, kDescriptorBytes>;
+
+// STORAGE_DEVICE_DESCRIPTOR of a disk; 0 when the query fails, else the
+// bytes it returned.
+DWORD QueryDeviceDescriptor(Handle drive, DeviceDescriptor& answer) {
   STORAGE_PROPERTY_QUERY query{};
   query.PropertyId = StorageDeviceProperty;
   query.QueryType = PropertyStandardQuery;
-  alignas(STORAGE_DEVICE_DESCRIPTOR) std::array<BYTE, 1024> answer{};
   DWORD returned = 0;
   if (!DeviceIoControl(ToWin(drive), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer.data(),
                        static_cast<DWORD>(answer.size()), &returned, nullptr) ||
       returned < sizeof(STORAGE_DEVICE_DESCRIPTOR)) {
-    return false;
+    return 0;
   }
-  // The offset of a NUL-terminated text in the answer; 0 when there is none.
-  const DWORD at = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(answer.data())->SerialNumberOffset;
-  if (at == 0 || at >= returned) return false;
+  return returned;
+}
+
+// The NUL-terminated text at an offset of the answer; empty for offset 0
+// (none told) or one outside it.
+std::string DescriptorText(const DeviceDescriptor& answer, DWORD returned, DWORD at) {
+  if (at == 0 || at >= returned) return {};
   const char* text = reinterpret_cast<const char*>(answer.data() + at);
-  serial.assign(text, strnlen(text, returned - at));
+  return std::string(text, strnlen(text, returned - at));
+}
+
+const STORAGE_DEVICE_DESCRIPTOR& Descriptor(const DeviceDescriptor& answer) {
+  return *reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(answer.data());
+}
+
+}  // namespace
+
+bool QueryStorageSerialNumber(Handle drive, std::string& serial) {
+  alignas(STORAGE_DEVICE_DESCRIPTOR) DeviceDescriptor answer{};
+  const DWORD returned = QueryDeviceDescriptor(drive, answer);
+  if (returned == 0) return false;
+  serial = DescriptorText(answer, returned, Descriptor(answer).SerialNumberOffset);
   return !serial.empty();
+}
+
+bool QueryStorageDeviceIds(Handle drive, std::string& vendor, std::string& product) {
+  alignas(STORAGE_DEVICE_DESCRIPTOR) DeviceDescriptor answer{};
+  const DWORD returned = QueryDeviceDescriptor(drive, answer);
+  if (returned == 0) return false;
+  vendor = DescriptorText(answer, returned, Descriptor(answer).VendorIdOffset);
+  product = DescriptorText(answer, returned, Descriptor(answer).ProductIdOffset);
+  return true;
 }
 
 bool UpdateDiskProperties(Handle drive) { return Control(drive, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0); }
@@ -414,6 +446,27 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
   ULARGE_INTEGER total{};
   if (!GetDiskFreeSpaceExA(root, nullptr, &total, nullptr)) return false;
   totalBytes = total.QuadPart;
+  return true;
+}
+
+bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+  ULARGE_INTEGER total{};
+  ULARGE_INTEGER free{};
+  if (!GetDiskFreeSpaceExA(root, nullptr, &total, &free)) return false;
+  totalBytes = total.QuadPart;
+  freeBytes = free.QuadPart;
+  return true;
+}
+
+bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
+  std::array<char, MAX_PATH + 1> name{};
+  std::array<char, MAX_PATH + 1> system{};
+  if (!GetVolumeInformationA(root, name.data(), static_cast<DWORD>(name.size()), nullptr, nullptr, nullptr,
+                             system.data(), static_cast<DWORD>(system.size()))) {
+    return false;
+  }
+  label = name.data();
+  fileSystem = system.data();
   return true;
 }
 

@@ -27,3 +27,5 @@
 #undef GetComputerName
 #undef CreateDirectoryEx
 #undef CreateDirectory
+#undef GetDiskFreeSpace
+#undef GetVolumeInformation

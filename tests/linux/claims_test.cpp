@@ -74,9 +74,9 @@ struct HiddenMount {
 // message, and not a byte of the card (nor of what holds it) changes.
 TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
   enum class Held { ImageMountedThroughALoop, SecondLoopMounted, StackedOverAMountedDisk, MountInAnotherNamespace,
-                    BtrfsRaid1Member };
+                    LoopOverAPartitionMounted, BtrfsRaid1Member };
   for (const Held held : {Held::ImageMountedThroughALoop, Held::SecondLoopMounted, Held::StackedOverAMountedDisk,
-                          Held::MountInAnotherNamespace, Held::BtrfsRaid1Member}) {
+                          Held::MountInAnotherNamespace, Held::LoopOverAPartitionMounted, Held::BtrfsRaid1Member}) {
     SCOPED_TRACE(static_cast<int>(held));
     Script script;
     const std::string folder = linux_cards::StartProgram(script) + "/mnt";
@@ -112,6 +112,16 @@ TEST(Claims, BytesHeldUnderAnotherNameAreInUse) {
         second = std::make_unique<LoopCard>(kBtrfsBytes);
         MakeBtrfsRaid1(second->Device(), card.Device());
         linux_cards::Run({"mount", second->Device(), folder});
+        break;
+      case Held::LoopOverAPartitionMounted:  // the partition's node made by hand: these loops make none
+        card.Partition({{0x83, 2048, kCardBytes / 512 - 2048}});
+        if (!linux_cards::Succeeds({"partx", "-a", card.Device()})) {
+          std::cout << "The kernel made no partition node: a loop device over one is not tried\n";
+          continue;
+        }
+        other = std::make_unique<Loop>(card.Device() + "p1");
+        MakeExt4(other->device);
+        linux_cards::Run({"mount", other->device, folder});
         break;
     }
     std::ofstream(folder + "/photo.jpg") << "the user's data";
@@ -193,6 +203,23 @@ TEST(Claims, AFlushThatFailsFailsTheCopy) {
   linux_cards::Run({"umount", full});
 }
 
+// The flush before the boot file is read back fails (strace fails the
+// card's second fsync; the first is the copy's own): what is read back may
+// be the system's cache, so Version Up ends there.
+TEST(Claims, AFailedFlushLeavesTheBootFileUnproven) {
+  LoopCard card(kCardBytes);
+  card.Partition({{0x06, 63, kCardBytes / 512 - 63}});
+  card.Format(63, kCardBytes / 512 - 63, 16);
+  card.Put(63, "DISKBOOT.BIN", "old boot file");
+  const linuxhost::ToolResult result = linuxhost::RunTool(
+      {"strace", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e", "inject=fsync:error=EIO:when=2", kProgram,
+       "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder(), "version-up", "--camera", "right"},
+      {"HOME=" + linux_cards::TestHome(), "ASAN_OPTIONS=detect_leaks=0"});
+  EXPECT_EQ(result.exitCode, 1) << result.output << result.errors;
+  EXPECT_NE((result.output + result.errors).find("Check failed: DISKBOOT.BIN on the SD Card is not the installer's!"),
+            std::string::npos) << result.output << result.errors;
+}
+
 // The card's opens seen by strace: claimed with O_EXCL, written past the
 // cache (O_DIRECT), each write on the card when it returns (O_DSYNC). Tools
 // of the system's names first in PATH are never run: the card comes out whole.
@@ -202,7 +229,7 @@ TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
   const std::string trace = linux_cards::TestHome() + "/opens", decoys = linux_cards::TestHome() + "/decoys";
   fs::create_directories(decoys);
   for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mdeltree", "mdir", "mmove", "mtype"}) {
-    std::ofstream(decoys + "/" + tool) << "#!/bin/sh\nexit 0\n";
+    std::ofstream(decoys + "/" + tool) << "#!/bin/sh\ntouch \"$0.ran\"\n";
     fs::permissions(decoys + "/" + tool, fs::perms::owner_all);
   }
   const std::vector<std::vector<std::string>> commands = {
@@ -226,6 +253,7 @@ TEST(Claims, TheCardIsWrittenClaimedAndPastTheCache) {
     }
     EXPECT_TRUE(claimed);
   }
+  for (const auto& entry : fs::directory_iterator(decoys)) EXPECT_NE(entry.path().extension().string(), ".ran") << entry.path();
 }
 
 }  // namespace

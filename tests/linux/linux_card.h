@@ -55,7 +55,8 @@ class LoopCard {
 };
 
 // The user, from a script: every box and dialog expected in turn, and the
-// test fails on any other.
+// test fails on any other; the box that names the card before a command
+// erases it is answered Yes where the script does not expect it.
 class Script : public linuxhost::Frontend {
  public:
   ~Script() override;

@@ -134,6 +134,11 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
   LoopCard card(64 * linux_cards::kMb);
   MakeOnePartitionCard(card, 131072, {{"OLD.TXT", "old"}});
   linux_cards::InsertCard(card.Device());
+  // The card as this system tells it: a loop device's model is its image.
+  script.Box("Confirm SD Card",
+             "SD Card D:  64 MB" + (card.Loop() ? "  " + card.Image() : "") +
+                 "\n  Partition 1 (D:): FAT, 2 KB used\nEverything on D: will be erased.\nContinue?",
+             host::kIdYes);
   script.Box("Confirm", "Format FAT(YES) or FAT32(NO) ?", host::kIdYes);
   script.Box("Confirm", kQuick, host::kIdNo);
   // A program of the system tool's name earlier in PATH is not the one run.
@@ -153,22 +158,31 @@ TEST(LinuxProgram, FullFormatEmptiesTheCard) {
 
 TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
   std::string stored;  // the folder of the copy before, kept in the user's settings file
-  enum class To { Copy, Move, MoveToAFullDisk };
-  for (const To to : {To::Copy, To::Move, To::MoveToAFullDisk}) {
+  // A move whose folder is on the PC already, its photo kept there at the
+  // question to replace it: that folder stays on the card, photo and all.
+  enum class To { Copy, Move, MoveToAFullDisk, MoveKeepingThePcsPhoto };
+  for (const To to : {To::Copy, To::Move, To::MoveToAFullDisk, To::MoveKeepingThePcsPhoto}) {
     SCOPED_TRACE(static_cast<int>(to));
     const bool move = to != To::Copy;
     const bool full = to == To::MoveToAFullDisk;
+    const bool kept = to == To::MoveKeepingThePcsPhoto;
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
     LoopCard card(64 * linux_cards::kMb);
     const std::string picture = full ? std::string(256 * 1024, 'p') : "picture";
     MakeOnePartitionCard(card, 131072, {{"DCIM/100CAMRA/IMG_0001.JPG", picture}, {"DCIM/INDEX.DAT", "index"}});
     linux_cards::InsertCard(card.Device());
-    const std::string destination = linuxhost::TheUser().home + (full ? "/Full" : move ? "/Pictures/moved" : "/Pictures/copied");
+    const std::string destination =
+        linuxhost::TheUser().home + (full ? "/Full" : kept ? "/Pictures/kept" : move ? "/Pictures/moved" : "/Pictures/copied");
     if (full) {  // a disk with no room for the picture
       fs::create_directories(destination);
       linux_cards::Run({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", destination});
       script.Box("Error", "Cannot write " + destination + "/100CAMRA/IMG_0001.JPG: the disk is full or refuses it. Nothing more was copied.", host::kIdOk);
+    }
+    if (kept) {
+      fs::create_directories(destination + "/100CAMRA");
+      std::ofstream(destination + "/100CAMRA/IMG_0001.JPG") << "the PC's";
+      script.Box("Confirm", "Replace " + destination + "/100CAMRA/IMG_0001.JPG?", host::kIdNo);
     }
     std::string windows;
     std::string refusal;
@@ -182,10 +196,10 @@ TEST(LinuxProgram, CopyImageFolderCopiesOrMovesToThePc) {
     linuxhost::Command(IDC_COPY_IMAGES);
     {
       std::ifstream copied(destination + "/100CAMRA/IMG_0001.JPG");
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), full ? "" : picture);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), full ? "" : kept ? "the PC's" : picture);
     }
     EXPECT_FALSE(fs::exists(destination + "/INDEX.DAT"));  // not an image folder
-    EXPECT_EQ(card.Exists(63, "DCIM/100CAMRA"), !move || full);  // nothing moved is lost
+    EXPECT_EQ(card.Exists(63, "DCIM/100CAMRA/IMG_0001.JPG"), !move || full || kept);  // nothing moved is lost
     EXPECT_TRUE(card.Exists(63, "DCIM/INDEX.DAT"));
     EXPECT_EQ(script.opened, full ? std::vector<std::string>{} : std::vector<std::string>{destination});
     if (full) ::umount2(destination.c_str(), 0);

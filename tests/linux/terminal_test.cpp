@@ -11,8 +11,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
+#include "disk/card_size.h"
 #include "linux/process.h"
 #include "linux_card.h"
 
@@ -164,6 +167,11 @@ TEST(Terminal, ScriptedCommandsSayHowTheyEnded) {
               before);
     linux_cards::Run({"umount", home + "/DUMP.BIN"});
   }
+  // Root's own run (no sudo) follows no link either: the file it leads to stays.
+  fs::remove(home + "/DUMP.BIN");
+  fs::create_symlink(home + "/a-file", home + "/DUMP.BIN");
+  ExpectRun({{"dump"}, 1, "", "dump ended early"}, before);
+  EXPECT_EQ(Read(home + "/a-file"), "not a folder");
   fs::rename(home + "/DUMP.OLD", home + "/DUMP.BIN");
   EXPECT_EQ(card.Entries(), std::vector<std::string>{"start=249,size=130823,type=6"});
   EXPECT_EQ(card.File(249, "DISKBOOT.BIN"), "boot file");
@@ -234,18 +242,30 @@ TEST(Terminal, ListNamesTheVolumeTheCommandsActOn) {
   linux_cards::Run({"partx", "-d", card.Device()});
 }
 
-// Under sudo, what the program writes on the PC is the user's, and never
-// goes through a link the user planted: a root-only file stays as it was.
-TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
+// Under sudo or pkexec (which clears the environment), what the program
+// writes on the PC is the user's, and never goes through a link the user
+// planted: a root-only file stays as it was.
+TEST(Terminal, UnderSudoOrPkexecThePcFilesAreTheUsersAndNoLinkIsFollowed) {
   if (::geteuid() != 0) GTEST_SKIP() << "no root to run as sudo would";
   const std::string home = linux_cards::TestHome() + "/sudo";
   const char* name = "vorninst-test";
   if (!linux_cards::Succeeds({"id", name})) linux_cards::Run({"useradd", "--system", "--no-create-home", name});
   linux_cards::Run({"usermod", "--home", home, name});
+  // A folder the user may write only through a group of theirs that is not
+  // their own group.
+  const char* group = "vorninst-share";
+  const std::string shared = linux_cards::TestHome() + "/shared";
+  if (!linux_cards::Succeeds({"getent", "group", group})) linux_cards::Run({"groupadd", "--system", group});
+  linux_cards::Run({"usermod", "-a", "-G", group, name});
+  fs::create_directories(shared);
+  linux_cards::Run({"chown", std::string("root:") + group, shared});
+  fs::permissions(shared, fs::perms::owner_all | fs::perms::group_all);
   linux_cards::Run({"chmod", "o+x", fs::path(linux_cards::TestHome()).parent_path(), linux_cards::TestHome()});
   const std::string uid = linux_cards::Run({"id", "-u", name}), gid = linux_cards::Run({"id", "-g", name});
   const std::vector<std::string> sudo = {"HOME=/root", "XDG_CONFIG_HOME=", std::string("SUDO_USER=") + name,
                                          "SUDO_UID=" + uid.substr(0, uid.size() - 1), "SUDO_GID=" + gid.substr(0, gid.size() - 1)};
+  const std::vector<std::string> pkexec = {"HOME=/root", "XDG_CONFIG_HOME=", "SUDO_USER=", "SUDO_UID=", "SUDO_GID=",
+                                           "PKEXEC_UID=" + uid.substr(0, uid.size() - 1)};
   LoopCard card(kCardSectors * 512);
   card.Partition({{0x06, 63, kCardSectors - 63}});
   card.Format(63, kCardSectors - 63, 16);
@@ -256,9 +276,11 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     std::vector<std::string> command;
     int status;
   };
-  for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
+  for (const auto& elevated : {sudo, pkexec}) for (const Row& row : {Row{"DUMP.BIN", {"dump"}, 1}, Row{".config/vorninst/settings.new", {"copy-images", "--to", home + "/P", "--yes"}, 0},
                          Row{"P/100TEST/IMG.JPG", {"copy-images", "--to", home + "/P", "--move", "--yes"}, 1},
-                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+                         Row{nullptr, {"dump"}, 0}, Row{nullptr, {"copy-images", "--to", shared, "--yes"}, 0},
+                         Row{nullptr, {"copy-images", "--to", home + "/New", "--yes"}, 0}}) {
+    SCOPED_TRACE(elevated.back());
     fs::remove_all(home);
     std::ofstream(victim) << "secret";
     fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
@@ -270,7 +292,7 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     linux_cards::Run({"chown", "-R", std::string(name) + ":", home});
     std::vector<std::string> arguments = {kProgram, "--card", card.Device()};
     arguments.insert(arguments.end(), row.command.begin(), row.command.end());
-    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, sudo);
+    const linuxhost::ToolResult result = linuxhost::RunTool(arguments, elevated);
     EXPECT_EQ(result.exitCode, row.status) << result.output << result.errors;
     EXPECT_EQ(Read(victim), "secret");
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -281,6 +303,7 @@ TEST(Terminal, UnderSudoThePcFilesAreTheUsersAndNoLinkIsFollowed) {
     }
   }
   EXPECT_EQ(Read(home + "/New/100TEST/IMG.JPG"), "picture");
+  EXPECT_EQ(Read(shared + "/100TEST/IMG.JPG"), "picture");
 }
 
 // Bytes at these offsets of an image, little-endian numbers as (offset, value, width).
@@ -439,8 +462,9 @@ TEST(Terminal, TheWindowAnswersEveryKey) {
 
 // Ctrl-C, SIGTERM and SIGHUP while New Install tests the card's size, and
 // SIGTERM while images are moved (read off the card, or written to the PC):
-// the command ends with 130 soon after, the size test's samples are put
-// back and nothing else is written (the card byte for byte as it was), a
+// the command ends with 130 soon after, the size test reads no sample more
+// and puts back those it wrote, nothing else is written (the card byte for
+// byte as it was), a
 // move takes off the card only what it copied whole and leaves no part of
 // the rest on the PC, and no tool or scratch folder of the program's is
 // left. The card (or the PC) is slowed down by strace so that the signal
@@ -461,10 +485,11 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
-  const std::vector<std::string> slowWrites = {"-e", "trace=pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
+  const std::vector<std::string> slowReads = {"-e", "trace=pread64,pwrite64", "-e", "inject=pread64:delay_enter=40000"};
+  const std::vector<std::string> slowWrites = {"-e", "trace=pread64,pwrite64", "-e", "inject=pwrite64:delay_enter=40000"};
   const std::string scratch = linux_cards::TestHome() + "/scratch";
   const Row rows[] = {
-      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowReads, "", "", false},
       {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"Ctrl-C in the size test, logged", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false, true},
@@ -491,7 +516,8 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     fs::remove_all(pictures);
     fs::create_directories(pictures);
     fs::create_directories(scratch);
-    std::vector<std::string> arguments = {strace, "-qq", "-o", "/dev/null"};
+    const std::string trace = linux_cards::TestHome() + "/stop.trace";
+    std::vector<std::string> arguments = {strace, "-qq", "-o", trace, "-e", "signal=INT,TERM,HUP"};
     arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
     if (row.logged) arguments.insert(arguments.end(), {"/bin/bash", "-c", "exec \"$@\" > >(cat) 2>&1", "bash"});
     arguments.insert(arguments.end(), {kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
@@ -516,6 +542,27 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     EXPECT_FALSE(linux_cards::Succeeds({"pgrep", "-f", "mcopy -i " + card.Device()}));
     if (row.command.front() == "new-install") {
       EXPECT_EQ(card.Fingerprint(), before);
+      // The stop is seen at the next sample: after it no sample is read, and
+      // the card takes only what puts back the samples written before it,
+      // and sector 0.
+      std::set<std::string> samples;  // as strace ends a read of one: ", <offset>) = "
+      for (const std::uint64_t sector : disk::CardSizeSamples(kCardSectors)) {
+        samples.insert(", " + std::to_string(sector * 512) + ") = ");
+      }
+      std::ifstream lines(trace);
+      std::array<int, 2> writes{};  // before the signal, after it
+      int samplesRead = 0;          // after it
+      bool stopped = false;
+      for (std::string line; std::getline(lines, line);) {
+        stopped = stopped || line.rfind("--- SIG", 0) == 0;
+        if (line.rfind("pwrite64(", 0) == 0) ++writes[stopped];
+        const std::size_t end = line.rfind(") = ");
+        if (!stopped || line.rfind("pread64(", 0) != 0 || end == std::string::npos) continue;
+        const std::size_t start = line.rfind(", ", end);
+        samplesRead += static_cast<int>(samples.count(line.substr(start, end + 4 - start)));
+      }
+      EXPECT_EQ(samplesRead, 0);
+      EXPECT_LE(writes[1], writes[0] + 1) << "written before the stop: " << writes[0];
     } else {
       // The photo moved whole; the film stays, with nothing of it on the PC.
       EXPECT_EQ(Read(pictures + "/100CANON/IMG_0001.JPG"), std::string(100000, 'p'));
@@ -524,6 +571,40 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
       EXPECT_FALSE(fs::exists(pictures + "/101CANON/MVI_0002.MOV"));
     }
   }
+}
+
+// Ctrl-C typed while mcopy writes the add-on onto the card reaches the
+// program alone, which ends the copy itself (SIGTERM): the terminal never
+// signals the tool. strace makes mcopy read the add-on slowly, so that the
+// key lands inside its work.
+TEST(Terminal, CtrlCReachesTheProgramAloneWhileAToolWritesTheCard) {
+  const std::string strace = linuxhost::FindTool("strace");
+  if (strace.empty()) GTEST_SKIP() << "no strace to slow the copy down";
+  LoopCard card(kCardSectors * 512);
+  card.Partition({{0x06, 63, kCardSectors - 63}});
+  card.Format(63, kCardSectors - 63, 16);
+  const std::string addOn = linux_cards::MakeAddOnFolder(), big = addOn + "/LYRE/BIG.BIN";
+  const std::string trace = linux_cards::TestHome() + "/ctrl-c.trace";
+  std::ofstream(big) << std::string(4 * linux_cards::kMb, 'b');
+  std::ofstream(trace, std::ios::trunc).close();
+  Pty terminal({strace, "-f", "-qq", "-o", trace, "-e", "signal=INT,TERM", "-P", big, "-e", "trace=read", "-e",
+                "inject=read:delay_enter=100000", kProgram, "--card", card.Device(), "--addon", addOn, "copy-addon"},
+               {"ASAN_OPTIONS=detect_leaks=0"});
+  for (int wait = 0; Read(trace).find("read(") == std::string::npos && wait < 300; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const std::string program = linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())});
+  terminal.Type("\x03");
+  terminal.Expect("was stopped; nothing was written after the stop.");
+  EXPECT_EQ(terminal.Wait(), 130);
+  int toolsEnded = 0;
+  std::istringstream lines(Read(trace));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string pid = line.substr(0, line.find(' ')) + "\n";
+    EXPECT_TRUE(line.find("--- SIGINT") == std::string::npos || pid == program) << line;
+    toolsEnded += static_cast<int>(line.find("--- SIGTERM") != std::string::npos && pid != program);
+  }
+  EXPECT_GE(toolsEnded, 1);  // the key came while mcopy ran
 }
 
 }  // namespace

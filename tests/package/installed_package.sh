@@ -14,6 +14,7 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/home"
 touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --force-depends --force-not-root --log=/dev/null -i "$deb" >/dev/null 2>&1 || fail "dpkg could not install $deb"
 program=$root/usr/bin/vorninst
+app=net.vorninst.Installer
 export HOME=$root/home XDG_CONFIG_HOME=
 commands=$("$program" --help | awk '/^[^ ].*:$/ { on = /^Commands/; next } on && /^  [a-z]/ { print $1 }')
 [ "$(wc -l <<<"$commands")" -ge 12 ] || fail "--help lists too few commands: $commands"
@@ -48,11 +49,24 @@ completions=(
 
 case $check in
   Files)
-    expected=$'/usr/bin/vorninst\n/usr/share/bash-completion/completions/vorninst\n/usr/share/doc/vorninst/changelog.gz
-/usr/share/doc/vorninst/copyright\n/usr/share/man/man1/vorninst.1.gz'
+    icons=$(for size in 16 32 48 64 128 256; do echo "/usr/share/icons/hicolor/${size}x$size/apps/vorninst.png"; done)
+    expected=$(sort <<EOF
+/usr/bin/vorninst
+/usr/bin/vorninst-window
+/usr/share/applications/$app.desktop
+/usr/share/bash-completion/completions/vorninst
+/usr/share/doc/vorninst/changelog.gz
+/usr/share/doc/vorninst/copyright
+/usr/share/man/man1/vorninst-window.1.gz
+/usr/share/man/man1/vorninst.1.gz
+/usr/share/metainfo/$app.metainfo.xml
+/usr/share/polkit-1/actions/$app.policy
+$icons
+EOF
+)
     files=$(dpkg --root="$root" -L vorninst | while read -r file; do [ -d "$root$file" ] || echo "$file"; done | sort)
     [ "$files" = "$expected" ] || fail "the package holds: $files"
-    for needed in libmount1 dosfstools mtools; do
+    for needed in libmount1 dosfstools mtools pkexec libqt6widgets6; do
       dpkg-deb -f "$deb" Depends | grep -qw "$needed" || fail "no dependency on $needed"
     done ;;
   Program)
@@ -83,7 +97,32 @@ case $check in
         printf "%s " "${COMPREPLY[@]}"' - "$line")
       [ "$got" = "$offered" ] || fail "completing \"$line\" offers \"$got\", not \"$offered\""
     done ;;
+  Desktop)
+    desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop-file-validate refuses it"
+    grep -qx "Exec=vorninst-window" "$root/usr/share/applications/$app.desktop" || fail "the menu entry starts no window"
+    appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || fail "appstreamcli refuses it"
+    launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$root/usr/share/metainfo/$app.metainfo.xml")
+    [ -f "$root/usr/share/applications/$launchable" ] || fail "the metainfo launches \"$launchable\", which is not there"
+    for size in 16 32 48 64 128 256; do
+      file "$root/usr/share/icons/hicolor/${size}x$size/apps/vorninst.png" | grep -q "PNG image data, $size x $size" ||
+        fail "no $size px icon"
+    done
+    # The engine alone is root, asked once a session, and no window as root.
+    python3 - "$root/usr/share/polkit-1/actions/$app.policy" "$root" <<'PY' || fail "the polkit action is not as it must be"
+import os, sys, xml.etree.ElementTree as tree
+actions = tree.parse(sys.argv[1]).getroot().findall("action")
+assert len(actions) == 1, "one action"
+action = actions[0]
+assert action.findtext("defaults/allow_active") == "auth_admin_keep", "auth_admin_keep for an active session"
+notes = {a.get("key"): a.text for a in action.findall("annotate")}
+assert "org.freedesktop.policykit.exec.allow_gui" not in notes, "no allow_gui"
+path = notes.get("org.freedesktop.policykit.exec.path")
+assert path == "/usr/bin/vorninst" and os.access(sys.argv[2] + path, os.X_OK), "exec.path names the engine"
+PY
+    page=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/vorninst-window.1.gz" 2>"$root/warnings")
+    [ ! -s "$root/warnings" ] || fail "man warns on vorninst-window(1): $(cat "$root/warnings")"
+    grep -q "pkexec" <<<"$page" || fail "vorninst-window(1) does not say how the engine starts" ;;
   Lintian)
-    lintian --fail-on error "$deb" || fail "lintian finds errors" ;;
+    lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings" ;;
   *) fail "no check $check" ;;
 esac

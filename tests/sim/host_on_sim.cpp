@@ -68,6 +68,15 @@ bool LockVolume(Handle volume) { return M().LockVolume(volume); }
 bool DismountVolume(Handle volume) { return M().DismountVolume(volume); }
 bool QueryMediaChangeCount(Handle drive, std::uint32_t& count) { return M().QueryMediaChangeCount(drive, count); }
 bool QueryStorageSerialNumber(Handle drive, std::string& serial) { return M().QueryStorageSerialNumber(drive, serial); }
+bool QueryStorageDeviceIds(Handle drive, std::string& vendor, std::string& product) {
+  return M().QueryStorageDeviceIds(drive, vendor, product);
+}
+bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+  return M().GetDiskFreeSpace(root, totalBytes, freeBytes);
+}
+bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
+  return M().GetVolumeInformation(root, label, fileSystem);
+}
 bool UpdateDiskProperties(Handle drive) { return M().UpdateDiskProperties(drive); }
 bool AllowExtendedDasdIo(Handle volume) { return M().AllowExtendedDasdIo(volume); }
 std::string GetComputerName() { return M().GetComputerName(); }

@@ -1,6 +1,7 @@
 #include "sim_host.h"
 
 #include "linux/fat_format.h"
+#include "linux/volume_facts.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -453,8 +454,12 @@ void Machine::Record(const std::string& line) { log_.push_back(line); }
 
 int Machine::MessageBox(const char* text, const char* caption, unsigned flags) {
   Count("MessageBox");
-  boxes_.push_back({text, caption, flags});
   Record("box " + std::string(caption) + " | " + text);
+  const bool atStake = caption == StringTable().at(MSG_CAPTION_CARD_AT_STAKE);
+  if (atStake && cardAtStakeConfirmed && (boxScript_.empty() || boxScript_.front().caption != caption)) {
+    return host::kIdYes;
+  }
+  boxes_.push_back({text, caption, flags});
   if (boxScript_.empty() && answerAnyBox) return answerAnyBox(boxes_.back());
   if (boxScript_.empty()) {
     ADD_FAILURE() << "unexpected box: " << caption << " / " << text;
@@ -1112,6 +1117,37 @@ bool Machine::QueryStorageSerialNumber(host::Handle drive, std::string& serial) 
   if (insertion == nullptr || insertion->card->serial.empty()) return false;
   serial = insertion->card->serial;
   return true;
+}
+
+bool Machine::QueryStorageDeviceIds(host::Handle drive, std::string& vendor, std::string& product) {
+  Count("IOCTL_STORAGE_QUERY_PROPERTY");
+  OpenHandle* open = Find(drive);
+  const Insertion* insertion = open && open->device == Device::Physical ? LiveInsertion(*open) : nullptr;
+  if (insertion == nullptr) return false;
+  vendor = insertion->card->vendor;
+  product = insertion->card->product;
+  return true;
+}
+
+// A volume as the Linux host reads it: its boot sector and mdir.
+bool Machine::GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+  Count("GetDiskFreeSpaceEx");
+  const std::optional<linuxhost::CardVolume> files = root[0] == '\0' ? std::nullopt : FilesAt(root[0]);
+  if (!files) return false;
+  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*files);
+  totalBytes = facts.dataBytes;
+  freeBytes = facts.freeBytes;
+  return facts.useKnown;
+}
+
+bool Machine::GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
+  Count("GetVolumeInformation");
+  const std::optional<linuxhost::CardVolume> files = root[0] == '\0' ? std::nullopt : FilesAt(root[0]);
+  if (!files) return false;
+  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*files);
+  label = facts.label;
+  fileSystem = facts.SystemName();
+  return !fileSystem.empty();
 }
 
 bool Machine::UpdateDiskProperties(host::Handle drive) {

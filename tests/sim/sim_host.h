@@ -78,6 +78,8 @@ struct Card {
   std::uint64_t volumeTotalBytes = 0;
   mutable std::uint64_t writes = 0;  // through Write
   std::string serial;  // the card's own, as an SD host tells it; none in a USB reader
+  std::string vendor;   // the ids the storage property query tells
+  std::string product;
 
   // Byte access to the image, for tests.
   std::vector<std::uint8_t> Read(std::uint64_t offset, std::size_t size) const;
@@ -214,6 +216,9 @@ class Machine {
   // ---- Scripts and records ----
   // What no script expects is given to these, when set, rather than failing.
   std::function<int(const MessageBoxCall&)> answerAnyBox;
+  // The box that names the card before a command erases it: the user
+  // answers Yes where no script expects it (logged, not among Boxes()).
+  bool cardAtStakeConfirmed = true;
   std::function<void(SimDialog&)> answerAnyDialog;
   void ExpectBox(const std::string& caption, const std::string& text, int answer,
                  std::function<void()> beforeAnswer = {});
@@ -301,6 +306,7 @@ class Machine {
   bool DismountVolume(host::Handle volume);
   bool QueryMediaChangeCount(host::Handle drive, std::uint32_t& count);
   bool QueryStorageSerialNumber(host::Handle drive, std::string& serial);
+  bool QueryStorageDeviceIds(host::Handle drive, std::string& vendor, std::string& product);
   bool UpdateDiskProperties(host::Handle drive);
   bool AllowExtendedDasdIo(host::Handle volume);
   std::string GetComputerName();
@@ -309,6 +315,8 @@ class Machine {
   bool FlushFileBuffers(host::Handle handle);
   unsigned GetDriveType(const char* root);
   bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes);
+  bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes);
+  bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem);
   std::uint32_t GetFileAttributes(const char* path);
   std::string GetSystemWindowsDirectory();
   void SetDlgItemFocus(host::DialogWindow dialog, int id);

@@ -51,6 +51,9 @@ TEST(DrivePrompts, ClosedOnTheCardWhileACommandWritesATable) {
   for (const Check& check : checks) {
     if (check.during && box == nullptr) {
       wintest::PostCommand(main, IDC_SWAP_PARTITIONS);
+      const HWND card = program.WaitFor(wintest::kDialogClass, wintest::kCardAtStakeCaption);
+      ASSERT_NE(card, nullptr);
+      ASSERT_TRUE(wintest::Answer(card, IDYES));
       box = program.WaitFor(wintest::kDialogClass, "Confirm");
       ASSERT_NE(box, nullptr);
     } else if (!check.during && box != nullptr) {

@@ -92,6 +92,11 @@ TEST(NewInstall, SettingDialogsOfTheProgramAndARefusedTableWrite) {
   for (const SettingRun& run : runs) {
     SCOPED_TRACE(run.name);
     wintest::PostCommand(main, run.command);
+    if (run.command == IDC_NEW_INSTALL) {
+      const HWND card = program.WaitFor(kDialogClass, wintest::kCardAtStakeCaption);
+      ASSERT_NE(card, nullptr);
+      ASSERT_TRUE(wintest::Answer(card, IDYES));
+    }
     const HWND dialog = program.WaitFor(kDialogClass, kSettingTitle);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(CheckedOf(dialog, IDC_CAMERA_LEFT, IDC_CAMERA_RIGHT), run.camera);

@@ -14,6 +14,8 @@ namespace wintest {
 constexpr char kProgramFolder[] = "C:\\vorn-installer";
 // The class of message boxes and dialogs.
 constexpr char kDialogClass[] = "#32770";
+// The box that names the card before a command erases or rewrites it.
+constexpr char kCardAtStakeCaption[] = "Confirm SD Card";
 // Every wait ends: a window that never comes fails the test.
 constexpr DWORD kProgramWaitMilliseconds = 20000;
 

@@ -20,6 +20,11 @@ using wintest::kDialogClass;
 using wintest::kProgramWaitMilliseconds;
 
 constexpr char kCardRoot[] = "E:\\";
+// How the box that names the card begins and ends. Between them Wine tells
+// its disk's size (in GB) and what it makes of the volume; no vendor.
+constexpr char kCardNamedBegins[] = "SD Card E:  ";
+constexpr char kCardNamedVolume[] = " GB\n  Volume (E:): ";
+constexpr char kCardNamedEnds[] = "\nEverything on E: will be erased.\nContinue?";
 
 struct FormatAnswer {
   const char* name;
@@ -49,10 +54,26 @@ TEST(Program, FormatsThroughTheSystemFolderAndCopiesTheFileSet) {
       {"quick, format.com fails", IDYES, 4, "format.com E: /q /fs:fat", true},
       {"full, format.com succeeds", IDNO, 0, "format.com E: /fs:fat", false},
   };
+  // The card is named first: No there ends the command.
+  const auto startFormat = [&program, main](int named) {
+    wintest::PostCommand(main, IDC_FORMAT);
+    const HWND card = program.WaitFor(kDialogClass, wintest::kCardAtStakeCaption);
+    if (card == nullptr) return false;
+    const std::string text = wintest::BoxText(card);
+    EXPECT_EQ(text.rfind(kCardNamedBegins, 0), 0u) << text;
+    EXPECT_NE(text.find(kCardNamedVolume), std::string::npos) << text;
+    EXPECT_EQ(text.size() - text.rfind(kCardNamedEnds), sizeof kCardNamedEnds - 1) << text;
+    return wintest::Answer(card, named);
+  };
+  wintest::ResetFormatRuns(0);
+  ASSERT_TRUE(startFormat(IDNO));
+  ASSERT_TRUE(wintest::Settled(main));
+  EXPECT_EQ(program.Find(kDialogClass, nullptr), nullptr);
+  EXPECT_EQ(wintest::FormatRuns(), std::vector<std::string>{});
   for (const FormatAnswer& answer : answers) {
     SCOPED_TRACE(answer.name);
     wintest::ResetFormatRuns(answer.exitCode);
-    wintest::PostCommand(main, IDC_FORMAT);
+    ASSERT_TRUE(startFormat(IDYES));
     const HWND question = program.WaitFor(kDialogClass, "Confirm");
     ASSERT_NE(question, nullptr);
     EXPECT_EQ(wintest::BoxText(question), "Quick Format ?");
