@@ -622,6 +622,30 @@ TEST(GuidedSequences, AFormatThatFailsOrCannotBeIsReportedAndNothingFollows) {
   }
 }
 
+// One FAT partition holds 65,524 clusters of 64 KiB at most: the largest
+// card it fits is installed whole; one a sector larger (a 4 GiB card too)
+// is refused before anything is written.
+TEST(GuidedSequences, OnePartitionStopsWhereFatEnds) {
+  constexpr std::uint64_t kLargest = kSingleStart + 65524 * 128;
+  for (const std::uint64_t sectors : {kLargest, kLargest + 1, std::uint64_t{8388608}}) {
+    SCOPED_TRACE(sectors);
+    Pc pc;
+    pc.InsertTwoPartitionCard(sectors, false, true);
+    const std::size_t before = testing_cards::Fingerprint(*pc.card);
+    pc.Dialog("INSTSET", Choose({IDC_ONE_PARTITION}));
+    if (sectors != kLargest) pc.Notice("Error", "Card size is not supported for this partition layout!");
+    if (sectors == kLargest) {
+      pc.Answer(kRecreateOne, host::kIdYes);
+      pc.RemoveAndReinsert();
+      pc.Answer(kQuick, host::kIdYes);
+      pc.Notice("Finish", kInstalled);
+    }
+    host::SendCommand(IDC_NEW_INSTALL);
+    EXPECT_EQ(testing_cards::Fingerprint(*pc.card) == before, sectors != kLargest);
+    if (sectors == kLargest) testing_cards::CheckFileSystem(*pc.card, kSingleStart, sectors - kSingleStart);
+  }
+}
+
 // A card is called finished only once it was read back: one that holds
 // less than it reports is refused before its table is written and left as
 // it was; one that loses a file or a sector fails the check that names it.

@@ -8,10 +8,16 @@ namespace install {
 
 enum class FileSystem { Fat, Fat32 };
 
-// What each file system can hold, in sectors of 512 bytes: FAT up to 4 GiB;
+// What each file system can hold, in sectors of 512 bytes. FAT (FAT16 on
+// anything this large) has at most 65,524 clusters, of at most 128 sectors
+// (64 KiB) under both format.com and mkfs.fat: a volume no larger than those
+// clusters alone fits whatever either puts before them (boot sector, FATs,
+// root folder). A 4 GiB card's partition is too large by some 1,700 sectors.
 // FAT32 from 65,525 clusters (of one sector, with their FATs and reserved
 // sectors) to the 32-bit sector count of its boot sector.
-constexpr std::uint64_t kFatMaximumSectors = 8388608;
+constexpr std::uint64_t kFat16MaximumClusters = 65524;
+constexpr std::uint64_t kFatLargestClusterSectors = 128;
+constexpr std::uint64_t kFatMaximumSectors = kFat16MaximumClusters * kFatLargestClusterSectors;
 constexpr std::uint64_t kFat32MinimumSectors = 66581;
 constexpr std::uint64_t kFat32MaximumSectors = 0xFFFFFFFFu;
 bool FileSystemHolds(FileSystem fileSystem, std::uint64_t sectors);

@@ -204,8 +204,11 @@ ShellOutcome CopyToCard(const ShellPlaces& places, const std::string& from, cons
     return outcome;
   }
   if (!copied.Succeeded()) {
-    // As the shell says it (a full card), unless told to keep quiet.
-    Refused(places, flags, "Cannot copy " + local + " onto the SD Card: the card is full or refuses it. Nothing more was copied.");
+    // As the shell says it (a full card, or one gone), unless told to keep quiet.
+    const bool removed = places.cardRemoved && places.cardRemoved();
+    Refused(places, flags, "Cannot copy " + local + " onto the SD Card: " +
+                               (removed ? "the card was removed" : "the card is full or refuses it") +
+                               ". Nothing more was copied.");
     outcome.result = kShellPathNotFound;
     return outcome;
   }

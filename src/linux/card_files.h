@@ -70,6 +70,9 @@ struct ShellPlaces {
   std::function<bool()> keepGoing;
   // A long copy told as it goes: files and bytes done of the total.
   std::function<void(const std::string& line)> progress;
+  // Asked when a copy onto the card failed: true when the card has left its
+  // reader (or another is in it). None: never.
+  std::function<bool()> cardRemoved;
 };
 
 struct ShellOutcome {

@@ -1020,6 +1020,13 @@ int ShellFileOperation(FileOperation& operation) {
   places.progress = [&state](const std::string& line) {
     if (state.frontend != nullptr) state.frontend->Progress(line);
   };
+  // A reader left without its card holds no medium, or is gone itself.
+  places.cardRemoved = [card] {
+    std::string medium;
+    std::uint64_t bytes = 0;
+    return card != nullptr && card->blockDevice &&
+           !(linuxhost::CurrentMedium(*card, medium, bytes) && bytes != 0 && medium == card->mediumId);
+  };
   linuxhost::ShellOutcome outcome = linuxhost::ShellOperation(places, operation.function, from, to, operation.flags);
   // The tools write through the system's cache: only a sync tells that
   // the card took it.

@@ -88,16 +88,32 @@ std::string MediumId(const Card& card, std::uint64_t bytes) {
   return sequence + "/" + std::to_string(bytes);
 }
 
+bool Denied(int error) { return error == EACCES || error == EPERM; }
+
+// Why a card's path could not be reached or opened, as the system's error
+// means it. sudo is offered only to a user who is not root: root refused
+// (in a container, by a security module) gains nothing from it.
+std::string Unreachable(const std::string& path, int error, bool block) {
+  const bool root = ::geteuid() == 0;
+  if (error == EACCES && block && !root) return path + ": block devices need root; run it with sudo.";
+  if (error == EACCES) return path + ": you may not read or write it.";
+  if (error == EPERM) {
+    return path + ": the system refused it (" + std::strerror(error) + ")" + (root ? "." : "; run it with sudo.");
+  }
+  if (error == ENOENT || error == ENOTDIR) return path + ": no such file or device.";
+  return path + " cannot be opened: " + std::strerror(error) + ".";
+}
+
 std::string Describe(const Card& card, const VolumeRange& range) {
   if (!card.blockDevice) return card.path + (range.offset != 0 ? " @ " + std::to_string(range.offset) : "");
   if (range.partitionNumber == 0) return card.path;
-  const bool digitLast = !card.path.empty() && std::isdigit(static_cast<unsigned char>(card.path.back()));
-  const std::string node = card.path + (digitLast ? "p" : "") + std::to_string(range.partitionNumber);
-  // The system made no node for it (a loop device without partition
-  // scanning, a table not read again yet): named by its place on the disk.
-  struct stat info {};
-  if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return card.path + " @ " + std::to_string(range.offset);
-  return node;
+  // The system's node over the same bytes: the program counts partitions as
+  // Windows does, and Linux numbers an extended partition's logical ones
+  // from 5, leaving the number before them to the container. Without one (a
+  // loop device without partition scanning, a table not read again yet):
+  // named by its place on the disk.
+  const std::optional<std::string> node = PartitionNode(card.device, range.offset, range.length);
+  return node ? *node : card.path + " @ " + std::to_string(range.offset);
 }
 
 }  // namespace
@@ -299,7 +315,8 @@ bool NameCard(const std::string& path, std::string& refusal, bool* denied, bool 
   if (denied != nullptr) *denied = false;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    refusal = path + ": no such file or device.";
+    if (denied != nullptr) *denied = Denied(errno);
+    refusal = Unreachable(path, errno, false);
     return false;
   }
   if (S_ISDIR(info.st_mode)) {
@@ -326,10 +343,8 @@ bool NameCard(const std::string& path, std::string& refusal, bool* denied, bool 
   }
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) {
-    if (denied != nullptr) *denied = errno == EACCES || errno == EPERM;
-    refusal = block && (errno == EACCES || errno == EPERM)
-                  ? path + ": block devices need root; run it with sudo."
-                  : path + " cannot be opened: " + std::strerror(errno) + ".";
+    if (denied != nullptr) *denied = Denied(errno);
+    refusal = Unreachable(path, errno, block);
     return false;
   }
   std::uint64_t bytes = static_cast<std::uint64_t>(info.st_size);
@@ -448,7 +463,8 @@ bool SetAddOnFolder(const std::string& linuxFolder, std::string& refusal) {
   std::error_code error;
   const std::string folder = fs::absolute(linuxFolder, error).lexically_normal().string();
   if (!fs::is_directory(folder, error)) {
-    refusal = "\"" + linuxFolder + "\" is no folder.";
+    refusal = "\"" + linuxFolder + "\"" +
+              (error == std::errc::permission_denied ? ": you may not read or write it." : " is no folder.");
     return false;
   }
   if (!ToWindowsPath(folder, windows, refusal)) return false;

@@ -35,6 +35,24 @@ extern "C" void OnInterrupt(int number) {
   errno = saved;
 }
 
+// A stop that comes while a progress line is checked and written waits
+// until the line is out: "Stopping:" then follows it, never precedes it.
+class StopsHeld {
+ public:
+  StopsHeld() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int number : kStopSignals) sigaddset(&stops, number);
+    ::sigprocmask(SIG_BLOCK, &stops, &before_);
+  }
+  ~StopsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  StopsHeld(const StopsHeld&) = delete;
+  StopsHeld& operator=(const StopsHeld&) = delete;
+
+ private:
+  sigset_t before_{};
+};
+
 void Write(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
@@ -111,6 +129,13 @@ void Console::Print(const std::string& text, bool error) {
 }
 
 void Console::Progress(const std::string& line) {
+  // After "Stopping:" a line of the work (the size test putting its samples
+  // back) would read as if the work went on, or finished.
+  const StopsHeld stopsHeld;
+  if (gInterrupted != 0) {
+    held_.clear();
+    return;
+  }
   if (OutputIsTerminal()) {
     const std::size_t room = static_cast<std::size_t>(std::max(Width() - 1, 1));
     Write(stdout, kClearLine + line.substr(0, room));
@@ -132,8 +157,9 @@ void Console::Progress(const std::string& line) {
 }
 
 void Console::EndProgress() {
+  const StopsHeld stopsHeld;
   if (progressShown_) Write(stdout, "\n");
-  if (!held_.empty()) Write(stdout, held_ + "\n");
+  if (!held_.empty() && gInterrupted == 0) Write(stdout, held_ + "\n");
   progressShown_ = false;
   held_.clear();
   lastShape_.clear();

@@ -454,9 +454,10 @@ TEST(LinuxProgram, AStopEndsNewInstallAndNothingLaterIsWritten) {
 
 // A name the card cannot hold as it is, or what is no file nor folder (a
 // pipe would be read for ever, a link to a folder may loop): the copy says
-// so, and nothing of that folder lands on the card.
+// so, and nothing of that folder lands on the card. A copy the card cannot
+// take says why: it is full, or it was pulled out as the copy began.
 TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
-  enum class Kind { File, Pipe, LinkUp, Large };
+  enum class Kind { File, Pipe, LinkUp, Large, Pulled };
   struct Row {
     const char* name;
     const char* says;
@@ -466,7 +467,8 @@ TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
   for (const Row& row : {Row{"a:b.txt", " holds a character that an SD card cannot hold", Kind::File},
                          Row{"\xff.txt", " cannot be written in this system's encoding", Kind::File},
                          Row{"PIPE", neither, Kind::Pipe}, Row{"LOOP", neither, Kind::LinkUp},
-                         Row{"BIG.BIN", " onto the SD Card: the card is full or refuses it. Nothing more was copied.", Kind::Large}}) {
+                         Row{"BIG.BIN", " onto the SD Card: the card is full or refuses it. Nothing more was copied.", Kind::Large},
+                         Row{"GONE.BIN", " onto the SD Card: the card was removed. Nothing more was copied.", Kind::Pulled}}) {
     SCOPED_TRACE(row.name);
     Script script;
     const std::string addOn = linux_cards::StartProgram(script);
@@ -478,10 +480,18 @@ TEST(LinuxProgram, NamesThatWouldBeMangledAreRefused) {
     LoopCard card(64 * linux_cards::kMb);
     MakeOnePartitionCard(card, 131072, {});
     linux_cards::InsertCard(card.Device());
+    const bool tried = row.kind == Kind::Large || row.kind == Kind::Pulled;
+    if (row.kind == Kind::Pulled && !card.Loop()) continue;  // no reader to pull it from
+    script.progress = [&card, &row](const std::string& line) {  // out as LYRE starts: the reader holds no medium
+      if (row.kind != Kind::Pulled || line.rfind("Copying", 0) != 0 || line.find("LYRE") == std::string::npos) return;
+      fs::resize_file(card.Image(), 0);
+      linux_cards::Run({"losetup", "-c", card.Device()});
+    };
     const std::string what = row.kind == Kind::File ? std::string("The name \"") + row.name + "\"" : "\"" + path + "\"";
-    script.Box("Error", row.kind == Kind::Large ? "Cannot copy " + addOn + "/LYRE" + row.says : what + row.says + ": nothing was copied.",
+    script.Box("Error", tried ? "Cannot copy " + addOn + "/LYRE" + row.says : what + row.says + ": nothing was copied.",
                host::kIdOk);
     linuxhost::Command(IDC_COPY_VORN);
+    if (row.kind == Kind::Pulled) continue;
     EXPECT_EQ(card.File(63, "DISKBOOT.BIN"), "boot file");
     EXPECT_FALSE(card.Exists(63, row.kind == Kind::Large ? "LYRE/BIG.BIN" : "LYRE"));
     std::string refusal;  // named as the add-on's folder, it is refused before anything is written

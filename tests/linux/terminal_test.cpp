@@ -80,6 +80,7 @@ class Pty {
     ASSERT_NE(at, std::string::npos) << "not shown: " << text << "\n--- the terminal:\n" << shown_.substr(seen_);
     seen_ = at + text.size();
   }
+  const std::string& Shown() const { return shown_; }
   void Type(const std::string& keys) { ASSERT_EQ(::write(fd_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
   // Its exit status; -1 when it did not end by itself within 30 s.
   int Wait() {
@@ -106,11 +107,13 @@ struct Invocation {
   std::string err;  // on standard error
   bool asNobody = false;
   std::string absent = {};  // shown nowhere
+  std::vector<std::string> through = {};  // a tool that runs it (strace)
 };
 
 void ExpectRun(const Invocation& run, const std::vector<std::string>& before) {
   std::vector<std::string> arguments = {kProgram};
   if (run.asNobody) arguments.insert(arguments.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  arguments.insert(arguments.begin(), run.through.begin(), run.through.end());
   arguments.insert(arguments.end(), before.begin(), before.end());
   arguments.insert(arguments.end(), run.arguments.begin(), run.arguments.end());
   const linuxhost::ToolResult result = linuxhost::RunTool(arguments, Environment());
@@ -205,11 +208,38 @@ TEST(Terminal, BadUsageEndsWithTwoAndNoRootWithOne) {
       {{"--card", card.Device(), "list"}, 1, "", "block devices need root; run it with sudo.", true},
   };
   if (!card.Loop() || ::geteuid() != 0) runs.pop_back();  // no block device, or no root to give up
+  // Behind a folder closed to the user; refused by the system (a container's
+  // device rules, as strace makes it), where sudo is no help to root.
+  const std::string closed = linux_cards::TestHome() + "/closed";
+  fs::create_directories(closed);
+  fs::permissions(closed, fs::perms::owner_all);
+  const std::vector<std::string> eperm = {"strace", "-qq", "-o", "/dev/null", "-P", card.Device(), "-e",
+                                          "inject=openat:error=EPERM", "env", "ASAN_OPTIONS=detect_leaks=0"};
+  const std::string refused = card.Device() + ": the system refused it (Operation not permitted)";
+  if (::geteuid() == 0 && card.Loop() && !linuxhost::FindTool("strace").empty()) {
+    runs.insert(runs.end(), {{{"--card", closed + "/card.img", "inspect"}, 1, "", "card.img: you may not read or write it.", true},
+                             {{"--addon", closed, "list"}, 2, "", "closed\": you may not read or write it.", true},
+                             {{"--card", card.Device(), "inspect"}, 1, "", refused + ".", false, "sudo", eperm},
+                             {{"--card", card.Device(), "inspect"}, 1, "", refused + "; run it with sudo.", true, "", eperm}});
+  }
   const std::string partition = SomePartition();
   if (!partition.empty()) runs.push_back({{"--card", partition, "inspect"}, 2, "", "is a partition of"});
   if (partition.empty()) std::cout << "No partition node on this machine: naming one is not tried\n";
   for (const Invocation& run : runs) ExpectRun(run, {});
   EXPECT_EQ(card.Fingerprint(), before);
+}
+
+// list names a volume as the commands reach it: a logical partition by its
+// own node (from 5, not its extended partition's), else by its place.
+TEST(Terminal, ListNamesTheVolumeTheCommandsActOn) {
+  LoopCard card(kCardSectors * 512);
+  card.Partition({{0x05, 2048, 120000}, {0x06, 4096, 100000}});
+  card.Format(4096, 100000, 16);
+  for (const std::string shown : {" @ 2097152  ", "p5  "}) {
+    if (shown[0] == 'p' && !(card.Loop() && linux_cards::Succeeds({"partx", "-a", card.Device()}))) GTEST_SKIP() << "no nodes";
+    ExpectRun({{"list"}, 0, "D:  " + card.Device() + shown, ""}, {"--card", card.Device()});
+  }
+  linux_cards::Run({"partx", "-d", card.Device()});
 }
 
 // Under sudo or pkexec (which clears the environment), what the program
@@ -451,6 +481,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     std::string folder;                  // where a file is on its way when the signal comes
     const char* arriving;                // that file
     bool photoMoved;                     // the photo's folder was copied whole before the stop
+    bool logged = false;                 // its output and errors into one pipe, as into a log
   };
   const std::string pictures = linux_cards::TestHome() + "/Stopped";
   const std::vector<std::string> newInstall = {"new-install", "--camera", "left", "--layout", "one", "--yes", "--quick"};
@@ -461,6 +492,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
       {"Ctrl-C in the size test", SIGINT, newInstall, "Testing SD Card", slowReads, "", "", false},
       {"SIGTERM in the size test", SIGTERM, newInstall, "Testing SD Card", slowWrites, "", "", false},
       {"SIGHUP in the size test", SIGHUP, newInstall, "Testing SD Card", slowWrites, "", "", false},
+      {"Ctrl-C in the size test, logged", SIGINT, newInstall, "Testing SD Card", slowWrites, "", "", false, true},
       {"SIGTERM in a move", SIGTERM, {"copy-images", "--to", pictures, "--move"}, "Moving: 0 of 2 files",
        {"-f", "-e", "trace=read", "-e", "inject=read:delay_enter=30000"}, scratch, "MVI_0002.MOV", true},
       {"SIGTERM in a move's copy to the PC", SIGTERM, {"copy-images", "--to", pictures, "--move"},
@@ -487,6 +519,7 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     const std::string trace = linux_cards::TestHome() + "/stop.trace";
     std::vector<std::string> arguments = {strace, "-qq", "-o", trace, "-e", "signal=INT,TERM,HUP"};
     arguments.insert(arguments.end(), row.slowDown.begin(), row.slowDown.end());
+    if (row.logged) arguments.insert(arguments.end(), {"/bin/bash", "-c", "exec \"$@\" > >(cat) 2>&1", "bash"});
     arguments.insert(arguments.end(), {kProgram, "--card", card.Device(), "--addon", linux_cards::MakeAddOnFolder()});
     arguments.insert(arguments.end(), row.command.begin(), row.command.end());
     // The sanitizer's leak check cannot run under strace.
@@ -501,6 +534,8 @@ TEST(Terminal, EveryStopSignalEndsTheCommandAndWritesNothingMore) {
     ::kill(std::stoi(linux_cards::Run({"pgrep", "-P", std::to_string(terminal.Pid())})), row.signal);
     const auto signalled = std::chrono::steady_clock::now();
     terminal.Expect("was stopped; nothing was written after the stop.");
+    const std::string afterStop = terminal.Shown().substr(terminal.Shown().find("Stopping:"));
+    for (const char* progress : {"Testing SD Card", "Moving"}) EXPECT_EQ(afterStop.find(progress), std::string::npos) << afterStop;
     EXPECT_EQ(terminal.Wait(), 130);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
     EXPECT_TRUE(fs::is_empty(scratch));
