@@ -48,12 +48,17 @@ set +e
 
 passed=0
 failed=0
+# How long each part took, said at the end: the README's figures.
+started=0  # SECONDS counts from the command's start, apt-get included
+times=()
+took() { times+=("$(printf '%-50s %4d s' "$1" $((SECONDS - $2)))"); }
 # The card lab is the slowest part, and runs on the optimised vorninst (the
 # sanitized one is too slow for the emulated machine's time limits): that is
 # built first, and the lab runs beside everything else from then on. Its
 # result is counted at the end.
 lab_log="$VORN_BUILD/vm/lab.log"
 lab_pid=""
+part=$SECONDS
 if ! vorn_build_linux >/dev/null; then
   echo "The Linux program's optimised build failed." >&2
   failed=$((failed + 1))
@@ -63,6 +68,8 @@ else
   lab_pid=$!
   VORN_OWN_PIDS+=("$lab_pid")
 fi
+times+=("$(printf '%-50s %4d s' "apt-get and the start" "$part")")
+took "the optimised build" "$part"
 # The lab's checks keep time (a card pulled, a prompt waited for) in an
 # emulated machine: the builds and tests started from here on yield it the
 # processor, and take what it leaves.
@@ -73,29 +80,35 @@ renice -n 10 -p $$ >/dev/null
 # scratch root and tried there.
 package_log="$VORN_BUILD/package.log"
 {
+  package_start=$SECONDS
   if "$VORN_ROOT/scripts/package.sh" --deb-only; then
     cd "$VORN_PACKAGE_BUILD" && ctest -L package --output-on-failure
   else
     echo "The Debian package could not be made."
   fi
+  echo "The package took $((SECONDS - package_start)) s."
 } >"$package_log" 2>&1 &
 package_pid=$!
 VORN_OWN_PIDS+=("$package_pid")
 
 # A build that fails counts as one failure; its tests do not run.
 native_built=true
+part=$SECONDS
 if ! { cmake -S "$VORN_ROOT" -B "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug $(vorn_launcher) >/dev/null &&
        cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
   echo "The native build failed." >&2
   native_built=false
   failed=$((failed + 1))
 fi
+took "the native build (sanitized)" "$part"
 win_built=true
+part=$SECONDS
 if ! vorn_build_windows; then
   echo "The Windows build failed." >&2
   win_built=false
   failed=$((failed + 1))
 fi
+took "the Windows build" "$part"
 
 # Adds up what one ctest run reports.
 count() {
@@ -112,8 +125,10 @@ count() {
 
 if $native_built; then
   native_log="$VORN_NATIVE_BUILD/ctest.log"
+  part=$SECONDS
   (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -j"$(nproc)") 2>&1 | tee "$native_log"
   count "$native_log"
+  took "the native tests (logic, Linux program, window)" "$part"
 fi
 
 # The Wine tests' slots (see wine_slot.sh): one per test run at once. Each
@@ -157,8 +172,10 @@ if $win_built; then
   if $slots_ready; then
     export VORN_WINE_SLOTS="$slots_dir" VORN_WINE_SLOT_COUNT="$slot_count"
     win_log="$VORN_WIN_BUILD/ctest.log"
+    part=$SECONDS
     (cd "$VORN_WIN_BUILD" && ctest --output-on-failure -j"$slot_count") 2>&1 | tee "$win_log"
     count "$win_log"
+    took "the Wine tests" "$part"
   else
     echo "The Wine test prefixes could not be prepared." >&2
     failed=$((failed + 1))
@@ -166,12 +183,16 @@ if $win_built; then
 fi
 
 wait "$package_pid"
+times+=("$(printf '%-50s %4s s' "the package, made and tried (beside the rest)" \
+  "$(sed -n 's/^The package took \([0-9]*\) s.$/\1/p' "$package_log")")")
 echo "--- The Debian package ($package_log)"
-grep -E '^(The Debian package|[0-9]+% tests passed|FAIL)' "$package_log"
+grep -E '^(The Debian package|[0-9]+% tests passed|FAIL|The package took)' "$package_log"
 count "$package_log"
 
 if [ -n "$lab_pid" ]; then
   wait "$lab_pid"
+  times+=("$(printf '%-50s %4s s' "the card lab (beside the rest)" \
+    "$(sed -n 's/^The card lab took .* and \([0-9]*\) s in all.$/\1/p' "$lab_log")")")
   echo "--- The card lab ($lab_log)"
   grep -v '^ ' "$lab_log"
   lab_result=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$lab_log" | tail -1)
@@ -184,5 +205,7 @@ if [ -n "$lab_pid" ]; then
   fi
 fi
 
+took "in all" "$started"
+printf '%s\n' "--- How long each part took" "${times[@]}"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
