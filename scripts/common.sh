@@ -113,6 +113,9 @@ vorn_install() {
 vorn_launcher() {
   if command -v ccache >/dev/null; then echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"; fi
 }
+# Paths inside the checkout count relative to it, so that another clone
+# (CI's) finds what this one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VORN_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 
 # The optimised build, configured as the package needs it.
 vorn_configure_release() {
