@@ -893,21 +893,25 @@ bool GetDiskTotalBytes(const char* root, std::uint64_t& totalBytes) {
 
 // A card's volume as its boot sector and mtools tell it; the PC's drives
 // are not asked.
-bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+std::optional<linuxhost::VolumeFacts> CardVolumeFacts(const char* root) {
   const std::optional<linuxhost::CardVolume> volume = root[0] == '\0' ? std::nullopt : S().CardVolumeAt(root[0]);
-  if (!volume) return false;
-  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*volume);
-  totalBytes = facts.dataBytes;
-  freeBytes = facts.freeBytes;
-  return facts.useKnown;
+  if (!volume) return std::nullopt;
+  return linuxhost::ReadVolumeFacts(*volume);
+}
+
+bool GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
+  const std::optional<linuxhost::VolumeFacts> facts = CardVolumeFacts(root);
+  if (!facts) return false;
+  totalBytes = facts->dataBytes;
+  freeBytes = facts->freeBytes;
+  return facts->useKnown;
 }
 
 bool GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
-  const std::optional<linuxhost::CardVolume> volume = root[0] == '\0' ? std::nullopt : S().CardVolumeAt(root[0]);
-  if (!volume) return false;
-  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*volume);
-  label = facts.label;
-  fileSystem = facts.SystemName();
+  const std::optional<linuxhost::VolumeFacts> facts = CardVolumeFacts(root);
+  if (!facts) return false;
+  label = facts->label;
+  fileSystem = facts->SystemName();
   return !fileSystem.empty();
 }
 

@@ -1130,23 +1130,27 @@ bool Machine::QueryStorageDeviceIds(host::Handle drive, std::string& vendor, std
 }
 
 // A volume as the Linux host reads it: its boot sector and mdir.
+std::optional<linuxhost::VolumeFacts> Machine::VolumeFactsAt(const char* root) {
+  const std::optional<linuxhost::CardVolume> files = root[0] == '\0' ? std::nullopt : FilesAt(root[0]);
+  if (!files) return std::nullopt;
+  return linuxhost::ReadVolumeFacts(*files);
+}
+
 bool Machine::GetDiskFreeSpace(const char* root, std::uint64_t& totalBytes, std::uint64_t& freeBytes) {
   Count("GetDiskFreeSpaceEx");
-  const std::optional<linuxhost::CardVolume> files = root[0] == '\0' ? std::nullopt : FilesAt(root[0]);
-  if (!files) return false;
-  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*files);
-  totalBytes = facts.dataBytes;
-  freeBytes = facts.freeBytes;
-  return facts.useKnown;
+  const std::optional<linuxhost::VolumeFacts> facts = VolumeFactsAt(root);
+  if (!facts) return false;
+  totalBytes = facts->dataBytes;
+  freeBytes = facts->freeBytes;
+  return facts->useKnown;
 }
 
 bool Machine::GetVolumeInformation(const char* root, std::string& label, std::string& fileSystem) {
   Count("GetVolumeInformation");
-  const std::optional<linuxhost::CardVolume> files = root[0] == '\0' ? std::nullopt : FilesAt(root[0]);
-  if (!files) return false;
-  const linuxhost::VolumeFacts facts = linuxhost::ReadVolumeFacts(*files);
-  label = facts.label;
-  fileSystem = facts.SystemName();
+  const std::optional<linuxhost::VolumeFacts> facts = VolumeFactsAt(root);
+  if (!facts) return false;
+  label = facts->label;
+  fileSystem = facts->SystemName();
   return !fileSystem.empty();
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "linux/volume_facts.h"
 #include "linux/card_files.h"
 #include "linux/dialog.h"
 #include "linux/disk_layout.h"
@@ -407,6 +408,8 @@ class Machine {
                 std::uint32_t& transferred, bool write);
   // The FAT volume a letter shows, for mtools; none for an empty letter.
   std::optional<linuxhost::CardVolume> FilesAt(char letter) const;
+  // A card volume's facts, as the Linux host reads them; none for a letter without one.
+  std::optional<linuxhost::VolumeFacts> VolumeFactsAt(const char* root);
   // Windows' FAT driver marks a volume in use in its boot sector while files
   // are copied or moved there, and clean once they are flushed to the card.
   void MarkInUse(char letter, bool inUse) const;
