@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -170,7 +171,8 @@ TEST(BootMarks, UnreadableOrUnidentifiedCardIsLeftAlone) {
   enum class Fault { ReadFails, ShortTransfer, VolumeRefused, NotIdentified };
   for (const Fault fault :
        {Fault::ReadFails, Fault::ShortTransfer, Fault::VolumeRefused, Fault::NotIdentified}) {
-    for (const unsigned command : {IDC_MAKE_BOOTABLE, IDC_SCRIPT_FLAG, IDC_DUMP_BOOT_SECTOR}) {
+    for (const unsigned command :
+         std::initializer_list<unsigned>{IDC_MAKE_BOOTABLE, IDC_SCRIPT_FLAG, IDC_DUMP_BOOT_SECTOR}) {
       SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + ", command " +
                    std::to_string(command));
       Pc pc;

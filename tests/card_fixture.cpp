@@ -157,7 +157,7 @@ void ExpectOwnFat32(const sim::Card& card, std::uint64_t firstSector, std::uint6
   EXPECT_EQ(boot[13], 64);  // sectors a cluster
   EXPECT_EQ(Le32(boot, 28), firstSector);
   EXPECT_EQ(Le32(boot, 32), sectors);
-  const std::uint64_t reserved = boot[14] | boot[15] << 8;
+  const auto reserved = static_cast<std::uint64_t>(boot[14] | boot[15] << 8);
   const std::uint64_t fat = Le32(boot, 36);
   EXPECT_EQ((firstSector + reserved + 2 * fat) % 8192, 0u);
   // No larger than its clusters need; one sector more only where one less

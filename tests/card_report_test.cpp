@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -285,8 +286,8 @@ TEST_F(InspectTest, TheSystemDiskAndNonDisksAreNeverIdentified) {
   auto card = Insert(16 * kMb, {{6, 63, 20000}}, 0);  // the disk of C:\Windows
   ExpectNotIdentified();
   EXPECT_TRUE(machine.Boxes().empty());
-  for (unsigned command : {IDC_CREATE_PARTITION, IDC_SWAP_PARTITIONS, IDC_MAKE_BOOTABLE,
-                           IDC_SCRIPT_FLAG, IDC_WRITE_DUAL}) {
+  for (const unsigned command : std::initializer_list<unsigned>{IDC_CREATE_PARTITION, IDC_SWAP_PARTITIONS,
+                                                               IDC_MAKE_BOOTABLE, IDC_SCRIPT_FLAG, IDC_WRITE_DUAL}) {
     host::SendCommand(command);
   }
   EXPECT_EQ(machine.systemDiskWrites, 0);

@@ -278,7 +278,7 @@ TEST_P(BothWindows, NewInstallOnePartitionOnCardsWithOneAndWithTwoPartitions) {
 }
 
 TEST(NewInstall, TheCardsSizePreselectsTheLayout) {
-  for (const std::uint64_t mb : {3999, 4000}) {
+  for (const std::uint64_t mb : {std::uint64_t{3999}, std::uint64_t{4000}}) {
     SCOPED_TRACE(mb);
     Pc pc;
     pc.InsertOnePartitionCard(mb * 2048);

@@ -233,7 +233,7 @@ int Machine::ShellOperation(const ShellCall& call, bool& aborted) {
   linuxhost::ShellPlaces places;
   places.cardVolume = [this](char letter) { return FilesAt(letter); };
   places.pcPath = [this](const std::string& path) { return PcPath(path); };
-  places.askReplace = [this, &aborted](const std::string& file) {
+  places.askReplace = [this](const std::string& file) {
     Record("shell asks to replace " + fs::path(file).filename().string());
     if (replaceAnswers.empty()) {
       ADD_FAILURE() << "the shell asks to replace " << file << " and no answer was given";
