@@ -91,6 +91,14 @@ target_include_directories(vorn_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/
 target_compile_options(vorn_win32_tests PRIVATE ${VORN_CXX_WARNINGS})
 target_link_libraries(vorn_win32_tests PRIVATE vorn_logic ${VORN_GTEST} ${VORN_WIN32_LIBRARIES})
 target_link_options(vorn_win32_tests PRIVATE ${VORN_STATIC})
+if(NOT MSVC)
+  # The tests' own code and GoogleTest unoptimised: they compile in a third
+  # less time. The program's objects they link are the optimised ones.
+  set_source_files_properties(${VORN_WIN32_TEST_SOURCES} PROPERTIES COMPILE_OPTIONS -O0)
+  if(TARGET gtest)
+    target_compile_options(gtest PRIVATE -O0)
+  endif()
+endif()
 # The tests start the built program and the stand-in, found beside them.
 add_dependencies(vorn_win32_tests vorninst vorn_format_stand_in)
 

@@ -17,7 +17,7 @@ done
 vorn_install "${VORN_NATIVE_PACKAGES[@]}"
 # Optimised and without sanitizers, as the program runs.
 bench_build="$VORN_BUILD/bench"
-cmake -S "$VORN_ROOT" -B "$bench_build" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF >/dev/null
+vorn_configure "$bench_build" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF
 cmake --build "$bench_build" --target vorn_bench -j"$(nproc)" >/dev/null
 "$bench_build/vorn_bench"
 

@@ -15,14 +15,17 @@ VORN_LINUX_BUILD=$VORN_RELEASE_BUILD
 VORN_PACKAGE_BUILD=$VORN_RELEASE_BUILD
 VORN_PACKAGES_DIR="$VORN_BUILD/packages"
 
-VORN_WIN_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-                   googletest wine wine64 fonts-wine xvfb x11-apps xdotool imagemagick)
+VORN_WIN_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+                   googletest wine wine64 fonts-wine xvfb)
+# What the run command takes its screenshots with.
+VORN_SCREENSHOT_PACKAGES=(xvfb x11-apps xdotool imagemagick)
 # The Linux host: libmount for the mount table, losetup and mount for its
 # tests on loop devices, mkfs.ext4 for a card the system has mounted, btrfs-progs
 # for a member of a btrfs RAID, strace for how the card is opened and to slow
-# a card down so that a stop lands inside the work.
-VORN_NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev dosfstools mtools fdisk pkg-config libmount-dev mount
-                      e2fsprogs btrfs-progs strace dpkg-dev ccache)
+# a card down so that a stop lands inside the work. The tests are compiled by
+# clang (with its sanitizers' runtime), users' builds by g++.
+VORN_NATIVE_PACKAGES=(cmake ninja-build g++ clang lld libclang-rt-dev googletest libgtest-dev dosfstools mtools fdisk
+                      pkg-config libmount-dev mount e2fsprogs btrfs-progs strace dpkg-dev)
 # The window on Linux (Qt 6, its tests on the offscreen platform, pkexec to
 # start its engine) and what its package is checked with.
 VORN_WINDOW_PACKAGES=(qt6-base-dev pkexec polkitd desktop-file-utils appstream file)
@@ -94,11 +97,12 @@ vorn_install() {
       missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  local log="$VORN_BUILD/apt.log" sudo=()
+  local log=${VORN_APT_LOG:-$VORN_BUILD/apt.log} sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   mkdir -p "$VORN_BUILD"
   echo "Installing ${missing[*]} with apt-get (log: $log)"
-  if ! { "${sudo[@]}" apt-get update &&
+  # The package lists are fetched once a command.
+  if ! { { $VORN_APT_UPDATED || "${sudo[@]}" apt-get update; } &&
          "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
            apt-get install -y --no-install-recommends "${missing[@]}"
        } >"$log" 2>&1; then
@@ -106,24 +110,53 @@ vorn_install() {
     echo "apt-get failed; the whole output is in $log" >&2
     return 1
   fi
+  VORN_APT_UPDATED=true
 }
+VORN_APT_UPDATED=false
 
-# ccache, where the machine has it: a build tree made anew (a fresh clone,
-# CI) compiles only what changed since the machine last compiled it.
+# ccache, where the machine has it (the commands do not install it: on a
+# fresh machine it would only add its own work): a build tree made anew (a
+# fresh clone, CI) compiles only what changed since the machine last
+# compiled it.
 vorn_launcher() {
   if command -v ccache >/dev/null; then echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"; fi
 }
 # Paths inside the checkout count relative to it, so that another clone
-# (CI's) finds what this one compiled.
-export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VORN_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+# (CI's) finds what this one compiled. A miss takes the compiler's own list
+# of headers rather than running the preprocessor a second time.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VORN_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}" \
+  CCACHE_DEPEND="${CCACHE_DEPEND:-true}"
 
-# The optimised build, configured as the package needs it.
+# Configures the build tree TREE (CMake's options follow) for Ninja, which
+# sees the whole build at once and starts far fewer processes than make. A
+# tree another generator made is made anew.
+vorn_configure() {
+  local tree=$1
+  shift
+  if [ -f "$tree/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$tree/CMakeCache.txt"; then
+    rm -rf "$tree"
+  fi
+  cmake -G Ninja -S "$VORN_ROOT" -B "$tree" $(vorn_launcher) "$@" >/dev/null
+}
+
+# The optimised build, configured as the package needs it: Debian's flags
+# (its -O2, not CMake's -O3) without -g, since the package's programs are
+# stripped.
 vorn_configure_release() {
-  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-  cmake -S "$VORN_ROOT" -B "$VORN_RELEASE_BUILD" -DCMAKE_BUILD_TYPE=Release -DVORN_SANITIZE=OFF \
-    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$VORN_PACKAGES_DIR" $(vorn_launcher) \
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g
+  vorn_configure "$VORN_RELEASE_BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
+    -DVORN_SANITIZE=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$VORN_PACKAGES_DIR" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+}
+
+# The native tests' build: the logic, the Linux program and the window with
+# AddressSanitizer and UBSan, compiled by clang, which does it in half the
+# time g++ takes at -O0 (and warns where g++ does not); the users' builds
+# stay g++'s.
+vorn_configure_native() {
+  vorn_configure "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld
 }
 
 # Builds the optimised vorninst (and the targets given).
@@ -150,9 +183,13 @@ vorn_detach_loops() {
   done
 }
 
+vorn_configure_windows() {
+  vorn_configure "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" "$@"
+}
+
 vorn_build_windows() {
-  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release $(vorn_launcher) \
-    -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  vorn_configure_windows
   cmake --build "$VORN_WIN_BUILD" -j"$(nproc)" "$@"
 }
 

@@ -52,8 +52,7 @@ if $deb; then
   (cd "$VORN_PACKAGE_BUILD" && cpack -G DEB -B "$packages")
 fi
 if $zip; then
-  cmake -S "$VORN_ROOT" -B "$VORN_WIN_BUILD" -DCMAKE_BUILD_TYPE=Release $(vorn_launcher) \
-    -DCMAKE_TOOLCHAIN_FILE="$VORN_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+  vorn_configure_windows -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
   rm -f "$packages"/vorninst-*-win64.zip
   vorn_build_windows --target vorninst
   (cd "$VORN_WIN_BUILD" && cpack -G ZIP -B "$packages")

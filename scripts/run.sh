@@ -165,7 +165,7 @@ make_linux_card() {
 linux_window_shot() {
   local dir="$VORN_BUILD/run/linux" shot="$VORN_BUILD/screenshot-linux.png"
   local image="$dir/card.img" card taken window pid found=false
-  vorn_install "${VORN_WINDOW_PACKAGES[@]}" xvfb xdotool imagemagick x11-apps
+  vorn_install "${VORN_WINDOW_PACKAGES[@]}" "${VORN_SCREENSHOT_PACKAGES[@]}"
   vorn_build_linux --target vorninst-window >/dev/null
   card=$image
   if [ "$(id -u)" -eq 0 ] && vorn_attach_loop "$image" 2>/dev/null; then card=$VORN_LOOP; fi
@@ -219,7 +219,7 @@ echo
 shot="$VORN_BUILD/screenshot.png"
 running="$VORN_BUILD/screenshot-running.png"
 
-vorn_install "${VORN_WIN_PACKAGES[@]}" dosfstools mtools
+vorn_install "${VORN_WIN_PACKAGES[@]}" "${VORN_SCREENSHOT_PACKAGES[@]}" dosfstools mtools
 [ -f "$VORN_WIN_BUILD/vorninst.exe" ] ||
   echo "Building vorninst.exe with mingw-w64 in $VORN_WIN_BUILD (the first time only: a few minutes)"
 vorn_build_windows --target vorninst --target vorn_demo_format

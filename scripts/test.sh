@@ -2,9 +2,9 @@
 # Builds everything and runs every test: the logic natively against the
 # simulated PC, the Linux program on loop devices, its window on Qt's
 # offscreen platform, the program on card readers in a virtual machine (the
-# card lab) and the Debian package (both beside the others), and the Win32
-# program's tests under Wine. Installs what it needs on a Debian machine, in
-# one apt-get. Ends with "N passed, N failed".
+# card lab), the Debian package, and the Win32 program's tests under Wine.
+# Installs what it needs on a Debian machine, the packages the builds need
+# first and the rest beside them. Ends with "N passed, N failed".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -12,17 +12,18 @@ usage() {
   cat <<EOF
 Usage: scripts/test.sh [--help]
 
-Builds the optimised Linux program first and starts the card lab on it
-(tests/vm/lab.sh: the program on an SD and a USB reader of a QEMU guest, as
-root; log build/vm/lab.log), and the Debian package's tests beside it (made
-from the same build; log build/package.log). Meanwhile it builds the native
-tests and the Windows program with its tests, and runs the native ones (with
-AddressSanitizer and UBSan; among them the Linux program's on loop devices, as
-root, image files where losetup is refused, and the window's on Qt's
-offscreen platform) and the Wine ones, side by side in Wine prefixes of their
-own under build/wine-tests, each with a private Xvfb and a removable drive E:
-backed by an image file. Installs missing Debian packages with one apt-get
-first (log: build/apt.log).
+Installs the Debian packages the builds need (apt-get; log build/apt.log),
+then the others beside the builds (build/apt-lab.log, apt-tests.log,
+apt-package.log). Builds the optimised Linux program first and starts the
+card lab on it (tests/vm/lab.sh: the program on an SD and a USB reader of a
+QEMU guest, as root; log build/vm/lab.log), and the Debian package's tests
+beside it (made from the same build; log build/package.log). Meanwhile it
+builds the native tests (clang, with AddressSanitizer and UBSan) and runs
+them (among them the Linux program's on loop devices, as root, image files
+where losetup is refused, and the window's on Qt's offscreen platform; log
+build/native/ctest.log) beside the Windows build and its tests under Wine,
+side by side in Wine prefixes of their own under build/wine-tests, each with
+a private Xvfb and a removable drive E: backed by an image file.
 Ends with the line "N passed, N failed"; the exit status is 0 only when every
 test passed. A build that fails counts as one failure. One run at a time in a
 checkout.
@@ -40,18 +41,50 @@ done
 
 # Two test runs at once would stop each other's Wine test prefixes.
 vorn_one_at_a_time test.sh
-set -e
-# Everything every part needs, in one apt-get.
-vorn_install "${VORN_NATIVE_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}" "${VORN_LAB_PACKAGES[@]}" \
-  "${VORN_WINDOW_PACKAGES[@]}" "${VORN_PACKAGE_PACKAGES[@]}"
-set +e
 
 passed=0
 failed=0
 # How long each part took, said at the end: the README's figures.
 started=0  # SECONDS counts from the command's start, apt-get included
 times=()
-took() { times+=("$(printf '%-50s %4d s' "$1" $((SECONDS - $2)))"); }
+took() { times+=("$(printf '%-58s %4d s' "$1" $((SECONDS - $2)))"); }
+
+# Packages in stages: what the builds need first, in the foreground; the
+# rest in one chain beside the builds, each stage said done in a file of
+# its own (0 when installed) for the part that waits for it.
+stages="$VORN_BUILD/apt-stages"
+rm -rf "$stages"
+mkdir -p "$stages"
+part=$SECONDS
+set -e
+vorn_install "${VORN_NATIVE_PACKAGES[@]}" qt6-base-dev
+set +e
+took "apt-get: what the builds need" "$part"
+{
+  stage() {
+    local name=$1 start=$SECONDS status=0
+    shift
+    VORN_APT_LOG="$VORN_BUILD/apt-$name.log" vorn_install "$@" || status=1
+    echo $((SECONDS - start)) >"$stages/$name.took"
+    echo $status >"$stages/$name"
+  }
+  stage lab "${VORN_LAB_PACKAGES[@]}"
+  stage tests "${VORN_WIN_PACKAGES[@]}" "${VORN_WINDOW_PACKAGES[@]}"
+  stage package "${VORN_PACKAGE_PACKAGES[@]}"
+} &
+apt_pid=$!
+VORN_OWN_PIDS+=("$apt_pid")
+# Waits for the stage NAME; true when its packages are installed.
+await_stage() {
+  while [ ! -s "$stages/$1" ]; do
+    kill -0 "$apt_pid" 2>/dev/null || break
+    sleep 0.5
+  done
+  [ "$(cat "$stages/$1" 2>/dev/null)" = 0 ] && return 0
+  echo "The packages of the $1 stage could not be installed (log: $VORN_BUILD/apt-$1.log)." >&2
+  return 1
+}
+
 # The card lab is the slowest part, and runs on the optimised vorninst (the
 # sanitized one is too slow for the emulated machine's time limits): that is
 # built first, and the lab runs beside everything else from then on. Its
@@ -62,13 +95,14 @@ part=$SECONDS
 if ! vorn_build_linux >/dev/null; then
   echo "The Linux program's optimised build failed." >&2
   failed=$((failed + 1))
+elif ! await_stage lab; then
+  failed=$((failed + 1))
 else
   mkdir -p "$VORN_BUILD/vm"
   "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_RELEASE_BUILD/vorninst" --limit 420 >"$lab_log" 2>&1 &
   lab_pid=$!
   VORN_OWN_PIDS+=("$lab_pid")
 fi
-times+=("$(printf '%-50s %4d s' "apt-get and the start" "$part")")
 took "the optimised build" "$part"
 # The lab's checks keep time (a card pulled, a prompt waited for) in an
 # emulated machine: the builds and tests started from here on yield it the
@@ -81,7 +115,9 @@ renice -n 10 -p $$ >/dev/null
 package_log="$VORN_BUILD/package.log"
 {
   package_start=$SECONDS
-  if "$VORN_ROOT/scripts/package.sh" --deb-only; then
+  if ! { await_stage tests && await_stage package; }; then
+    echo "The Debian package could not be made."
+  elif "$VORN_ROOT/scripts/package.sh" --deb-only; then
     cd "$VORN_PACKAGE_BUILD" && ctest -L package --output-on-failure
   else
     echo "The Debian package could not be made."
@@ -94,42 +130,16 @@ VORN_OWN_PIDS+=("$package_pid")
 # A build that fails counts as one failure; its tests do not run.
 native_built=true
 part=$SECONDS
-if ! { cmake -S "$VORN_ROOT" -B "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug $(vorn_launcher) >/dev/null &&
-       cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
+if ! { vorn_configure_native && cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
   echo "The native build failed." >&2
   native_built=false
   failed=$((failed + 1))
 fi
 took "the native build (sanitized)" "$part"
-win_built=true
-part=$SECONDS
-if ! vorn_build_windows; then
-  echo "The Windows build failed." >&2
-  win_built=false
-  failed=$((failed + 1))
-fi
-took "the Windows build" "$part"
 
-# Adds up what one ctest run reports.
-count() {
-  local log=$1 total bad
-  total=$(sed -n 's/.*tests passed, [0-9]* tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
-  bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | tail -1)
-  if [ -z "$total" ]; then
-    failed=$((failed + 1))  # ctest itself failed
-    return
-  fi
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-}
-
-if $native_built; then
-  native_log="$VORN_NATIVE_BUILD/ctest.log"
-  part=$SECONDS
-  (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -j"$(nproc)") 2>&1 | tee "$native_log"
-  count "$native_log"
-  took "the native tests (logic, Linux program, window)" "$part"
-fi
+# What the tests and the Windows build need besides.
+tests_ready=true
+await_stage tests || { tests_ready=false; failed=$((failed + 1)); }
 
 # The Wine tests' slots (see wine_slot.sh): one per test run at once. Each
 # prefix runs in Wine's virtual desktop: without a window manager, Wine waits
@@ -151,39 +161,92 @@ prepare_slot() {
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
-if $win_built; then
+# Each slot's prefix is made beside the builds, once Wine is installed.
+slots_ready=false
+slot_pids=()
+if $tests_ready; then
   slots_dir="$VORN_BUILD/wine-tests"
   slot_count=$(($(nproc) < 4 ? $(nproc) : 4))
-  setup_pids=()
+  slots_ready=true
   for ((n = 1; n <= slot_count; n++)); do
     slot="$slots_dir/$n"
     mkdir -p "$slot"
     VORN_OWN_PREFIXES+=("$slot/prefix")
     # Headless always, even under a desktop session, so that the tests'
     # windows and keys stay off the user's screen.
-    vorn_xvfb || exit 1
+    vorn_xvfb || { slots_ready=false; break; }
     echo "$VORN_XVFB_DISPLAY" >"$slot/display"
-    prepare_slot "$slot" &
-    setup_pids+=("$!")
+    prepare_slot "$slot" >"$slot/prepare.log" 2>&1 &
+    slot_pids+=("$!")
     VORN_OWN_PIDS+=("$!")
   done
-  slots_ready=true
-  for pid in "${setup_pids[@]}"; do wait "$pid" || slots_ready=false; done
-  if $slots_ready; then
-    export VORN_WINE_SLOTS="$slots_dir" VORN_WINE_SLOT_COUNT="$slot_count"
-    win_log="$VORN_WIN_BUILD/ctest.log"
-    part=$SECONDS
-    (cd "$VORN_WIN_BUILD" && ctest --output-on-failure -j"$slot_count") 2>&1 | tee "$win_log"
-    count "$win_log"
-    took "the Wine tests" "$part"
+fi
+
+# The native tests beside the Windows build and the Wine tests: the Linux
+# program's tests take the loop devices one at a time and wait on the
+# program often, and the others fill those waits.
+native_log="$VORN_NATIVE_BUILD/ctest.log"
+native_pid=""
+if $native_built && $tests_ready; then
+  {
+    native_start=$SECONDS
+    (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -j"$(nproc)")
+    echo "The native tests took $((SECONDS - native_start)) s."
+  } >"$native_log" 2>&1 &
+  native_pid=$!
+  VORN_OWN_PIDS+=("$native_pid")
+fi
+
+win_built=false
+if $tests_ready; then
+  part=$SECONDS
+  if vorn_build_windows; then
+    win_built=true
   else
-    echo "The Wine test prefixes could not be prepared." >&2
+    echo "The Windows build failed." >&2
     failed=$((failed + 1))
   fi
+  took "the Windows build (beside the native tests)" "$part"
+fi
+for pid in "${slot_pids[@]}"; do wait "$pid" || slots_ready=false; done
+if $win_built && ! $slots_ready; then
+  echo "The Wine test prefixes could not be prepared (logs: $slots_dir/N/prepare.log)." >&2
+  failed=$((failed + 1))
+fi
+
+# Adds up what one ctest run reports.
+count() {
+  local log=$1 total bad
+  total=$(sed -n 's/.*tests passed, [0-9]* tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+  bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | tail -1)
+  if [ -z "$total" ]; then
+    failed=$((failed + 1))  # ctest itself failed
+    return
+  fi
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+if $win_built && $slots_ready; then
+  export VORN_WINE_SLOTS="$slots_dir" VORN_WINE_SLOT_COUNT="$slot_count"
+  win_log="$VORN_WIN_BUILD/ctest.log"
+  part=$SECONDS
+  (cd "$VORN_WIN_BUILD" && ctest --output-on-failure -j"$slot_count") 2>&1 | tee "$win_log"
+  count "$win_log"
+  took "the Wine tests (beside the native tests)" "$part"
+fi
+
+if [ -n "$native_pid" ]; then
+  wait "$native_pid"
+  echo "--- The native tests ($native_log)"
+  cat "$native_log"
+  count "$native_log"
+  times+=("$(printf '%-58s %4s s' "the native tests (logic, Linux program, window)" \
+    "$(sed -n 's/^The native tests took \([0-9]*\) s.$/\1/p' "$native_log")")")
 fi
 
 wait "$package_pid"
-times+=("$(printf '%-50s %4s s' "the package, made and tried (beside the rest)" \
+times+=("$(printf '%-58s %4s s' "the package, made and tried (beside the rest)" \
   "$(sed -n 's/^The package took \([0-9]*\) s.$/\1/p' "$package_log")")")
 echo "--- The Debian package ($package_log)"
 grep -E '^(The Debian package|[0-9]+% tests passed|FAIL|The package took)' "$package_log"
@@ -191,7 +254,7 @@ count "$package_log"
 
 if [ -n "$lab_pid" ]; then
   wait "$lab_pid"
-  times+=("$(printf '%-50s %4s s' "the card lab (beside the rest)" \
+  times+=("$(printf '%-58s %4s s' "the card lab (beside the rest)" \
     "$(sed -n 's/^The card lab took .* and \([0-9]*\) s in all.$/\1/p' "$lab_log")")")
   echo "--- The card lab ($lab_log)"
   grep -v '^ ' "$lab_log"
@@ -205,6 +268,10 @@ if [ -n "$lab_pid" ]; then
   fi
 fi
 
+for name in lab tests package; do
+  [ -f "$stages/$name.took" ] &&
+    times+=("$(printf '%-58s %4s s' "apt-get: the $name stage's packages (beside the builds)" "$(<"$stages/$name.took")")")
+done
 took "in all" "$started"
 printf '%s\n' "--- How long each part took" "${times[@]}"
 echo "$passed passed, $failed failed"
