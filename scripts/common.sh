@@ -123,9 +123,11 @@ vorn_launcher() {
 }
 # Paths inside the checkout count relative to it, so that another clone
 # (CI's) finds what this one compiled. A miss takes the compiler's own list
-# of headers rather than running the preprocessor a second time.
+# of headers rather than running the preprocessor a second time. The
+# precompiled headers are cached too, which needs ccache told to trust them.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VORN_ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}" \
-  CCACHE_DEPEND="${CCACHE_DEPEND:-true}"
+  CCACHE_DEPEND="${CCACHE_DEPEND:-true}" \
+  CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 
 # Configures the build tree TREE (CMake's options follow) for Ninja, which
 # sees the whole build at once and starts far fewer processes than make. A
