@@ -143,11 +143,12 @@ vorn_configure() {
 
 # The optimised build, configured as the package needs it: Debian's flags
 # (its -O2, not CMake's -O3) without -g, since the package's programs are
-# stripped.
+# stripped. VORN_RELEASE_WINDOW=OFF leaves the window out (Qt may still be
+# being installed); the window's targets change nothing of vorninst's.
 vorn_configure_release() {
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g
   vorn_configure "$VORN_RELEASE_BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
-    -DVORN_SANITIZE=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$VORN_PACKAGES_DIR" \
+    -DVORN_WINDOW="${VORN_RELEASE_WINDOW:-ON}" -DVORN_SANITIZE=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORN_PACKAGES_DIR="$VORN_PACKAGES_DIR" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
 }
@@ -155,10 +156,11 @@ vorn_configure_release() {
 # The native tests' build: the logic, the Linux program and the window with
 # AddressSanitizer and UBSan, compiled by clang, which does it in half the
 # time g++ takes at -O0 (and warns where g++ does not); the users' builds
-# stay g++'s.
+# stay g++'s. Line tables only: the sanitizers' reports name each file and
+# line, and the build takes a sixth less than with full debug information.
 vorn_configure_native() {
-  vorn_configure "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld
+  vorn_configure "$VORN_NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld
 }
 
 # Builds the optimised vorninst (and the targets given).

@@ -57,7 +57,7 @@ rm -rf "$stages"
 mkdir -p "$stages"
 part=$SECONDS
 set -e
-vorn_install "${VORN_NATIVE_PACKAGES[@]}" qt6-base-dev
+vorn_install "${VORN_NATIVE_PACKAGES[@]}"
 set +e
 took "apt-get: what the builds need" "$part"
 {
@@ -68,6 +68,7 @@ took "apt-get: what the builds need" "$part"
     echo $((SECONDS - start)) >"$stages/$name.took"
     echo $status >"$stages/$name"
   }
+  stage qt qt6-base-dev
   stage lab "${VORN_LAB_PACKAGES[@]}"
   stage tests "${VORN_WIN_PACKAGES[@]}" "${VORN_WINDOW_PACKAGES[@]}"
   stage package "${VORN_PACKAGE_PACKAGES[@]}"
@@ -92,7 +93,7 @@ await_stage() {
 lab_log="$VORN_BUILD/vm/lab.log"
 lab_pid=""
 part=$SECONDS
-if ! vorn_build_linux >/dev/null; then
+if ! VORN_RELEASE_WINDOW=OFF vorn_build_linux >/dev/null; then
   echo "The Linux program's optimised build failed." >&2
   failed=$((failed + 1))
 elif ! await_stage lab; then
@@ -130,7 +131,7 @@ VORN_OWN_PIDS+=("$package_pid")
 # A build that fails counts as one failure; its tests do not run.
 native_built=true
 part=$SECONDS
-if ! { vorn_configure_native && cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
+if ! { await_stage qt && vorn_configure_native && cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
   echo "The native build failed." >&2
   native_built=false
   failed=$((failed + 1))
@@ -144,14 +145,18 @@ await_stage tests || { tests_ready=false; failed=$((failed + 1)); }
 # The Wine tests' slots (see wine_slot.sh): one per test run at once. Each
 # prefix runs in Wine's virtual desktop: without a window manager, Wine waits
 # seconds for every window it hides on the bare Xvfb.
-prepare_slot() {
+slot_prefix() {
   local slot=$1
-  set -e
   export DISPLAY
   DISPLAY=$(<"$slot/display")
   vorn_wine_prefix "$slot/prefix" \
     '[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' '' \
     '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' '"Default"="1024x768"'
+}
+prepare_slot() {
+  local slot=$1
+  set -e
+  slot_prefix "$slot"
   vorn_wine_stop "$slot/prefix"  # one a killed run may have left
   : >"$slot/card.img"
   vorn_wine_map_card "$slot/card.img"
@@ -176,10 +181,28 @@ if $tests_ready; then
     # windows and keys stay off the user's screen.
     vorn_xvfb || { slots_ready=false; break; }
     echo "$VORN_XVFB_DISPLAY" >"$slot/display"
-    prepare_slot "$slot" >"$slot/prepare.log" 2>&1 &
-    slot_pids+=("$!")
-    VORN_OWN_PIDS+=("$!")
   done
+  # A slot without a prefix takes a copy of the first one's: Wine makes one
+  # in some 17 s, a copy takes a second (no path of its own is in it).
+  $slots_ready && {
+    set -e
+    slot_prefix "$slots_dir/1"
+    vorn_wine_stop "$slots_dir/1/prefix"
+    for ((n = 2; n <= slot_count; n++)); do
+      if [ ! -f "$slots_dir/$n/prefix/vorn-settings.reg" ]; then
+        rm -rf "$slots_dir/$n/prefix"
+        cp -a "$slots_dir/1/prefix" "$slots_dir/$n/prefix"
+      fi
+    done
+    prepared=()
+    for ((n = 1; n <= slot_count; n++)); do
+      prepare_slot "$slots_dir/$n" >"$slots_dir/$n/prepare.log" 2>&1 &
+      prepared+=("$!")
+    done
+    for pid in "${prepared[@]}"; do wait "$pid"; done
+  } >"$slots_dir/prepare.log" 2>&1 &
+  slot_pids+=("$!")
+  VORN_OWN_PIDS+=("$!")
 fi
 
 # The native tests beside the Windows build and the Wine tests: the Linux
@@ -210,7 +233,7 @@ if $tests_ready; then
 fi
 for pid in "${slot_pids[@]}"; do wait "$pid" || slots_ready=false; done
 if $win_built && ! $slots_ready; then
-  echo "The Wine test prefixes could not be prepared (logs: $slots_dir/N/prepare.log)." >&2
+  echo "The Wine test prefixes could not be prepared (logs: $slots_dir/prepare.log, $slots_dir/N/prepare.log)." >&2
   failed=$((failed + 1))
 fi
 
@@ -268,7 +291,7 @@ if [ -n "$lab_pid" ]; then
   fi
 fi
 
-for name in lab tests package; do
+for name in qt lab tests package; do
   [ -f "$stages/$name.took" ] &&
     times+=("$(printf '%-58s %4s s' "apt-get: the $name stage's packages (beside the builds)" "$(<"$stages/$name.took")")")
 done
