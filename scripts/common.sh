@@ -194,7 +194,7 @@ vorn_configure_windows() {
 
 vorn_build_windows() {
   vorn_configure_windows
-  cmake --build "$VORN_WIN_BUILD" -j"$(nproc)" "$@"
+  cmake --build "$VORN_WIN_BUILD" -j"${VORN_JOBS:-$(nproc)}" "$@"
 }
 
 # Starts a private Xvfb and sets VORN_XVFB_DISPLAY to its display (":N"),

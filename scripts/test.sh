@@ -99,6 +99,9 @@ if ! VORN_RELEASE_WINDOW=OFF vorn_build_linux >/dev/null; then
 elif ! await_stage lab; then
   failed=$((failed + 1))
 else
+  # The packages still to come are needed later than what the builds make
+  # meanwhile: they share the processor with the builds (below), not before.
+  renice -n 10 -p "$apt_pid" >/dev/null
   mkdir -p "$VORN_BUILD/vm"
   "$VORN_ROOT/tests/vm/lab.sh" --program "$VORN_RELEASE_BUILD/vorninst" --limit 420 >"$lab_log" 2>&1 &
   lab_pid=$!
@@ -171,7 +174,9 @@ slots_ready=false
 slot_pids=()
 if $tests_ready; then
   slots_dir="$VORN_BUILD/wine-tests"
-  slot_count=$(($(nproc) < 4 ? $(nproc) : 4))
+  # Twice as many as processors, at most 4: a Wine test spends most of its
+  # time waiting on Wine, and a slot costs a copied prefix and an Xvfb.
+  slot_count=$(($(nproc) * 2 < 4 ? $(nproc) * 2 : 4))
   slots_ready=true
   for ((n = 1; n <= slot_count; n++)); do
     slot="$slots_dir/$n"
@@ -225,7 +230,8 @@ fi
 win_built=false
 if $tests_ready; then
   part=$SECONDS
-  if vorn_build_windows; then
+  # More jobs than processors: the tests beside it often wait.
+  if VORN_JOBS=$(($(nproc) + 2)) vorn_build_windows; then
     win_built=true
   else
     echo "The Windows build failed." >&2
