@@ -136,13 +136,39 @@ package_pid=$!
 VORN_OWN_PIDS+=("$package_pid")
 
 # A build that fails counts as one failure; its tests do not run.
-native_built=true
+# The Linux program's tests are the longest chain (they take the loop
+# devices one at a time): their program is built first and they start at
+# once, beside the rest of the native build. The window's test, which takes
+# a loop device too, follows them.
+native_ready="$VORN_BUILD/native-ready"
+rm -f "$native_ready"
+native_pids=()
+native_logs=()
 part=$SECONDS
-if ! { await_stage qt && vorn_configure_native && cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; }; then
+if ! { await_stage qt && vorn_configure_native &&
+       cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)" --target vorn_linux_tests; }; then
   echo "The native build failed." >&2
-  native_built=false
   failed=$((failed + 1))
+elif await_stage tests; then
+  native_logs+=("$VORN_NATIVE_BUILD/ctest-linux.log")
+  {
+    (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -R '^linux\.')
+    while [ ! -f "$native_ready" ]; do sleep 0.5; done
+    if [ "$(<"$native_ready")" = 0 ]; then (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -R '^window$'); fi
+  } >"${native_logs[-1]}" 2>&1 &
+  native_pids+=("$!")
+  VORN_OWN_PIDS+=("$!")
 fi
+native_built=false
+if [ ${#native_pids[@]} -gt 0 ]; then
+  if cmake --build "$VORN_NATIVE_BUILD" -j"$(nproc)"; then
+    native_built=true
+  else
+    echo "The native build failed." >&2
+    failed=$((failed + 1))
+  fi
+fi
+$native_built && echo 0 >"$native_ready" || echo 1 >"$native_ready"
 took "the native build (sanitized)" "$part"
 
 # What the tests and the Windows build need besides.
@@ -214,21 +240,15 @@ if $tests_ready; then
   VORN_OWN_PIDS+=("$!")
 fi
 
-# The native tests beside the Windows build and the Wine tests: the Linux
-# program's tests take the loop devices one at a time and wait on the
-# program often, and the others fill those waits.
-native_log="$VORN_NATIVE_BUILD/ctest.log"
-native_pid=""
+# The logic's tests beside the Linux program's, the Windows build and the
+# Wine tests.
+native_start=$SECONDS
 if $native_built && $tests_ready; then
-  {
-    native_start=$SECONDS
-    # Twice as many at once as there are processors: the Linux program's
-    # tests, one at a time, spend much of theirs waiting.
-    (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -j"$(($(nproc) * 2))")
-    echo "The native tests took $((SECONDS - native_start)) s."
-  } >"$native_log" 2>&1 &
-  native_pid=$!
-  VORN_OWN_PIDS+=("$native_pid")
+  native_logs+=("$VORN_NATIVE_BUILD/ctest-logic.log")
+  (cd "$VORN_NATIVE_BUILD" && ctest --output-on-failure -j"$(nproc)" -E '^(linux\..*|window)$') \
+    >"${native_logs[-1]}" 2>&1 &
+  native_pids+=("$!")
+  VORN_OWN_PIDS+=("$!")
 fi
 
 win_built=false
@@ -249,11 +269,11 @@ if $win_built && ! $slots_ready; then
   failed=$((failed + 1))
 fi
 
-# Adds up what one ctest run reports.
+# Adds up what the ctest runs of a log report.
 count() {
   local log=$1 total bad
-  total=$(sed -n 's/.*tests passed, [0-9]* tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
-  bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | tail -1)
+  total=$(sed -n 's/.*tests passed, [0-9]* tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$log" | awk '{ s += $1 } END { if (NR) print s }')
+  bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of.*/\1/p' "$log" | awk '{ s += $1 } END { if (NR) print s }')
   if [ -z "$total" ]; then
     failed=$((failed + 1))  # ctest itself failed
     return
@@ -271,13 +291,14 @@ if $win_built && $slots_ready; then
   took "the Wine tests (beside the native tests)" "$part"
 fi
 
-if [ -n "$native_pid" ]; then
-  wait "$native_pid"
-  echo "--- The native tests ($native_log)"
-  cat "$native_log"
-  count "$native_log"
-  times+=("$(printf '%-58s %4s s' "the native tests (logic, Linux program, window)" \
-    "$(sed -n 's/^The native tests took \([0-9]*\) s.$/\1/p' "$native_log")")")
+if [ ${#native_pids[@]} -gt 0 ]; then
+  for pid in "${native_pids[@]}"; do wait "$pid"; done
+  took "the native tests after the native build (beside the rest)" "$native_start"
+  for log in "${native_logs[@]}"; do
+    echo "--- The native tests ($log)"
+    cat "$log"
+    count "$log"
+  done
 fi
 
 wait "$package_pid"
