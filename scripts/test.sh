@@ -13,7 +13,7 @@ usage() {
 Usage: scripts/test.sh [--help]
 
 Installs the Debian packages the builds need (apt-get; log build/apt.log),
-then the others beside the builds (build/apt-lab.log, apt-tests.log,
+then the others beside the builds (build/apt-qt.log, apt-tests.log,
 apt-package.log). Builds the optimised Linux program first and starts the
 card lab on it (tests/vm/lab.sh: the program on an SD and a USB reader of a
 QEMU guest, as root; log build/vm/lab.log), and the Debian package's tests
@@ -69,8 +69,9 @@ took "apt-get: what the builds need" "$part"
     echo $status >"$stages/$name"
   }
   stage qt qt6-base-dev
-  stage lab "${VORN_LAB_PACKAGES[@]}"
-  stage tests "${VORN_WIN_PACKAGES[@]}" "${VORN_WINDOW_PACKAGES[@]}"
+  # One apt-get for both: each run of it costs its triggers (the manual's
+  # index, the libraries' cache) again.
+  stage tests "${VORN_LAB_PACKAGES[@]}" "${VORN_WIN_PACKAGES[@]}" "${VORN_WINDOW_PACKAGES[@]}"
   # The package is tried last: its checkers yield to everything else.
   renice -n 19 -p "$BASHPID" >/dev/null
   stage package "${VORN_PACKAGE_PACKAGES[@]}"
@@ -98,7 +99,7 @@ part=$SECONDS
 if ! VORN_RELEASE_WINDOW=OFF vorn_build_linux >/dev/null; then
   echo "The Linux program's optimised build failed." >&2
   failed=$((failed + 1))
-elif ! await_stage lab; then
+elif ! await_stage tests; then
   failed=$((failed + 1))
 else
   # The packages still to come are needed later than what the builds make
@@ -324,7 +325,7 @@ if [ -n "$lab_pid" ]; then
   fi
 fi
 
-for name in qt lab tests package; do
+for name in qt tests package; do
   [ -f "$stages/$name.took" ] &&
     times+=("$(printf '%-58s %4s s' "apt-get: the $name stage's packages (beside the builds)" "$(<"$stages/$name.took")")")
 done
